@@ -1,0 +1,28 @@
+// Fixture discovery: one ArtPoll, then ArtPollReplies until the network
+// has been quiet for 300 receive time-outs of 10 ms.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "alf.h"
+#include "packets.h"
+#include "report.h"
+
+struct PollTarget {
+    uint32_t source;        // bind address, 0 = any (and no subnet test)
+    uint32_t netmask;
+    uint32_t destination;   // a broadcast address or one fixture
+    bool stop_after_first;
+};
+
+// Whether `header`'s image fits a fixture and whether it needs it.
+UpgradeStatus upgrade_status(const AlfHeader &header, uint16_t esta_code, uint16_t oem_code,
+                             uint16_t fixture_version, bool ignore_version);
+
+// Polls and reports every fixture; appends those that need the image to
+// `fixtures` (emptied first) in the order their replies arrived. Returns
+// false, with the reason reported, when the socket could not be prepared or
+// the poll could not be sent.
+bool run_poll(const PollTarget &target, AlfHeader header, bool ignore_version,
+              std::vector<FixtureRecord> *fixtures);

@@ -1,0 +1,65 @@
+// Every line lumiload prints. Report lines go to standard output, error
+// messages to standard error; nothing else in the program formats output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct AlfHeader;
+
+enum class UpgradeStatus { Incompatible, UpgradeRequired, UpToDate };
+
+// Run.
+void report_banner();
+void report_help();
+void report_test_run_mode();
+void report_no_alf_file();
+void report_separator();
+
+// ALF image.
+void report_alf_opened(const char *path);
+void report_alf_header(const AlfHeader &header);
+void report_alf_open_failed(const char *path);
+void report_alf_header_read_failed();
+void report_alf_length_mismatch(int64_t expected, int64_t actual);
+void report_alf_seek_failed();
+void report_alf_read_failed();
+void report_alf_checksum_invalid(uint16_t expected, uint16_t actual);
+
+// Network set-up.
+void report_winsock_failed();
+void report_getifaddrs_failed();
+void report_no_matching_interface();
+void report_socket_create_failed();
+void report_socket_bind_failed();
+void report_send_failed(int error);
+
+// Discovery.
+void report_fixture(const uint8_t *reply);
+void report_upgrade_status(UpgradeStatus status);
+void report_discovery_end();
+void report_broadcast_failed();
+void report_transmit_failure();
+void report_timeout_set_failed();
+void report_poll_rx_timeout_failed();
+void report_run_poll_failed();
+
+// Update stage.
+void report_fixture_count(size_t count);
+void report_no_fixture();
+void report_multiple_fixtures();
+void report_skipped_fixture(uint32_t address);
+void report_uploading_to(uint32_t address);
+
+// Upload.
+void report_upload_start(uint32_t block_count);
+void report_progress_mark(char mark);
+void report_line_end();
+void report_upload_success();
+void report_upload_failed();
+void report_upload_rx_timeout_failed();
+void report_seek_start_failed();
+void report_block_read_failed();
+void report_receive_error(int error);
+void report_bad_protocol_version();
+void report_unexpected_reply_type(unsigned type);
