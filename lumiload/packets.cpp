@@ -1,0 +1,89 @@
+#include "packets.h"
+
+#include <cstring>
+
+static void put_header(uint8_t *packet, uint16_t opcode)
+{
+    std::memcpy(packet, ARTNET_ID, sizeof ARTNET_ID);
+    packet[OPCODE_OFFSET] = opcode & 0xFF;  // OpCodes travel low byte first
+    packet[OPCODE_OFFSET + 1] = opcode >> 8;
+}
+
+static bool has_header(const uint8_t *datagram, uint16_t opcode)
+{
+    return std::memcmp(datagram, ARTNET_ID, sizeof ARTNET_ID) == 0 &&
+           datagram[OPCODE_OFFSET] == (opcode & 0xFF) && datagram[OPCODE_OFFSET + 1] == opcode >> 8;
+}
+
+void build_art_poll(uint8_t packet[ART_POLL_SIZE])
+{
+    std::memset(packet, 0, ART_POLL_SIZE);
+    put_header(packet, OP_POLL);
+    packet[10] = PROTOCOL_VERSION_HI;
+    packet[11] = PROTOCOL_VERSION_LO;
+    // The fixtures expect the maker code in both EstaMan and Oem, low byte
+    // first each time, unlike the high-byte-first layout of the standard.
+    packet[18] = MAKER_CODE & 0xFF;
+    packet[19] = MAKER_CODE >> 8;
+    packet[20] = MAKER_CODE & 0xFF;
+    packet[21] = MAKER_CODE >> 8;
+}
+
+void build_firmware_master(uint8_t packet[FIRMWARE_MASTER_SIZE], uint8_t type, uint32_t block_index,
+                           uint32_t firmware_words, const uint8_t block[FIRMWARE_BLOCK_SIZE])
+{
+    std::memset(packet, 0, FIRMWARE_MASTER_SIZE);
+    put_header(packet, OP_FIRMWARE_MASTER);
+    packet[10] = PROTOCOL_VERSION_HI;
+    packet[11] = PROTOCOL_VERSION_LO;
+    packet[FIRMWARE_TYPE_OFFSET] = type;
+    packet[FIRMWARE_BLOCK_ID_OFFSET] = static_cast<uint8_t>(block_index);  // wraps after 255
+    packet[FIRMWARE_LENGTH_OFFSET] = firmware_words >> 24;
+    packet[FIRMWARE_LENGTH_OFFSET + 1] = (firmware_words >> 16) & 0xFF;
+    packet[FIRMWARE_LENGTH_OFFSET + 2] = (firmware_words >> 8) & 0xFF;
+    packet[FIRMWARE_LENGTH_OFFSET + 3] = firmware_words & 0xFF;
+    std::memcpy(packet + FIRMWARE_DATA_OFFSET, block, FIRMWARE_BLOCK_SIZE);
+}
+
+bool is_poll_reply(const uint8_t *datagram, size_t length)
+{
+    return length >= POLL_REPLY_MIN_SIZE && has_header(datagram, OP_POLL_REPLY);
+}
+
+void terminate_reply_texts(uint8_t *reply)
+{
+    reply[REPLY_SHORT_NAME_OFFSET + REPLY_SHORT_NAME_SIZE - 1] = 0;
+    reply[REPLY_LONG_NAME_OFFSET + REPLY_LONG_NAME_SIZE - 1] = 0;
+    reply[REPLY_NODE_REPORT_OFFSET + REPLY_NODE_REPORT_SIZE - 1] = 0;
+}
+
+uint32_t reply_ip_address(const uint8_t *reply)
+{
+    uint32_t address;
+    std::memcpy(&address, reply + REPLY_IP_OFFSET, sizeof address);  // stays in network order
+    return address;
+}
+
+uint16_t reply_version(const uint8_t *reply)
+{
+    return static_cast<uint16_t>(reply[REPLY_VERS_HI_OFFSET] << 8 | reply[REPLY_VERS_LO_OFFSET]);
+}
+
+uint16_t reply_oem_code(const uint8_t *reply)
+{
+    return static_cast<uint16_t>(reply[REPLY_OEM_HI_OFFSET] << 8 | reply[REPLY_OEM_LO_OFFSET]);
+}
+
+uint16_t reply_esta_code(const uint8_t *reply)
+{
+    return static_cast<uint16_t>(reply[REPLY_ESTA_HI_OFFSET] << 8 | reply[REPLY_ESTA_LO_OFFSET]);
+}
+
+FirmwareReplyCheck check_firmware_reply(const uint8_t *datagram, size_t length)
+{
+    if (length < FIRMWARE_REPLY_SIZE || !has_header(datagram, OP_FIRMWARE_REPLY))
+        return FirmwareReplyCheck::NotAReply;
+    if (datagram[10] != PROTOCOL_VERSION_HI || datagram[11] < PROTOCOL_VERSION_LO)
+        return FirmwareReplyCheck::BadProtocol;
+    return FirmwareReplyCheck::Accepted;
+}

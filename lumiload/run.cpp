@@ -1,0 +1,111 @@
+#include "run.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "alf.h"
+#include "discovery.h"
+#include "netif.h"
+#include "options.h"
+#include "report.h"
+#include "socket.h"
+#include "upload.h"
+
+static const uint32_t ART_NET_NETMASK = 0x000000FFu;  // 255.0.0.0 in network byte order
+static const uint32_t NO_ADDRESS = 0xFFFFFFFFu;
+
+// Works out where to poll: the fixture named with -d, or else the
+// interface chosen by -s or by the Art-Net network. False when none fits.
+static bool choose_poll_target(const RunSettings &settings, PollTarget *target)
+{
+    if (settings.destination != 0 && settings.destination != NO_ADDRESS) {
+        *target = PollTarget {settings.source, ART_NET_NETMASK, settings.destination, true};
+        return true;
+    }
+    SourceInterface chosen {};
+    if (!choose_source_interface(settings.source, &chosen)) {
+        report_no_matching_interface();
+        return false;
+    }
+    *target = PollTarget {chosen.address, chosen.netmask, chosen.broadcast, false};
+    return true;
+}
+
+// Uploads to every fixture of the list in turn (or only names them in a
+// test run). Returns the run's exit status.
+static int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE *alf_file,
+                            uint32_t source, const std::vector<FixtureRecord> &fixtures)
+{
+    if (fixtures.empty()) {
+        report_no_fixture();
+        return 1;
+    }
+    report_fixture_count(fixtures.size());
+    if (fixtures.size() > 1 && !settings.multi_fixture) {
+        report_multiple_fixtures();
+        return 1;
+    }
+    int status = 0;
+    for (const FixtureRecord &record : fixtures) {
+        const uint32_t address = reply_ip_address(record.bytes);
+        if (settings.test_run) {
+            report_skipped_fixture(address);
+            continue;
+        }
+        report_uploading_to(address);
+        if (upload_firmware(alf_file, header, source, address) != 0)
+            status = 1;
+    }
+    return status;
+}
+
+// Discovery and, in update runs, the update stage. Returns the exit status.
+static int run_network_stages(const RunSettings &settings, const AlfHeader &header, FILE *alf_file)
+{
+    PollTarget target {};
+    if (!choose_poll_target(settings, &target))
+        return 1;
+    std::vector<FixtureRecord> fixtures;
+    if (!run_poll(target, header, settings.ignore_version, &fixtures)) {
+        report_run_poll_failed();
+        return 1;
+    }
+    if (!settings.alf_given)
+        return 1;  // a poll-only run never counts as an update
+    return run_update_stage(settings, header, alf_file, target.source, fixtures);
+}
+
+int run_lumiload(int argc, char *argv[])
+{
+    report_banner();
+    RunSettings settings;
+    if (!parse_options(argc, argv, &settings)) {
+        report_help();
+        return 0;
+    }
+    if (settings.test_run)
+        report_test_run_mode();
+
+    AlfHeader header;
+    FILE *alf_file = nullptr;
+    if (settings.alf_given) {
+        alf_file = open_alf_file(settings.alf_path.c_str(), &header);
+        if (!alf_file)
+            return 1;
+        report_separator();
+    } else {
+        report_no_alf_file();
+    }
+
+    int status = 1;
+    const bool network_started = net_startup();
+    if (network_started)
+        status = run_network_stages(settings, header, alf_file);
+    else
+        report_winsock_failed();
+    if (alf_file)
+        std::fclose(alf_file);
+    if (network_started)
+        net_cleanup();
+    return status;
+}

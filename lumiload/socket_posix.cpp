@@ -1,0 +1,183 @@
+// POSIX implementation of the Art-Net endpoint.
+//
+// Receive time-outs are kept in the ArtSocket and applied with poll(), which
+// waits to the millisecond; SO_RCVTIMEO would round every wait up to the
+// scheduler tick and stretch both discovery and upload.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "packets.h"
+#include "report.h"
+#include "socket.h"
+
+// Room for hundreds of fixtures answering one poll at the same moment.
+static const int RECEIVE_BUFFER_BYTES = 4 * 1024 * 1024;
+
+bool net_startup() { return true; }
+void net_cleanup() {}
+
+uint32_t parse_ipv4_address(const char *text) { return inet_addr(text); }
+
+static sockaddr_in artnet_address(uint32_t address)
+{
+    sockaddr_in sa {};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(ARTNET_PORT);
+    sa.sin_addr.s_addr = address;
+    return sa;
+}
+
+static void enlarge_receive_buffer(int fd)
+{
+    // Unprivileged processes are capped by net.core.rmem_max; the forced
+    // variant lifts the cap where we are allowed to.
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &RECEIVE_BUFFER_BYTES, sizeof RECEIVE_BUFFER_BYTES) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &RECEIVE_BUFFER_BYTES, sizeof RECEIVE_BUFFER_BYTES);
+}
+
+ArtSocket open_artnet_socket(uint32_t source)
+{
+    ArtSocket result;
+    const int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (fd < 0) {
+        report_socket_create_failed();
+        return result;
+    }
+    const sockaddr_in local = artnet_address(source);
+    if (bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
+        report_socket_bind_failed();
+        close(fd);
+        return result;
+    }
+    enlarge_receive_buffer(fd);
+    result.handle = fd;
+    return result;
+}
+
+bool artnet_socket_is_open(const ArtSocket &socket) { return socket.handle != INVALID_HANDLE; }
+
+void close_artnet_socket(ArtSocket *socket)
+{
+    if (socket->handle != INVALID_HANDLE)
+        close(static_cast<int>(socket->handle));
+    if (socket->broadcast_handle != INVALID_HANDLE)
+        close(static_cast<int>(socket->broadcast_handle));
+    socket->handle = INVALID_HANDLE;
+    socket->broadcast_handle = INVALID_HANDLE;
+}
+
+bool enable_broadcast(ArtSocket *socket)
+{
+    const int on = 1;
+    return setsockopt(static_cast<int>(socket->handle), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
+}
+
+void receive_broadcasts_too(ArtSocket *socket, uint32_t source, uint32_t broadcast)
+{
+    // A socket bound to any address already sees broadcasts; one bound to a
+    // unicast address needs a partner bound to the broadcast address.
+    if (source == 0 || broadcast == source || socket->broadcast_handle != INVALID_HANDLE)
+        return;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (fd < 0)
+        return;
+    const sockaddr_in local = artnet_address(broadcast);
+    if (bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
+        close(fd);
+        return;
+    }
+    enlarge_receive_buffer(fd);
+    socket->broadcast_handle = fd;
+}
+
+bool set_receive_timeout(ArtSocket *socket, uint32_t milliseconds)
+{
+    if (socket->handle == INVALID_HANDLE)
+        return false;
+    socket->timeout_ms = milliseconds;
+    return true;
+}
+
+bool send_datagram(ArtSocket *socket, uint32_t destination, const uint8_t *data, size_t length, int *error)
+{
+    const sockaddr_in peer = artnet_address(destination);
+    const ssize_t sent = sendto(static_cast<int>(socket->handle), data, length, 0,
+                                reinterpret_cast<const sockaddr *>(&peer), sizeof peer);
+    if (sent == static_cast<ssize_t>(length))
+        return true;
+    *error = sent < 0 ? errno : 0;
+    return false;
+}
+
+static int64_t monotonic_ms()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Waits until one of the socket's handles is readable; returns its index in
+// `fds`, or -1 with *error set (EAGAIN for the time-out).
+static int wait_readable(ArtSocket *socket, pollfd fds[2], int count, int *error)
+{
+    const bool unlimited = socket->timeout_ms == 0;
+    const int64_t deadline = monotonic_ms() + socket->timeout_ms;
+    for (;;) {
+        int wait = -1;
+        if (!unlimited) {
+            const int64_t left = deadline - monotonic_ms();
+            wait = left > 0 ? static_cast<int>(left) : 0;
+        }
+        const int ready = poll(fds, static_cast<nfds_t>(count), wait);
+        if (ready > 0) {
+            for (int i = 0; i < count; ++i) {
+                if (fds[i].revents)
+                    return i;
+            }
+        }
+        if (ready == 0) {
+            *error = EAGAIN;
+            return -1;
+        }
+        if (errno != EINTR) {
+            *error = errno;
+            return -1;
+        }
+    }
+}
+
+long receive_datagram(ArtSocket *socket, uint8_t *buffer, size_t capacity, uint32_t *sender, int *error)
+{
+    pollfd fds[2] = {{static_cast<int>(socket->handle), POLLIN, 0},
+                     {static_cast<int>(socket->broadcast_handle), POLLIN, 0}};
+    const int count = socket->broadcast_handle != INVALID_HANDLE ? 2 : 1;
+    const int ready = wait_readable(socket, fds, count, error);
+    if (ready < 0)
+        return -1;
+
+    sockaddr_in from {};
+    socklen_t from_length = sizeof from;
+    // MSG_TRUNC reports the datagram's real length, so an oversize datagram
+    // is recognised and dropped rather than taken in part.
+    const ssize_t got = recvfrom(fds[ready].fd, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr *>(&from), &from_length);
+    if (got < 0) {
+        *error = errno;
+        return -1;
+    }
+    if (static_cast<size_t>(got) > capacity) {
+        *error = EMSGSIZE;
+        return -1;
+    }
+    *sender = from.sin_family == AF_INET ? from.sin_addr.s_addr : 0;
+    return static_cast<long>(got);
+}
+
+bool is_receive_timeout(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
