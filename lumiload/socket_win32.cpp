@@ -80,7 +80,6 @@ void close_artnet_socket(ArtSocket *socket)
         closesocket(as_socket(socket->broadcast_handle));
     socket->handle = INVALID_HANDLE;
     socket->broadcast_handle = INVALID_HANDLE;
-    socket->timeout_ms = 0;
 }
 
 bool enable_broadcast(ArtSocket *socket)
