@@ -1,0 +1,321 @@
+#include "node.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "packets.h"
+
+// Fields of the packets the fixture reads or writes that lumiload itself
+// neither sends nor reads.
+constexpr size_t POLL_PROT_VER_HI_OFFSET = 10;
+constexpr size_t POLL_PROT_VER_LO_OFFSET = 11;
+constexpr size_t POLL_MIN_SIZE = 12;              // ID, OpCode, ProtVer
+constexpr size_t REPLY_PORT_OFFSET = 14;          // 2 bytes, low byte first
+constexpr size_t REPLY_NUM_PORTS_LO_OFFSET = 173;
+constexpr size_t REPLY_STATUS2_OFFSET = 212;
+constexpr size_t REPLY_FULL_SIZE = 239;
+constexpr size_t MASTER_PROT_VER_HI_OFFSET = 10;
+constexpr size_t MASTER_PROT_VER_LO_OFFSET = 11;
+constexpr size_t FIRMWARE_REPLY_PROT_VER_LO_OFFSET = 11;
+constexpr size_t ALF_VERSION_HI_OFFSET = 2;
+constexpr size_t ALF_VERSION_LO_OFFSET = 3;
+constexpr uint32_t WORDS_PER_BLOCK = FIRMWARE_BLOCK_SIZE / 2;
+
+static uint16_t opcode_of(const uint8_t *data)
+{
+    return static_cast<uint16_t>(data[OPCODE_OFFSET] | data[OPCODE_OFFSET + 1] << 8);
+}
+
+static void put_opcode(uint8_t *data, uint16_t opcode)
+{
+    std::memcpy(data, ARTNET_ID, sizeof ARTNET_ID);
+    data[OPCODE_OFFSET] = opcode & 0xFF;
+    data[OPCODE_OFFSET + 1] = opcode >> 8;
+}
+
+static std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
+static std::string format(const char *pattern, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+FixtureState make_fixture_state(const FixtureConfig &config)
+{
+    FixtureState state;
+    state.config = config;
+    state.version_hi = config.version_hi;
+    state.version_lo = config.version_lo;
+    return state;
+}
+
+PacketKind classify_packet(const uint8_t *data, size_t length)
+{
+    if (length < OPCODE_OFFSET + 2 || std::memcmp(data, ARTNET_ID, sizeof ARTNET_ID) != 0)
+        return PacketKind::NotArtNet;
+    switch (opcode_of(data)) {
+    case OP_POLL:
+        return PacketKind::Poll;
+    case OP_FIRMWARE_MASTER:
+        return PacketKind::FirmwareMaster;
+    default:
+        return PacketKind::OtherArtNet;
+    }
+}
+
+std::string format_version(uint8_t hi, uint8_t lo)
+{
+    return format("%d.%d.%d", hi, lo / 10, lo % 10);
+}
+
+std::vector<uint8_t> build_poll_reply(const FixtureState &state)
+{
+    const FixtureConfig &config = state.config;
+    // Built at full size, then cut or zero-extended to the configured length.
+    std::vector<uint8_t> reply(std::max<size_t>(REPLY_FULL_SIZE, config.reply_length), 0);
+    put_opcode(reply.data(), OP_POLL_REPLY);
+    for (int i = 0; i < 4; ++i)
+        reply[REPLY_IP_OFFSET + i] = static_cast<uint8_t>(config.ip_field >> (24 - 8 * i));
+    reply[REPLY_PORT_OFFSET] = ARTNET_PORT & 0xFF;
+    reply[REPLY_PORT_OFFSET + 1] = ARTNET_PORT >> 8;
+    reply[REPLY_VERS_HI_OFFSET] = state.version_hi;
+    reply[REPLY_VERS_LO_OFFSET] = state.version_lo;
+    reply[REPLY_OEM_HI_OFFSET] = config.oem >> 8;
+    reply[REPLY_OEM_LO_OFFSET] = config.oem & 0xFF;
+    reply[REPLY_ESTA_LO_OFFSET] = config.esta & 0xFF;
+    reply[REPLY_ESTA_HI_OFFSET] = config.esta >> 8;
+    // Names are copied as raw bytes and may fill their field without a
+    // terminating zero, as some nodes do.
+    std::memcpy(&reply[REPLY_SHORT_NAME_OFFSET], config.short_name.data(),
+                std::min(config.short_name.size(), REPLY_SHORT_NAME_SIZE));
+    std::memcpy(&reply[REPLY_LONG_NAME_OFFSET], config.long_name.data(),
+                std::min(config.long_name.size(), REPLY_LONG_NAME_SIZE));
+    std::memcpy(&reply[REPLY_NODE_REPORT_OFFSET], config.node_report.data(),
+                std::min(config.node_report.size(), REPLY_NODE_REPORT_SIZE));
+    reply[REPLY_NUM_PORTS_LO_OFFSET] = 0;
+    std::memcpy(&reply[REPLY_MAC_OFFSET], config.mac, 6);
+    reply[REPLY_STATUS2_OFFSET] = 0x08;  // supports 15-bit Port-Address
+    reply.resize(config.reply_length);
+    return reply;
+}
+
+std::vector<uint8_t> build_firmware_reply(uint8_t type, uint8_t protocol_lo, size_t size)
+{
+    std::vector<uint8_t> reply(std::max(size, FIRMWARE_REPLY_SIZE), 0);
+    put_opcode(reply.data(), OP_FIRMWARE_REPLY);
+    reply[FIRMWARE_REPLY_PROT_VER_LO_OFFSET - 1] = PROTOCOL_VERSION_HI;
+    reply[FIRMWARE_REPLY_PROT_VER_LO_OFFSET] = protocol_lo;
+    reply[FIRMWARE_REPLY_TYPE_OFFSET] = type;
+    return reply;
+}
+
+Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender)
+{
+    Outcome outcome;
+    const FixtureConfig &config = state->config;
+    std::string from = format_address(sender);
+    if (length < POLL_MIN_SIZE) {
+        outcome.events.push_back(format("error poll from %s: length %zu, too short", from.c_str(), length));
+        return outcome;
+    }
+    if (length != ART_POLL_SIZE)
+        outcome.events.push_back(
+            format("error poll from %s: length %zu, expected %zu", from.c_str(), length, ART_POLL_SIZE));
+    if (data[POLL_PROT_VER_HI_OFFSET] != PROTOCOL_VERSION_HI ||
+        data[POLL_PROT_VER_LO_OFFSET] < PROTOCOL_VERSION_LO)
+        outcome.events.push_back(format("error poll from %s: protocol version %d.%d", from.c_str(),
+                                        data[POLL_PROT_VER_HI_OFFSET], data[POLL_PROT_VER_LO_OFFSET]));
+
+    outcome.reply = true;
+    outcome.packet = build_poll_reply(*state);
+    outcome.from_alt = config.poll_reply_from_alt;
+    if (config.reply == ReplyMode::Broadcast)
+        outcome.destination = config.broadcast ? config.broadcast : (config.bind | 0x00FFFFFF);
+    else
+        outcome.destination = sender;
+    std::string line = format("poll from %s -> replied %zu bytes to %s", from.c_str(), outcome.packet.size(),
+                              format_address(outcome.destination).c_str());
+    if (outcome.from_alt)
+        line += " from " + format_address(config.alt);
+    outcome.events.push_back(line);
+    return outcome;
+}
+
+static uint8_t expected_type(uint32_t index, uint32_t block_count)
+{
+    if (index == 0)
+        return FIRM_FIRST;
+    return index + 1 == block_count ? FIRM_LAST : FIRM_CONT;
+}
+
+static uint32_t read_be32(const uint8_t *data)
+{
+    return static_cast<uint32_t>(data[0]) << 24 | data[1] << 16 | data[2] << 8 | data[3];
+}
+
+// Ends the session with a FirmFail reply and the error line.
+static void fail_upload(FixtureState *state, Outcome *outcome, const std::string &what)
+{
+    outcome->events.push_back(what + " -> reply type=255");
+    outcome->reply = true;
+    outcome->packet = build_firmware_reply(FIRM_FAIL, PROTOCOL_VERSION_LO, FIRMWARE_REPLY_SIZE);
+    state->upload = UploadSession();
+}
+
+static void start_session(UploadSession *session, uint32_t words)
+{
+    *session = UploadSession();
+    session->active = true;
+    session->firmware_words = words;
+    session->block_count = (words + WORDS_PER_BLOCK - 1) / WORDS_PER_BLOCK;
+    session->data.assign(static_cast<size_t>(session->block_count) * FIRMWARE_BLOCK_SIZE, 0);
+    session->arrivals.assign(session->block_count, 0);
+}
+
+Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender)
+{
+    Outcome outcome;
+    outcome.destination = sender;
+    UploadSession &session = state->upload;
+    const std::string from = format_address(sender);
+
+    if (length != FIRMWARE_MASTER_SIZE) {
+        outcome.events.push_back(format("error firmware packet from %s: length %zu, expected %zu",
+                                        from.c_str(), length, FIRMWARE_MASTER_SIZE));
+        return outcome;
+    }
+    if (data[MASTER_PROT_VER_HI_OFFSET] != PROTOCOL_VERSION_HI ||
+        data[MASTER_PROT_VER_LO_OFFSET] < PROTOCOL_VERSION_LO) {
+        outcome.events.push_back(format("error firmware packet from %s: protocol version %d.%d", from.c_str(),
+                                        data[MASTER_PROT_VER_HI_OFFSET], data[MASTER_PROT_VER_LO_OFFSET]));
+        return outcome;
+    }
+    const uint8_t type = data[FIRMWARE_TYPE_OFFSET];
+    const uint8_t id = data[FIRMWARE_BLOCK_ID_OFFSET];
+    const uint32_t words = read_be32(data + FIRMWARE_LENGTH_OFFSET);
+    const uint8_t *block = data + FIRMWARE_DATA_OFFSET;
+
+    // A FirmFirst packet starts a new upload unless it repeats the first
+    // block of the upload in progress (its reply was lost or late).
+    if (type == FIRM_FIRST && id == 0 && (!session.active || session.complete || session.next_index > 1)) {
+        if (session.active && !session.complete && session.next_index > 1)
+            outcome.events.push_back(format("upload restarted after %u of %u blocks", session.next_index,
+                                            session.block_count));
+        if (words <= WORDS_PER_BLOCK) {
+            fail_upload(state, &outcome, format("error block 0: FirmwareLength %u, less than two blocks", words));
+            return outcome;
+        }
+        start_session(&session, words);
+    } else if (!session.active) {
+        fail_upload(state, &outcome,
+                    format("error: Type %d BlockId %d without an upload in progress", type, id));
+        return outcome;
+    }
+
+    uint32_t index = session.next_index;
+    bool duplicate = false;
+    if (session.next_index > 0 && id == ((session.next_index - 1) & 0xFF) &&
+        type == expected_type(session.next_index - 1, session.block_count)) {
+        duplicate = true;
+        index = session.next_index - 1;
+    }
+    const std::string head =
+        format("block %u type=%d id=%d len=%u", index, type, id, words);
+
+    if (!duplicate) {
+        if (id != (index & 0xFF)) {
+            fail_upload(state, &outcome, format("error block %u: BlockId %d expected %u", index, id, index & 0xFF));
+            return outcome;
+        }
+        if (type != expected_type(index, session.block_count)) {
+            fail_upload(state, &outcome, format("error block %u: Type %d expected %d", index, type,
+                                                expected_type(index, session.block_count)));
+            return outcome;
+        }
+    }
+    if (words != session.firmware_words) {
+        fail_upload(state, &outcome, format("error block %u: FirmwareLength %u expected %u", index, words,
+                                            session.firmware_words));
+        return outcome;
+    }
+    uint8_t *stored = &session.data[static_cast<size_t>(index) * FIRMWARE_BLOCK_SIZE];
+    if (duplicate && std::memcmp(stored, block, FIRMWARE_BLOCK_SIZE) != 0) {
+        fail_upload(state, &outcome, format("error block %u: repeated with different data", index));
+        return outcome;
+    }
+    const bool last = index + 1 == session.block_count;
+    if (last && !duplicate) {
+        // The file ends inside the last block; the rest must be zero.
+        size_t used = static_cast<size_t>(session.firmware_words) * 2 - static_cast<size_t>(index) * FIRMWARE_BLOCK_SIZE;
+        for (size_t i = used; i < FIRMWARE_BLOCK_SIZE; ++i) {
+            if (block[i] != 0) {
+                fail_upload(state, &outcome, format("error block %u: byte %zu after the end of the image is not zero",
+                                                    index, i));
+                return outcome;
+            }
+        }
+    }
+
+    // The fault script acts on the first packets of a block, retries included.
+    const uint32_t arrival = ++session.arrivals[index];
+    uint8_t reply_type = last ? FIRM_ALL_GOOD : FIRM_BLOCK_GOOD;
+    uint8_t protocol_lo = PROTOCOL_VERSION_LO;
+    size_t size = FIRMWARE_REPLY_SIZE;
+    std::string notes;
+    for (const FaultRule &rule : state->config.faults) {
+        if (!fault_selects(rule, index, session.block_count) || (rule.count != 0 && arrival > rule.count))
+            continue;
+        switch (rule.action) {
+        case FaultRule::Action::Drop:
+            outcome.events.push_back(head + format(" dropped (fault, packet %u)", arrival));
+            return outcome;
+        case FaultRule::Action::Delay:
+            outcome.delay_ms = rule.value;
+            break;
+        case FaultRule::Action::Type:
+            reply_type = static_cast<uint8_t>(rule.value);
+            break;
+        case FaultRule::Action::Protocol:
+            protocol_lo = static_cast<uint8_t>(rule.value);
+            notes += format(" proto=%d", protocol_lo);
+            break;
+        case FaultRule::Action::FromAlt:
+            outcome.from_alt = true;
+            notes += " from " + format_address(state->config.alt);
+            break;
+        case FaultRule::Action::Oversize:
+            size = rule.value;
+            notes += format(" size=%zu", size);
+            break;
+        }
+    }
+    if (outcome.delay_ms)
+        notes += format(" after %u ms", outcome.delay_ms);
+
+    // A block answered with anything but a good Type is not taken.
+    const bool accepted = reply_type == FIRM_BLOCK_GOOD || reply_type == FIRM_ALL_GOOD;
+    const char *verdict = duplicate ? "duplicate" : accepted ? "accepted" : "rejected";
+    outcome.events.push_back(head + " " + verdict + format(" -> reply type=%d", reply_type) + notes);
+    outcome.reply = true;
+    outcome.packet = build_firmware_reply(reply_type, protocol_lo, size);
+
+    if (duplicate || !accepted)
+        return outcome;
+    std::memcpy(stored, block, FIRMWARE_BLOCK_SIZE);
+    ++session.next_index;
+    if (last) {
+        session.complete = true;
+        outcome.completed = true;
+        outcome.image.assign(session.data.begin(),
+                             session.data.begin() + static_cast<size_t>(session.firmware_words) * 2);
+        state->version_hi = outcome.image[ALF_VERSION_HI_OFFSET];
+        state->version_lo = outcome.image[ALF_VERSION_LO_OFFSET];
+    }
+    return outcome;
+}

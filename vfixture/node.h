@@ -1,0 +1,63 @@
+// What one virtual fixture does with a datagram: the ArtPollReply it sends
+// to a poll, and the checks, bookkeeping and ArtFirmwareReply of a firmware
+// upload, fault script included. Byte buffers and plain state only; the
+// sockets, timers and files are main.cpp's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config.h"
+
+// One upload as the fixture sees it, from its FirmFirst packet on.
+struct UploadSession {
+    bool active = false;     // a FirmFirst packet was seen and no error since
+    bool complete = false;   // the last block was accepted
+    uint32_t firmware_words = 0;
+    uint32_t block_count = 0;
+    uint32_t next_index = 0;          // index of the next new block expected
+    std::vector<uint8_t> data;        // blocks as received, 1024 bytes each
+    std::vector<uint32_t> arrivals;   // packets seen per block index, retries included
+};
+
+struct FixtureState {
+    FixtureConfig config;
+    uint8_t version_hi = 0;   // reported in ArtPollReply; replaced after an upload
+    uint8_t version_lo = 0;
+    UploadSession upload;
+};
+
+FixtureState make_fixture_state(const FixtureConfig &config);
+
+// What to send back, if anything, and what to print.
+struct Outcome {
+    std::vector<std::string> events;   // one line each, without the fixture prefix
+    bool reply = false;
+    std::vector<uint8_t> packet;
+    uint32_t destination = 0;          // host order
+    bool from_alt = false;
+    uint32_t delay_ms = 0;
+    bool completed = false;            // the upload just completed: `image` holds it
+    std::vector<uint8_t> image;
+};
+
+enum class PacketKind { Poll, FirmwareMaster, OtherArtNet, NotArtNet };
+PacketKind classify_packet(const uint8_t *data, size_t length);
+
+std::vector<uint8_t> build_poll_reply(const FixtureState &state);
+std::vector<uint8_t> build_firmware_reply(uint8_t type, uint8_t protocol_lo, size_t size);
+
+// "X.Y.Z" as lumiload prints a version held in two bytes.
+std::string format_version(uint8_t hi, uint8_t lo);
+
+// A poll from `sender` (host order). The reply goes to the sender, or to
+// the broadcast address with reply=broadcast.
+Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender);
+
+// An ArtFirmwareMaster from `sender` (host order); the reply goes to the
+// sender. On completion `version_hi`/`version_lo` take the image's version
+// bytes (offsets 2 and 3).
+Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t length,
+                               uint32_t sender);
