@@ -165,6 +165,37 @@ TEST_F(AlfProgram, NamesAreShownSafely)
     EXPECT_EQ(r.out.find("\nFixture detected:"), std::string::npos);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMI_SANITIZED 1
+#else
+#define LUMI_SANITIZED 0
+#endif
+
+TEST_F(AlfProgram, ReadsThatKeepFailingEndWithTheData)
+{
+    if (LUMI_SANITIZED)
+        GTEST_SKIP() << "the sanitizer runtime must be the first preloaded library";
+    AlfImageSpec spec;
+    spec.data = pseudo_random_data(100, 3);
+    const std::string path = write(make_alf_image(spec));
+    const std::string hold = held_address();
+    PortBlocker blocker(hold.c_str());
+    // The header is read in one call; every word after the first fails.
+    const ProcessResult r = run_program("env", {"LD_PRELOAD=" FAILING_READ_LIBRARY, "FAILING_READ_AFTER=2",
+                                                bin_path("lumiload"), "-f", path, "-s", hold, "-d", hold},
+                                        20);
+    std::string expected;
+    for (int i = 0; i < 99; ++i)
+        expected += "Error: fread failed!\n";
+    char checksum_line[128];
+    const std::vector<uint8_t> first_word(spec.data.begin(), spec.data.begin() + 2);
+    std::snprintf(checksum_line, sizeof checksum_line,
+                  "Error: data checksum is invalid (expected=0x%04x actual=0x%04x)\n", alf_data_checksum(spec.data),
+                  alf_data_checksum(first_word));
+    EXPECT_EQ(r.err, expected + checksum_line);
+    EXPECT_EQ(r.status, 1);
+}
+
 TEST(AlfHeader, BlockCounts)
 {
     const struct {
