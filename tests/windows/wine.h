@@ -1,0 +1,82 @@
+// Running the cross-built lumiload.exe under Wine from the Linux test suite.
+//
+// Wine turns Windows Sockets calls into the host's own sockets, created by
+// the wineserver of the prefix; those sockets therefore live in the network
+// namespace the wineserver was started in. A run inside a namespace gets
+// its own prefix (a hard-linked clone of the shared one) and its own
+// wineserver started in that namespace.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "process.h"
+
+// Empty when the Windows runs can go ahead; otherwise why they cannot
+// (no wine, no lumiload.exe), for GTEST_SKIP.
+std::string wine_unavailable_reason();
+
+// The Windows program under test and the Linux build of the same code.
+std::string windows_lumiload();
+std::string linux_lumiload();
+
+// The Windows report as the Linux build prints it: CR LF becomes LF and the
+// banner's platform label " Win32" becomes " Linux". Any lone LF, or a CR
+// not followed by LF, is left as is so that a comparison shows it.
+std::string linux_form(const std::string &windows_text);
+
+// The Linux report as the Windows build must print it: LF becomes CR LF,
+// " Linux" in the banner becomes " Win32".
+std::string windows_form(const std::string &linux_text);
+
+// A network namespace with only its loopback interface up, or with a veth
+// pair to a second namespace; removed by the destructor. Needs root.
+class NetNamespace {
+public:
+    explicit NetNamespace(const std::string &tag);
+    ~NetNamespace();
+    NetNamespace(const NetNamespace &) = delete;
+    NetNamespace &operator=(const NetNamespace &) = delete;
+
+    bool ok() const { return ok_; }
+    const std::string &name() const { return name_; }
+    // {"ip", "netns", "exec", name}
+    std::vector<std::string> exec_prefix() const;
+    // Runs `ip` with `args` and reports whether it succeeded.
+    static bool ip(const std::vector<std::string> &args);
+
+private:
+    std::string name_;
+    bool ok_ = false;
+};
+
+// One Wine prefix with its wineserver: the shared prefix in the machine's
+// own namespace (`netns` empty), or a private clone whose wineserver runs in
+// `netns`. The clone's wineserver is stopped and the clone removed by the
+// destructor.
+class WineSession {
+public:
+    explicit WineSession(const std::string &netns = "");
+    ~WineSession();
+    WineSession(const WineSession &) = delete;
+    WineSession &operator=(const WineSession &) = delete;
+
+    // Empty on success, otherwise what went wrong.
+    const std::string &error() const { return error_; }
+
+    // Runs lumiload.exe with `args` in `cwd` under this session's prefix
+    // and namespace.
+    ProcessResult run(const std::vector<std::string> &args, const std::string &cwd = "",
+                      double timeout_seconds = 90) const;
+
+private:
+    std::vector<std::string> command_prefix() const;
+
+    std::string netns_;
+    std::string prefix_;
+    std::string clone_dir_;
+    std::string error_;
+};
+
+// Whether the process may create network namespaces.
+bool running_as_root();
