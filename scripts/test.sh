@@ -6,6 +6,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 status=0
+# Windows build for the Wine cases of tests/windows (they skip without it).
+if command -v x86_64-w64-mingw32-g++ >/dev/null; then
+  echo "== Cross-build of lumiload.exe (build-win/)"
+  bash scripts/build_windows.sh || status=1
+fi
+
 echo "== Tests (build/)"
 ctest --test-dir build --output-on-failure -j2 || status=1
 
