@@ -81,9 +81,9 @@ bool NetnsPair::create(const std::vector<std::string> &controller_addresses,
     std::vector<std::string> c = {"link set lo up"};
     for (const std::string &cidr : controller_addresses)
         c.push_back("addr add " + cidr + " brd + dev veth0");
+    c.push_back("link set veth0 up");
     for (const std::string &route : extra_controller_routes)
         c.push_back("route add " + route + " dev veth0");
-    c.push_back("link set veth0 up");
     std::vector<std::string> f = {"link set lo up"};
     for (const std::string &cidr : fixture_addresses)
         f.push_back("addr add " + cidr + " brd + dev veth1");
