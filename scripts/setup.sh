@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake g++ make pkg-config libgtest-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  iproute2 xvfb xauth x11-apps imagemagick librsvg2-bin
+  iproute2 time xvfb xauth x11-apps imagemagick librsvg2-bin
   g++-mingw-w64-x86-64 wine wine64
 )
 
