@@ -170,10 +170,6 @@ WineSession::WineSession(const std::string &netns) : netns_(netns)
     error_ = prepare_shared_prefix();
     if (!error_.empty())
         return;
-    if (netns_.empty()) {
-        prefix_ = LUMI_WINE_PREFIX;
-        return;
-    }
     // A clone of hard links costs no space; the registry files, which the
     // wineserver rewrites, are real copies so the shared prefix stays as is.
     clone_dir_ = make_temp_dir();
@@ -187,19 +183,24 @@ WineSession::WineSession(const std::string &netns) : netns_(netns)
     }
     // The wineserver creates every socket, so it must run in the namespace.
     // It ends by itself 30 s after its last client should a test die early.
-    const ProcessResult server = run_program(
-        "sh", {"-c", "wineserver -p30 </dev/null >/dev/null 2>&1"}, 30,
-        joined({"ip", "netns", "exec", netns_}, wine_env(prefix_)));
-    if (server.status != 0)
-        error_ = "cannot start wineserver in namespace " + netns_;
+    // The first program of a prefix also starts Wine's background services,
+    // which keep the standard streams they inherit open until the server
+    // ends; a first run with its streams on /dev/null starts them, so that
+    // the runs under test end as soon as lumiload.exe does.
+    const char *start =
+        "wineserver -p30 </dev/null >/dev/null 2>&1 && wine cmd /c exit </dev/null >/dev/null 2>&1";
+    if (run_program("sh", {"-c", start}, 60, command_prefix()).status != 0)
+        error_ = "cannot start wineserver" + (netns_.empty() ? std::string() : " in namespace " + netns_);
 }
 
 WineSession::~WineSession()
 {
     if (clone_dir_.empty())
         return;
-    run_program("wineserver", {"-k"}, 30, wine_env(prefix_));
-    run_program("wineserver", {"-w"}, 30, wine_env(prefix_));
+    if (!prefix_.empty()) {
+        run_program("wineserver", {"-k"}, 30, wine_env(prefix_));
+        run_program("wineserver", {"-w"}, 30, wine_env(prefix_));
+    }
     remove_tree(clone_dir_);
 }
 

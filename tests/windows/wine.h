@@ -2,9 +2,8 @@
 //
 // Wine turns Windows Sockets calls into the host's own sockets, created by
 // the wineserver of the prefix; those sockets therefore live in the network
-// namespace the wineserver was started in. A run inside a namespace gets
-// its own prefix (a hard-linked clone of the shared one) and its own
-// wineserver started in that namespace.
+// namespace the wineserver was started in. Every session has its own prefix
+// and wineserver, started in the namespace its runs belong to.
 #pragma once
 
 #include <string>
@@ -50,10 +49,10 @@ private:
     bool ok_ = false;
 };
 
-// One Wine prefix with its wineserver: the shared prefix in the machine's
-// own namespace (`netns` empty), or a private clone whose wineserver runs in
-// `netns`. The clone's wineserver is stopped and the clone removed by the
-// destructor.
+// A private Wine prefix (a hard-linked clone of the shared one, made once
+// per build tree) with its own wineserver, started in `netns` or, when that
+// is empty, in the machine's own namespace. The destructor stops that
+// wineserver (wineserver -k for this prefix only) and removes the clone.
 class WineSession {
 public:
     explicit WineSession(const std::string &netns = "");

@@ -1,0 +1,292 @@
+// The Windows build under Wine against the virtual fixture: discovery and
+// upload over loopback, and a broadcast discovery through the interface
+// that GetAdaptersAddresses reports. Every case runs inside network
+// namespaces the test makes and removes (root only), with a Wine prefix
+// whose wineserver, which owns the sockets, runs in that namespace. Each
+// case runs the Linux build with the same arguments too: the reports must
+// agree apart from the line ends, the platform label and the socket error
+// numbers, which are each platform's own.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "alfgen.h"
+#include "process.h"
+#include "wine.h"
+
+namespace {
+
+const char LINUX_BANNER[] = "# Orvane Art-Net Fixture Firmware Update Utility (version 0.6 Linux)\n";
+const char NO_ALF[] = "# No ALF file supplied with -f, performing fixture poll without update.\n";
+const char SEPARATOR[] = "########################################\n";
+
+std::string vfixture()
+{
+    return bin_path("vfixture");
+}
+
+// The fixture block of a vfixture fixture with its defaults, bound to
+// `address`, whose MAC is 02:00 followed by `mac_tail`.
+std::string fixture_block(const std::string &address, const std::string &mac_tail)
+{
+    return "Fixture detected:\n"
+           "    ip=" + address + "\n"
+           "    mac=02:00:" + mac_tail + "\n"
+           "    estaMan=0x4d2a\n"
+           "    oemCode=0x4d2a\n"
+           "    version=1.0.0\n"
+           "    portName=vfixture\n"
+           "    longName=Virtual fixture " + address + "\n";
+}
+
+// A virtual fixture process inside a namespace, stopped by the destructor.
+class FixtureProcess {
+public:
+    FixtureProcess(const NetNamespace &ns, const std::vector<std::string> &args, const std::string &log)
+        : log_(log)
+    {
+        std::vector<std::string> argv = ns.exec_prefix();
+        argv.push_back(vfixture());
+        argv.insert(argv.end(), args.begin(), args.end());
+        process_ = start_background(argv, log_);
+    }
+    ~FixtureProcess() { stop_background(&process_); }
+    FixtureProcess(const FixtureProcess &) = delete;
+    FixtureProcess &operator=(const FixtureProcess &) = delete;
+
+    // Waits for the "ready" line, up to five seconds.
+    bool ready() const
+    {
+        for (int i = 0; i < 500; ++i) {
+            if (read_text_file(log_).find("ready ") != std::string::npos)
+                return true;
+            usleep(10000);
+        }
+        return false;
+    }
+    std::string log() const { return read_text_file(log_); }
+
+private:
+    std::string log_;
+    BackgroundProcess process_;
+};
+
+class WindowsNetwork : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string reason = wine_unavailable_reason();
+        if (!reason.empty())
+            GTEST_SKIP() << reason;
+        if (!running_as_root())
+            GTEST_SKIP() << "needs root for private network namespaces (the Windows build is never run "
+                            "on the machine's own network)";
+        if (access(vfixture().c_str(), X_OK) != 0)
+            GTEST_SKIP() << vfixture() << " is not built";
+        dir_ = make_temp_dir();
+        ASSERT_FALSE(dir_.empty());
+    }
+    void TearDown() override
+    {
+        if (!dir_.empty())
+            remove_tree(dir_);
+    }
+
+    // Runs the Windows build, then the Linux build, with `args` in
+    // `console`, each against a fresh virtual fixture started in `fixtures`
+    // with `fixture_args` (an upload changes the fixture's version). In
+    // the fixture arguments "{build}" stands for "windows" or "linux".
+    void run_both(const NetNamespace &console, const NetNamespace &fixtures,
+                  const std::vector<std::string> &fixture_args, const std::vector<std::string> &args,
+                  ProcessResult *win, ProcessResult *lin)
+    {
+        {
+            FixtureProcess fixture(fixtures, for_build(fixture_args, "windows"), dir_ + "/vfixture-windows.log");
+            ASSERT_TRUE(fixture.ready()) << fixture.log();
+            WineSession session(console.name());
+            ASSERT_TRUE(session.error().empty()) << session.error();
+            *win = session.run(args, dir_);
+        }
+        FixtureProcess fixture(fixtures, for_build(fixture_args, "linux"), dir_ + "/vfixture-linux.log");
+        ASSERT_TRUE(fixture.ready()) << fixture.log();
+        *lin = run_program(linux_lumiload(), args, 60, console.exec_prefix(), dir_);
+    }
+
+    static std::vector<std::string> for_build(std::vector<std::string> args, const std::string &build)
+    {
+        const std::string mark = "{build}";
+        for (std::string &arg : args) {
+            const size_t at = arg.find(mark);
+            if (at != std::string::npos)
+                arg.replace(at, mark.size(), build);
+        }
+        return args;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(WindowsNetwork, LoopbackDiscoveryOfOneFixture)
+{
+    NetNamespace ns("d");
+    ASSERT_TRUE(ns.ok());
+    ProcessResult win, lin;
+    run_both(ns, ns, {"--fixture", "bind=127.0.0.2"}, {"-s", "127.0.0.1", "-d", "127.0.0.2"}, &win, &lin);
+
+    const std::string expected =
+        std::string(LINUX_BANNER) + NO_ALF + fixture_block("127.0.0.2", "7f:00:00:02") + "\n";
+    EXPECT_EQ(win.out, windows_form(expected));
+    EXPECT_EQ(win.err, "");
+    EXPECT_EQ(win.status, 1);  // a poll-only run always ends with 1
+    EXPECT_EQ(linux_form(win.out), lin.out);
+    EXPECT_EQ(lin.err, "");
+    EXPECT_EQ(lin.status, 1);
+}
+
+class WindowsUpload : public WindowsNetwork {
+protected:
+    // A three-block image (600 words) of version 2.3.5 for the maker's own
+    // OEM code, which every default vfixture (1.0.0) needs.
+    std::vector<uint8_t> write_image()
+    {
+        AlfImageSpec spec;
+        spec.name = "Wine upload";
+        spec.version_hi = 2;
+        spec.version_lo = 35;
+        spec.oem_slots = {0x4D2A};
+        spec.data = pseudo_random_data(600, 11);
+        const std::vector<uint8_t> image = make_alf_image(spec);
+        EXPECT_TRUE(write_binary_file(dir_ + "/fw.alf", image));
+        return image;
+    }
+
+    // Everything an update run of that image prints up to its progress
+    // line, Linux form.
+    std::string report_until_progress(const std::vector<uint8_t> &image)
+    {
+        char checksum[40];
+        std::snprintf(checksum, sizeof checksum, "    data_checksum=0x%02x%02x\n", image[0], image[1]);
+        return std::string(LINUX_BANNER) + "Opened ALF file fw.alf: \n"
+               "    name=Wine upload\n"
+               "    version=2.3.5\n" + checksum +
+               "    data_length=600W\n"
+               "    oemCodes=< 0x4d2a >\n"
+               "    blockCount=3\n" + SEPARATOR + fixture_block("127.0.0.2", "7f:00:00:02") +
+               "    upgradeStatus=upgrade-required\n"
+               "\n"
+               "1 fixtures to update\n" + SEPARATOR + "Uploading to fixture at 127.0.0.2:\n"
+               "    blockCount=3\n";
+    }
+};
+
+TEST_F(WindowsUpload, LoopbackUploadOfThreeBlocks)
+{
+    const std::vector<uint8_t> image = write_image();
+    NetNamespace ns("u");
+    ASSERT_TRUE(ns.ok());
+    ProcessResult win, lin;
+    run_both(ns, ns, {"--fixture", "bind=127.0.0.2,image=" + dir_ + "/received-{build}.alf"},
+             {"-f", "fw.alf", "-s", "127.0.0.1", "-d", "127.0.0.2"}, &win, &lin);
+
+    const std::string expected = report_until_progress(image) + "    progress=F - LG\n"
+                                 "# Firmware uploaded successfully\n";
+    EXPECT_EQ(win.out, windows_form(expected));
+    EXPECT_EQ(win.err, "");
+    EXPECT_EQ(win.status, 0);
+    // The fixture holds exactly the file: the Windows build reads it in
+    // binary mode although its standard streams are in text mode.
+    EXPECT_EQ(read_text_file(dir_ + "/received-windows.alf"), std::string(image.begin(), image.end()));
+
+    EXPECT_EQ(linux_form(win.out), lin.out);
+    EXPECT_EQ(lin.err, "");
+    EXPECT_EQ(lin.status, 0);
+}
+
+// A reply longer than the 36-byte buffer: Windows Sockets fail the receive
+// with WSAEMSGSIZE (10040) and lose the datagram, the block times out once
+// and is sent again. Linux reports its own EMSGSIZE (90) in the same place.
+TEST_F(WindowsUpload, OversizeReplyIsLostAndReported)
+{
+    const std::vector<uint8_t> image = write_image();
+    NetNamespace ns("o");
+    ASSERT_TRUE(ns.ok());
+    ProcessResult win, lin;
+    run_both(ns, ns, {"--fixture", "bind=127.0.0.2,fault=1:oversize=40"},
+             {"-f", "fw.alf", "-s", "127.0.0.1", "-d", "127.0.0.2"}, &win, &lin);
+
+    const std::string expected = report_until_progress(image) + "    progress=F -T LG\n"
+                                 "# Firmware uploaded successfully\n";
+    EXPECT_EQ(win.out, windows_form(expected));
+    EXPECT_EQ(win.err, "\r\n[WSA ERROR 10040]\r\n");
+    EXPECT_EQ(win.status, 0);
+    EXPECT_EQ(linux_form(win.out), lin.out);
+    EXPECT_EQ(lin.err, "\n[WSA ERROR 90]\n");
+    EXPECT_EQ(lin.status, 0);
+}
+
+// A dropped reply: the 50 ms receive time-out (WSAETIMEDOUT, 10060) is the
+// silent kind of failed receive, so only the mark shows it.
+TEST_F(WindowsUpload, DroppedReplyTimesOutSilently)
+{
+    const std::vector<uint8_t> image = write_image();
+    NetNamespace ns("t");
+    ASSERT_TRUE(ns.ok());
+    ProcessResult win, lin;
+    run_both(ns, ns, {"--fixture", "bind=127.0.0.2,fault=first:drop*2"},
+             {"-f", "fw.alf", "-s", "127.0.0.1", "-d", "127.0.0.2"}, &win, &lin);
+
+    const std::string expected = report_until_progress(image) + "    progress=FTT - LG\n"
+                                 "# Firmware uploaded successfully\n";
+    EXPECT_EQ(win.out, windows_form(expected));
+    EXPECT_EQ(win.err, "");
+    EXPECT_EQ(win.status, 0);
+    // Two first-block attempts of 40 time-outs of 50 ms each.
+    EXPECT_GE(win.seconds, 4.0);
+    EXPECT_EQ(linux_form(win.out), lin.out);
+    EXPECT_EQ(lin.err, "");
+}
+
+// The whole discovery stage without -s and -d: the interface comes from
+// GetAdaptersAddresses, the poll goes to its broadcast address. Two
+// namespaces joined by a veth pair; the fixture side answers by unicast
+// (one fixture) and by broadcast (another).
+TEST_F(WindowsNetwork, BroadcastDiscoveryThroughTheChosenInterface)
+{
+    NetNamespace console("c");
+    NetNamespace fixtures("f");
+    ASSERT_TRUE(console.ok());
+    ASSERT_TRUE(fixtures.ok());
+    ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "link", "add", "wc0", "type", "veth", "peer", "name",
+                                  "wf0", "netns", fixtures.name()}));
+    ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "addr", "add", "2.0.0.2/8", "dev", "wc0"}));
+    ASSERT_TRUE(NetNamespace::ip({"-n", fixtures.name(), "addr", "add", "2.0.0.20/8", "dev", "wf0"}));
+    ASSERT_TRUE(NetNamespace::ip({"-n", fixtures.name(), "addr", "add", "2.0.0.21/8", "dev", "wf0"}));
+    ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "link", "set", "wc0", "up"}));
+    ASSERT_TRUE(NetNamespace::ip({"-n", fixtures.name(), "link", "set", "wf0", "up"}));
+
+    ProcessResult win, lin;
+    run_both(console, fixtures,
+             {"--fixture", "bind=2.0.0.20,bcast=2.255.255.255", "--fixture",
+              "bind=2.0.0.21,bcast=2.255.255.255,reply=broadcast"},
+             {}, &win, &lin);
+
+    const std::string first = fixture_block("2.0.0.20", "02:00:00:14");
+    const std::string second = fixture_block("2.0.0.21", "02:00:00:15");
+    // Both replies answer the same poll; either may arrive first.
+    const std::string text = linux_form(win.out);
+    const std::string head = std::string(LINUX_BANNER) + NO_ALF;
+    EXPECT_TRUE(text == head + first + second + "\n" || text == head + second + first + "\n") << text;
+    EXPECT_EQ(win.out, windows_form(text));
+    EXPECT_EQ(win.err, "");
+    EXPECT_EQ(win.status, 1);
+    const std::string linux_text = lin.out;
+    EXPECT_TRUE(linux_text == head + first + second + "\n" || linux_text == head + second + first + "\n")
+        << linux_text;
+    EXPECT_EQ(lin.status, 1);
+}
+
+}  // namespace
