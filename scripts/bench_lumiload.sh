@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Benchmark of lumiload against virtual fixtures (not a test: it prints
+# figures and the targets beside them).
+#
+#   upload       wall time of a 100-block upload / its floor (100 x 50 ms pause)   target <= 1.03
+#   quiet poll   wall time of a discovery nobody answers / its floor (3 s)       target <= 1.03
+#   500 poll     500 fixtures answering one broadcast poll at once: time, listed  target 500 of 500
+#   memory       peak resident set of lumiload over all runs                      target < 4 MB
+#
+# The upload and the quiet discovery run on loopback (-s and -d both 127.x);
+# the 500-fixture discovery needs root: it runs in a private pair of network
+# namespaces that the script makes and deletes (scripts/netns.sh).
+#
+#   bash scripts/bench_lumiload.sh [-n RUNS]     (BUILD_DIR selects the build, default build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+
+RUNS=3
+if [ "${1:-}" = "-n" ]; then RUNS=$2; fi
+BIN=$ROOT/${BUILD_DIR:-build}/bin
+TIME=/usr/bin/time
+for program in "$BIN/lumiload" "$BIN/vfixture" "$BIN/make_alf" "$TIME"; do
+  [ -x "$program" ] || { echo "bench: $program not found (run scripts/setup.sh)" >&2; exit 1; }
+done
+
+WORK=$(mktemp -d /tmp/lumibench.XXXXXX)
+NS=lumi-$$-bench
+PIDS=()
+cleanup() {
+  for pid in "${PIDS[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  if ip netns list 2>/dev/null | grep -q "^$NS-"; then bash "$ROOT/scripts/netns.sh" down "$NS"; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+now() { date +%s.%N; }
+# run_timed LABEL PREFIX... -- ARGS: runs lumiload, records seconds and peak KB
+# in $SECONDS_TAKEN and $PEAK_KB, its output in $WORK/LABEL.out.
+run_timed() {
+  local label=$1; shift
+  local prefix=()
+  while [ "$1" != "--" ]; do prefix+=("$1"); shift; done
+  shift
+  local start end
+  start=$(now)
+  "${prefix[@]}" "$TIME" -f %M -o "$WORK/$label.rss" "$BIN/lumiload" "$@" >"$WORK/$label.out" 2>"$WORK/$label.err" || true
+  end=$(now)
+  SECONDS_TAKEN=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+  PEAK_KB=$(tail -n 1 "$WORK/$label.rss")
+}
+start_fixtures() {  # LOG PREFIX... -- VFIXTURE ARGS
+  local log=$1; shift
+  local prefix=()
+  while [ "$1" != "--" ]; do prefix+=("$1"); shift; done
+  shift
+  "${prefix[@]}" "$BIN/vfixture" "$@" >"$log" 2>&1 &
+  PIDS+=($!)
+  for _ in $(seq 1 200); do
+    grep -q '^ready' "$log" && return 0
+    kill -0 "${PIDS[-1]}" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "bench: vfixture did not start:" >&2; cat "$log" >&2; exit 1
+}
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+max() { sort -g | tail -n 1; }
+
+PEAKS=()
+echo "lumiload benchmark: $RUNS runs per figure, $(nproc) CPUs, $(uname -r)"
+
+# 1. Upload of a 100-block image over loopback.
+"$BIN/make_alf" -o "$WORK/fw100.alf" --version 9.9.9 --words $((100 * 512 - 530)) --seed 5
+BLOCKS=$(( ($(stat -c %s "$WORK/fw100.alf") + 1023) / 1024 ))
+start_fixtures "$WORK/upload-fixture.log" -- --quiet --fixture bind=127.0.77.11
+upload_times=()
+for i in $(seq 1 "$RUNS"); do
+  run_timed "upload$i" -- -i -f "$WORK/fw100.alf" -s 127.0.77.1 -d 127.0.77.11
+  grep -q '^# Firmware uploaded successfully' "$WORK/upload$i.out" || { echo "bench: upload $i failed" >&2; cat "$WORK/upload$i.out" "$WORK/upload$i.err" >&2; exit 1; }
+  upload_times+=("$SECONDS_TAKEN"); PEAKS+=("$PEAK_KB")
+done
+UPLOAD=$(printf '%s\n' "${upload_times[@]}" | median)
+UPLOAD_FLOOR=$(awk -v n="$BLOCKS" 'BEGIN { printf "%.3f", n * 0.05 }')
+
+# 2. Discovery nobody answers (loopback, -d to an address where nothing listens).
+quiet_times=()
+for i in $(seq 1 "$RUNS"); do
+  run_timed "quiet$i" -- -s 127.0.77.1 -d 127.0.77.250
+  quiet_times+=("$SECONDS_TAKEN"); PEAKS+=("$PEAK_KB")
+done
+QUIET=$(printf '%s\n' "${quiet_times[@]}" | median)
+
+# 3. 500 fixtures answering one broadcast poll, inside namespaces.
+MANY_ROWS=()
+if [ "$(id -u)" -ne 0 ]; then
+  MANY_ROWS+=("500-fixture discovery: skipped (needs root for network namespaces)")
+else
+  bash scripts/netns.sh cleanup >/dev/null
+  bash scripts/netns.sh up "$NS" 2.0.0.1/8
+  bash scripts/netns.sh range "$NS" 2.0.1.1 500 8
+  start_fixtures "$WORK/many.log" ip netns exec "$NS-f" -- --quiet --fixture bind=2.0.1.1,count=500,bcast=2.255.255.255
+  for i in $(seq 1 "$RUNS"); do
+    run_timed "many$i" ip netns exec "$NS-c" -- 
+    listed=$(grep -c '^Fixture detected:' "$WORK/many$i.out" || true)
+    distinct=$(grep '^    ip=' "$WORK/many$i.out" | sort -u | wc -l)
+    MANY_ROWS+=("$(printf '%-38s %8.3f s   %3d of 500 listed (%d distinct)' "500-fixture discovery, run $i" "$SECONDS_TAKEN" "$listed" "$distinct")")
+    PEAKS+=("$PEAK_KB")
+  done
+fi
+
+PEAK=$(printf '%s\n' "${PEAKS[@]}" | max)
+echo
+printf '%-38s %10s %10s %8s   %s\n' "figure" "measured" "floor" "ratio" "target"
+printf '%-38s %8.3f s %8.3f s %8.4f   %s\n' "upload, $BLOCKS blocks (median)" "$UPLOAD" "$UPLOAD_FLOOR" \
+  "$(awk -v a="$UPLOAD" -v b="$UPLOAD_FLOOR" 'BEGIN { print a / b }')" "<= 1.03"
+printf '%-38s %8.3f s %8.3f s %8.4f   %s\n' "quiet discovery (median)" "$QUIET" 3 \
+  "$(awk -v a="$QUIET" 'BEGIN { print a / 3 }')" "<= 1.03"
+for row in "${MANY_ROWS[@]}"; do echo "$row"; done
+printf '%-38s %8d KB (%.2f MB)                  %s\n' "lumiload peak RSS (all runs)" "$PEAK" \
+  "$(awk -v k="$PEAK" 'BEGIN { print k / 1024 }')" "< 4 MB"
+echo
+echo "runs: upload ${upload_times[*]} s; quiet discovery ${quiet_times[*]} s"
