@@ -250,42 +250,115 @@ TEST_F(WindowsUpload, DroppedReplyTimesOutSilently)
     EXPECT_EQ(lin.err, "");
 }
 
+// Joins two namespaces with a veth pair: 2.0.0.2/8 on the console side,
+// 2.0.0.20/8 and 2.0.0.21/8 on the fixture side.
+bool join_for_art_net(const NetNamespace &console, const NetNamespace &fixtures)
+{
+    return NetNamespace::ip({"-n", console.name(), "link", "add", "wc0", "type", "veth", "peer", "name", "wf0",
+                             "netns", fixtures.name()})
+           && NetNamespace::ip({"-n", console.name(), "addr", "add", "2.0.0.2/8", "dev", "wc0"})
+           && NetNamespace::ip({"-n", fixtures.name(), "addr", "add", "2.0.0.20/8", "dev", "wf0"})
+           && NetNamespace::ip({"-n", fixtures.name(), "addr", "add", "2.0.0.21/8", "dev", "wf0"})
+           && NetNamespace::ip({"-n", console.name(), "link", "set", "wc0", "up"})
+           && NetNamespace::ip({"-n", fixtures.name(), "link", "set", "wf0", "up"});
+}
+
+// Two fixtures that answer a broadcast poll, the first by unicast, the
+// second by broadcast.
+const std::vector<std::string> TWO_FIXTURES = {"--fixture", "bind=2.0.0.20,bcast=2.255.255.255", "--fixture",
+                                               "bind=2.0.0.21,bcast=2.255.255.255,reply=broadcast"};
+
+// The report of a poll-only run that found both, in either order (they
+// answer the same poll), or an empty text.
+std::string two_fixture_report(const std::string &text)
+{
+    const std::string head = std::string(LINUX_BANNER) + NO_ALF;
+    const std::string first = fixture_block("2.0.0.20", "02:00:00:14");
+    const std::string second = fixture_block("2.0.0.21", "02:00:00:15");
+    if (text == head + first + second + "\n" || text == head + second + first + "\n")
+        return text;
+    return "";
+}
+
 // The whole discovery stage without -s and -d: the interface comes from
-// GetAdaptersAddresses, the poll goes to its broadcast address. Two
-// namespaces joined by a veth pair; the fixture side answers by unicast
-// (one fixture) and by broadcast (another).
+// GetAdaptersAddresses, the poll goes to its broadcast address, and the
+// socket bound to the interface's address hears both the unicast and the
+// broadcast reply.
 TEST_F(WindowsNetwork, BroadcastDiscoveryThroughTheChosenInterface)
 {
     NetNamespace console("c");
     NetNamespace fixtures("f");
     ASSERT_TRUE(console.ok());
     ASSERT_TRUE(fixtures.ok());
-    ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "link", "add", "wc0", "type", "veth", "peer", "name",
-                                  "wf0", "netns", fixtures.name()}));
-    ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "addr", "add", "2.0.0.2/8", "dev", "wc0"}));
-    ASSERT_TRUE(NetNamespace::ip({"-n", fixtures.name(), "addr", "add", "2.0.0.20/8", "dev", "wf0"}));
-    ASSERT_TRUE(NetNamespace::ip({"-n", fixtures.name(), "addr", "add", "2.0.0.21/8", "dev", "wf0"}));
-    ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "link", "set", "wc0", "up"}));
-    ASSERT_TRUE(NetNamespace::ip({"-n", fixtures.name(), "link", "set", "wf0", "up"}));
+    ASSERT_TRUE(join_for_art_net(console, fixtures));
 
     ProcessResult win, lin;
-    run_both(console, fixtures,
-             {"--fixture", "bind=2.0.0.20,bcast=2.255.255.255", "--fixture",
-              "bind=2.0.0.21,bcast=2.255.255.255,reply=broadcast"},
-             {}, &win, &lin);
+    run_both(console, fixtures, TWO_FIXTURES, {}, &win, &lin);
 
-    const std::string first = fixture_block("2.0.0.20", "02:00:00:14");
-    const std::string second = fixture_block("2.0.0.21", "02:00:00:15");
-    // Both replies answer the same poll; either may arrive first.
     const std::string text = linux_form(win.out);
-    const std::string head = std::string(LINUX_BANNER) + NO_ALF;
-    EXPECT_TRUE(text == head + first + second + "\n" || text == head + second + first + "\n") << text;
+    EXPECT_EQ(two_fixture_report(text), text) << text;
+    EXPECT_FALSE(text.empty());
     EXPECT_EQ(win.out, windows_form(text));
     EXPECT_EQ(win.err, "");
     EXPECT_EQ(win.status, 1);
-    const std::string linux_text = lin.out;
-    EXPECT_TRUE(linux_text == head + first + second + "\n" || linux_text == head + second + first + "\n")
-        << linux_text;
+    EXPECT_EQ(two_fixture_report(lin.out), lin.out) << lin.out;
+    EXPECT_EQ(lin.status, 1);
+}
+
+// Sixty adapters ahead of the Art-Net one: their table no longer fits the
+// first 15000-byte buffer, GetAdaptersAddresses answers
+// ERROR_BUFFER_OVERFLOW with the size it needs, and the enumeration must
+// ask again with that size instead of failing the run with "getifaddrs".
+TEST_F(WindowsNetwork, ManyAdaptersOverflowTheFirstAdapterBuffer)
+{
+    NetNamespace console("m");
+    NetNamespace fixtures("n");
+    ASSERT_TRUE(console.ok());
+    ASSERT_TRUE(fixtures.ok());
+    for (int i = 1; i <= 30; ++i) {
+        const std::string a = "va" + std::to_string(i), b = "vb" + std::to_string(i);
+        ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "link", "add", a, "type", "veth", "peer", "name", b}));
+        ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "addr", "add", "10.0." + std::to_string(i) + ".1/24",
+                                      "dev", a}));
+        ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "addr", "add", "10.1." + std::to_string(i) + ".1/24",
+                                      "dev", b}));
+        ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "link", "set", a, "up"}));
+        ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "link", "set", b, "up"}));
+    }
+    ASSERT_TRUE(join_for_art_net(console, fixtures));
+
+    ProcessResult win, lin;
+    run_both(console, fixtures, TWO_FIXTURES, {}, &win, &lin);
+
+    const std::string text = linux_form(win.out);
+    EXPECT_EQ(two_fixture_report(text), text) << text;
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(win.err, "");
+    EXPECT_EQ(win.status, 1);
+    EXPECT_EQ(two_fixture_report(lin.out), lin.out) << lin.out;
+}
+
+// An accepted image and nobody answering: the header block, the
+// separator, the end of discovery, and the update stage gives up.
+TEST_F(WindowsUpload, AcceptedImageWithoutFixture)
+{
+    const std::vector<uint8_t> image = write_image();
+    NetNamespace ns("a");
+    ASSERT_TRUE(ns.ok());
+    const std::vector<std::string> args = {"-t", "-f", "fw.alf", "-s", "127.0.0.1", "-d", "127.0.0.2"};
+    WineSession session(ns.name());
+    ASSERT_TRUE(session.error().empty()) << session.error();
+    const ProcessResult win = session.run(args, dir_);
+    const ProcessResult lin = run_program(linux_lumiload(), args, 60, ns.exec_prefix(), dir_);
+
+    const std::string until_fixture = report_until_progress(image).substr(0, report_until_progress(image).find("Fixture detected:"));
+    std::string expected = until_fixture + "\n";
+    expected.insert(std::string(LINUX_BANNER).size(), "# TEST RUN MODE\n");
+    EXPECT_EQ(win.out, windows_form(expected));
+    EXPECT_EQ(win.err, "Error: no fixture to update.\r\n");
+    EXPECT_EQ(win.status, 1);
+    EXPECT_EQ(linux_form(win.out), lin.out);
+    EXPECT_EQ(linux_form(win.err), lin.err);
     EXPECT_EQ(lin.status, 1);
 }
 
