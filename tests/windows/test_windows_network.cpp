@@ -1,7 +1,8 @@
 // The Windows build under Wine against the virtual fixture: discovery and
 // upload over loopback, and a broadcast discovery through the interface
-// that GetAdaptersAddresses reports. Every case runs inside network
-// namespaces the test makes and removes (root only), with a Wine prefix
+// that GetAdaptersAddresses reports. Every case runs inside a pair of
+// network namespaces the test makes and removes (root only; the loopback
+// cases use only the controller side), with a Wine prefix
 // whose wineserver, which owns the sockets, runs in that namespace. Each
 // case runs the Linux build with the same arguments too: the reports must
 // agree apart from the line ends, the platform label and the socket error
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "alfgen.h"
+#include "netns.h"
 #include "process.h"
 #include "wine.h"
 
@@ -46,10 +48,11 @@ std::string fixture_block(const std::string &address, const std::string &mac_tai
 // A virtual fixture process inside a namespace, stopped by the destructor.
 class FixtureProcess {
 public:
-    FixtureProcess(const NetNamespace &ns, const std::vector<std::string> &args, const std::string &log)
+    FixtureProcess(const std::vector<std::string> &in_namespace, const std::vector<std::string> &args,
+                   const std::string &log)
         : log_(log)
     {
-        std::vector<std::string> argv = ns.exec_prefix();
+        std::vector<std::string> argv = in_namespace;
         argv.push_back(vfixture());
         argv.insert(argv.end(), args.begin(), args.end());
         process_ = start_background(argv, log_);
@@ -82,9 +85,9 @@ protected:
         const std::string reason = wine_unavailable_reason();
         if (!reason.empty())
             GTEST_SKIP() << reason;
-        if (!running_as_root())
-            GTEST_SKIP() << "needs root for private network namespaces (the Windows build is never run "
-                            "on the machine's own network)";
+        const std::string no_netns = netns_unavailable_reason();
+        if (!no_netns.empty())
+            GTEST_SKIP() << no_netns << " (the Windows build is never run on the machine's own network)";
         if (access(vfixture().c_str(), X_OK) != 0)
             GTEST_SKIP() << vfixture() << " is not built";
         dir_ = make_temp_dir();
@@ -96,24 +99,25 @@ protected:
             remove_tree(dir_);
     }
 
-    // Runs the Windows build, then the Linux build, with `args` in
-    // `console`, each against a fresh virtual fixture started in `fixtures`
-    // with `fixture_args` (an upload changes the fixture's version). In
-    // the fixture arguments "{build}" stands for "windows" or "linux".
-    void run_both(const NetNamespace &console, const NetNamespace &fixtures,
-                  const std::vector<std::string> &fixture_args, const std::vector<std::string> &args,
-                  ProcessResult *win, ProcessResult *lin)
+    // Runs the Windows build, then the Linux build, with `args` in the
+    // controller namespace, each against a fresh virtual fixture started
+    // with `fixture_args` in the fixtures namespace, or in the controller's
+    // for loopback (an upload changes the fixture's version). In the
+    // fixture arguments "{build}" stands for "windows" or "linux".
+    void run_both(const NetnsPair &net, bool loopback, const std::vector<std::string> &fixture_args,
+                  const std::vector<std::string> &args, ProcessResult *win, ProcessResult *lin)
     {
+        const std::vector<std::string> fixture_side = loopback ? net.in_controller() : net.in_fixtures();
         {
-            FixtureProcess fixture(fixtures, for_build(fixture_args, "windows"), dir_ + "/vfixture-windows.log");
+            FixtureProcess fixture(fixture_side, for_build(fixture_args, "windows"), dir_ + "/vfixture-windows.log");
             ASSERT_TRUE(fixture.ready()) << fixture.log();
-            WineSession session(console.name());
+            WineSession session(net.controller);
             ASSERT_TRUE(session.error().empty()) << session.error();
             *win = session.run(args, dir_);
         }
-        FixtureProcess fixture(fixtures, for_build(fixture_args, "linux"), dir_ + "/vfixture-linux.log");
+        FixtureProcess fixture(fixture_side, for_build(fixture_args, "linux"), dir_ + "/vfixture-linux.log");
         ASSERT_TRUE(fixture.ready()) << fixture.log();
-        *lin = run_program(linux_lumiload(), args, 60, console.exec_prefix(), dir_);
+        *lin = run_program(linux_lumiload(), args, 60, net.in_controller(), dir_);
     }
 
     static std::vector<std::string> for_build(std::vector<std::string> args, const std::string &build)
@@ -132,10 +136,10 @@ protected:
 
 TEST_F(WindowsNetwork, LoopbackDiscoveryOfOneFixture)
 {
-    NetNamespace ns("d");
-    ASSERT_TRUE(ns.ok());
+    NetnsPair net;
+    ASSERT_TRUE(net.create({}, {})) << net.error;
     ProcessResult win, lin;
-    run_both(ns, ns, {"--fixture", "bind=127.0.0.2"}, {"-s", "127.0.0.1", "-d", "127.0.0.2"}, &win, &lin);
+    run_both(net, true, {"--fixture", "bind=127.0.0.2"}, {"-s", "127.0.0.1", "-d", "127.0.0.2"}, &win, &lin);
 
     const std::string expected =
         std::string(LINUX_BANNER) + NO_ALF + fixture_block("127.0.0.2", "7f:00:00:02") + "\n";
@@ -186,10 +190,10 @@ protected:
 TEST_F(WindowsUpload, LoopbackUploadOfThreeBlocks)
 {
     const std::vector<uint8_t> image = write_image();
-    NetNamespace ns("u");
-    ASSERT_TRUE(ns.ok());
+    NetnsPair net;
+    ASSERT_TRUE(net.create({}, {})) << net.error;
     ProcessResult win, lin;
-    run_both(ns, ns, {"--fixture", "bind=127.0.0.2,image=" + dir_ + "/received-{build}.alf"},
+    run_both(net, true, {"--fixture", "bind=127.0.0.2,image=" + dir_ + "/received-{build}.alf"},
              {"-f", "fw.alf", "-s", "127.0.0.1", "-d", "127.0.0.2"}, &win, &lin);
 
     const std::string expected = report_until_progress(image) + "    progress=F - LG\n"
@@ -212,10 +216,10 @@ TEST_F(WindowsUpload, LoopbackUploadOfThreeBlocks)
 TEST_F(WindowsUpload, OversizeReplyIsLostAndReported)
 {
     const std::vector<uint8_t> image = write_image();
-    NetNamespace ns("o");
-    ASSERT_TRUE(ns.ok());
+    NetnsPair net;
+    ASSERT_TRUE(net.create({}, {})) << net.error;
     ProcessResult win, lin;
-    run_both(ns, ns, {"--fixture", "bind=127.0.0.2,fault=1:oversize=40"},
+    run_both(net, true, {"--fixture", "bind=127.0.0.2,fault=1:oversize=40"},
              {"-f", "fw.alf", "-s", "127.0.0.1", "-d", "127.0.0.2"}, &win, &lin);
 
     const std::string expected = report_until_progress(image) + "    progress=F -T LG\n"
@@ -233,10 +237,10 @@ TEST_F(WindowsUpload, OversizeReplyIsLostAndReported)
 TEST_F(WindowsUpload, DroppedReplyTimesOutSilently)
 {
     const std::vector<uint8_t> image = write_image();
-    NetNamespace ns("t");
-    ASSERT_TRUE(ns.ok());
+    NetnsPair net;
+    ASSERT_TRUE(net.create({}, {})) << net.error;
     ProcessResult win, lin;
-    run_both(ns, ns, {"--fixture", "bind=127.0.0.2,fault=first:drop*2"},
+    run_both(net, true, {"--fixture", "bind=127.0.0.2,fault=first:drop*2"},
              {"-f", "fw.alf", "-s", "127.0.0.1", "-d", "127.0.0.2"}, &win, &lin);
 
     const std::string expected = report_until_progress(image) + "    progress=FTT - LG\n"
@@ -250,18 +254,9 @@ TEST_F(WindowsUpload, DroppedReplyTimesOutSilently)
     EXPECT_EQ(lin.err, "");
 }
 
-// Joins two namespaces with a veth pair: 2.0.0.2/8 on the console side,
-// 2.0.0.20/8 and 2.0.0.21/8 on the fixture side.
-bool join_for_art_net(const NetNamespace &console, const NetNamespace &fixtures)
-{
-    return NetNamespace::ip({"-n", console.name(), "link", "add", "wc0", "type", "veth", "peer", "name", "wf0",
-                             "netns", fixtures.name()})
-           && NetNamespace::ip({"-n", console.name(), "addr", "add", "2.0.0.2/8", "dev", "wc0"})
-           && NetNamespace::ip({"-n", fixtures.name(), "addr", "add", "2.0.0.20/8", "dev", "wf0"})
-           && NetNamespace::ip({"-n", fixtures.name(), "addr", "add", "2.0.0.21/8", "dev", "wf0"})
-           && NetNamespace::ip({"-n", console.name(), "link", "set", "wc0", "up"})
-           && NetNamespace::ip({"-n", fixtures.name(), "link", "set", "wf0", "up"});
-}
+// The console's interface and the two fixtures' addresses on the veth pair.
+const std::vector<std::string> CONSOLE_ADDRESSES = {"2.0.0.2/8"};
+const std::vector<std::string> FIXTURE_ADDRESSES = {"2.0.0.20/8", "2.0.0.21/8"};
 
 // Two fixtures that answer a broadcast poll, the first by unicast, the
 // second by broadcast.
@@ -286,14 +281,11 @@ std::string two_fixture_report(const std::string &text)
 // broadcast reply.
 TEST_F(WindowsNetwork, BroadcastDiscoveryThroughTheChosenInterface)
 {
-    NetNamespace console("c");
-    NetNamespace fixtures("f");
-    ASSERT_TRUE(console.ok());
-    ASSERT_TRUE(fixtures.ok());
-    ASSERT_TRUE(join_for_art_net(console, fixtures));
+    NetnsPair net;
+    ASSERT_TRUE(net.create(CONSOLE_ADDRESSES, FIXTURE_ADDRESSES)) << net.error;
 
     ProcessResult win, lin;
-    run_both(console, fixtures, TWO_FIXTURES, {}, &win, &lin);
+    run_both(net, false, TWO_FIXTURES, {}, &win, &lin);
 
     const std::string text = linux_form(win.out);
     EXPECT_EQ(two_fixture_report(text), text) << text;
@@ -305,30 +297,29 @@ TEST_F(WindowsNetwork, BroadcastDiscoveryThroughTheChosenInterface)
     EXPECT_EQ(lin.status, 1);
 }
 
-// Sixty adapters ahead of the Art-Net one: their table no longer fits the
+// Sixty adapters beside the Art-Net one: their table no longer fits the
 // first 15000-byte buffer, GetAdaptersAddresses answers
 // ERROR_BUFFER_OVERFLOW with the size it needs, and the enumeration must
 // ask again with that size instead of failing the run with "getifaddrs".
 TEST_F(WindowsNetwork, ManyAdaptersOverflowTheFirstAdapterBuffer)
 {
-    NetNamespace console("m");
-    NetNamespace fixtures("n");
-    ASSERT_TRUE(console.ok());
-    ASSERT_TRUE(fixtures.ok());
+    NetnsPair net;
+    ASSERT_TRUE(net.create(CONSOLE_ADDRESSES, FIXTURE_ADDRESSES)) << net.error;
+    // Thirty veth pairs with both ends in the console's namespace.
+    std::string commands;
     for (int i = 1; i <= 30; ++i) {
-        const std::string a = "va" + std::to_string(i), b = "vb" + std::to_string(i);
-        ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "link", "add", a, "type", "veth", "peer", "name", b}));
-        ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "addr", "add", "10.0." + std::to_string(i) + ".1/24",
-                                      "dev", a}));
-        ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "addr", "add", "10.1." + std::to_string(i) + ".1/24",
-                                      "dev", b}));
-        ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "link", "set", a, "up"}));
-        ASSERT_TRUE(NetNamespace::ip({"-n", console.name(), "link", "set", b, "up"}));
+        const std::string n = std::to_string(i);
+        commands += "link add va" + n + " type veth peer name vb" + n + "\n"
+                    "addr add 10.0." + n + ".1/24 dev va" + n + "\n"
+                    "addr add 10.1." + n + ".1/24 dev vb" + n + "\n"
+                    "link set va" + n + " up\n"
+                    "link set vb" + n + " up\n";
     }
-    ASSERT_TRUE(join_for_art_net(console, fixtures));
+    ASSERT_TRUE(write_text_file(dir_ + "/adapters.batch", commands));
+    ASSERT_EQ(run_program(ip_program(), {"-n", net.controller, "-batch", dir_ + "/adapters.batch"}, 60).status, 0);
 
     ProcessResult win, lin;
-    run_both(console, fixtures, TWO_FIXTURES, {}, &win, &lin);
+    run_both(net, false, TWO_FIXTURES, {}, &win, &lin);
 
     const std::string text = linux_form(win.out);
     EXPECT_EQ(two_fixture_report(text), text) << text;
@@ -343,13 +334,13 @@ TEST_F(WindowsNetwork, ManyAdaptersOverflowTheFirstAdapterBuffer)
 TEST_F(WindowsUpload, AcceptedImageWithoutFixture)
 {
     const std::vector<uint8_t> image = write_image();
-    NetNamespace ns("a");
-    ASSERT_TRUE(ns.ok());
+    NetnsPair net;
+    ASSERT_TRUE(net.create({}, {})) << net.error;
     const std::vector<std::string> args = {"-t", "-f", "fw.alf", "-s", "127.0.0.1", "-d", "127.0.0.2"};
-    WineSession session(ns.name());
+    WineSession session(net.controller);
     ASSERT_TRUE(session.error().empty()) << session.error();
     const ProcessResult win = session.run(args, dir_);
-    const ProcessResult lin = run_program(linux_lumiload(), args, 60, ns.exec_prefix(), dir_);
+    const ProcessResult lin = run_program(linux_lumiload(), args, 60, net.in_controller(), dir_);
 
     const std::string until_fixture = report_until_progress(image).substr(0, report_until_progress(image).find("Fixture detected:"));
     std::string expected = until_fixture + "\n";

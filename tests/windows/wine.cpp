@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 
 namespace {
@@ -81,12 +80,6 @@ std::string prepare_shared_prefix()
     return error;
 }
 
-std::string unique_name(const std::string &tag)
-{
-    static std::atomic<int> counter {0};
-    return "lw" + tag + std::to_string(getpid()) + "x" + std::to_string(counter++);
-}
-
 }  // namespace
 
 std::string windows_lumiload()
@@ -138,31 +131,6 @@ std::string windows_form(const std::string &linux_text)
         crlf += c;
     }
     return crlf;
-}
-
-bool running_as_root()
-{
-    return geteuid() == 0;
-}
-
-NetNamespace::NetNamespace(const std::string &tag) : name_(unique_name(tag))
-{
-    ok_ = ip({"netns", "add", name_}) && ip({"-n", name_, "link", "set", "lo", "up"});
-}
-
-NetNamespace::~NetNamespace()
-{
-    ip({"netns", "delete", name_});
-}
-
-std::vector<std::string> NetNamespace::exec_prefix() const
-{
-    return {"ip", "netns", "exec", name_};
-}
-
-bool NetNamespace::ip(const std::vector<std::string> &args)
-{
-    return run_program("ip", args, 20).status == 0;
 }
 
 WineSession::WineSession(const std::string &netns) : netns_(netns)

@@ -28,27 +28,6 @@ std::string linux_form(const std::string &windows_text);
 // " Linux" in the banner becomes " Win32".
 std::string windows_form(const std::string &linux_text);
 
-// A network namespace with only its loopback interface up, or with a veth
-// pair to a second namespace; removed by the destructor. Needs root.
-class NetNamespace {
-public:
-    explicit NetNamespace(const std::string &tag);
-    ~NetNamespace();
-    NetNamespace(const NetNamespace &) = delete;
-    NetNamespace &operator=(const NetNamespace &) = delete;
-
-    bool ok() const { return ok_; }
-    const std::string &name() const { return name_; }
-    // {"ip", "netns", "exec", name}
-    std::vector<std::string> exec_prefix() const;
-    // Runs `ip` with `args` and reports whether it succeeded.
-    static bool ip(const std::vector<std::string> &args);
-
-private:
-    std::string name_;
-    bool ok_ = false;
-};
-
 // A private Wine prefix (a hard-linked clone of the shared one, made once
 // per build tree) with its own wineserver, started in `netns` or, when that
 // is empty, in the machine's own namespace. The destructor stops that
@@ -76,6 +55,3 @@ private:
     std::string clone_dir_;
     std::string error_;
 };
-
-// Whether the process may create network namespaces.
-bool running_as_root();
