@@ -32,14 +32,15 @@ static uint32_t adapter_flags(const IP_ADAPTER_ADDRESSES *adapter)
 }
 
 // Appends the entry of one adapter: its first unicast IPv4 address and that
-// address's on-link prefix. An adapter without a unicast address, or an
-// entry that cannot be allocated, fails the whole enumeration.
+// address's on-link prefix. An adapter without an IPv4 address (an unplugged
+// card, say) offers nothing to choose and is left out rather than failing
+// the whole list; an entry that cannot be allocated fails it.
 static bool append_adapter(InterfaceEntry **list, const IP_ADAPTER_ADDRESSES *adapter)
 {
     const IP_ADAPTER_UNICAST_ADDRESS *unicast = adapter->FirstUnicastAddress;
     if (!unicast || !unicast->Address.lpSockaddr
         || unicast->Address.lpSockaddr->sa_family != AF_INET)
-        return false;
+        return true;
     const sockaddr_in *address = reinterpret_cast<const sockaddr_in *>(unicast->Address.lpSockaddr);
 
     char name[NAME_BUFFER_SIZE];

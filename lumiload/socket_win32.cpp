@@ -63,6 +63,9 @@ ArtSocket open_artnet_socket(uint32_t source)
         closesocket(s);
         return result;
     }
+    // Room for hundreds of fixtures answering one poll at the same moment.
+    const int receive_buffer = 4 * 1024 * 1024;
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&receive_buffer), sizeof receive_buffer);
     result.handle = static_cast<intptr_t>(s);
     return result;
 }

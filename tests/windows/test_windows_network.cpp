@@ -329,6 +329,27 @@ TEST_F(WindowsNetwork, ManyAdaptersOverflowTheFirstAdapterBuffer)
     EXPECT_EQ(two_fixture_report(lin.out), lin.out) << lin.out;
 }
 
+// An adapter that is up but has no IPv4 address (an unplugged or
+// unconfigured card) is left out; the others are still chosen from.
+TEST_F(WindowsNetwork, AdapterWithoutAddressIsLeftOut)
+{
+    NetnsPair net;
+    ASSERT_TRUE(net.create(CONSOLE_ADDRESSES, FIXTURE_ADDRESSES)) << net.error;
+    ASSERT_TRUE(write_text_file(dir_ + "/bare.batch", "link add bare0 type veth peer name bare1\n"
+                                                      "link set bare0 up\n"
+                                                      "link set bare1 up\n"));
+    ASSERT_EQ(run_program(ip_program(), {"-n", net.controller, "-batch", dir_ + "/bare.batch"}, 60).status, 0);
+
+    ProcessResult win, lin;
+    run_both(net, false, TWO_FIXTURES, {}, &win, &lin);
+
+    const std::string text = linux_form(win.out);
+    EXPECT_EQ(two_fixture_report(text), text) << text;
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(win.err, "");
+    EXPECT_EQ(win.status, 1);
+}
+
 // An accepted image and nobody answering: the header block, the
 // separator, the end of discovery, and the update stage gives up.
 TEST_F(WindowsUpload, AcceptedImageWithoutFixture)
