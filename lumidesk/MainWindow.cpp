@@ -97,8 +97,9 @@ MainWindow::MainWindow(QWidget *parent)
     QHBoxLayout *headingLayout = new QHBoxLayout(headingWidget);
     logoLabel = new QLabel();
     logoLabel->setObjectName("logoLabel");
-    logoLabel->setPixmap(QPixmap("icons/logo.png")
-                             .scaled(40, 40, Qt::KeepAspectRatio, Qt::FastTransformation));
+    const QPixmap logo("icons/logo.png");
+    if (!logo.isNull())
+        logoLabel->setPixmap(logo.scaled(40, 40, Qt::KeepAspectRatio, Qt::FastTransformation));
     textLabel = new QLabel(" Orvane Ethernet Updater");
     textLabel->setObjectName("textLabel");
     QFont headingFont = textLabel->font();

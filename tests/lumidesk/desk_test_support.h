@@ -1,0 +1,141 @@
+// Helpers shared by the desk tests: answering modal boxes and file dialogs
+// from a timer while the window's own (possibly nested) event loop runs,
+// and watching a progress bar change during an upload run.
+#pragma once
+
+#include <QApplication>
+#include <QColor>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+struct BoxRecord {
+    QString title;
+    QString text;
+    bool boxEnabled = false;     // the box could take input
+    bool windowEnabled = false;  // state of the main window while it showed
+    bool answered = false;       // a click on its Ok button closed it
+};
+
+// Polls for the active modal widget every 20 ms. A message box is recorded
+// and answered with a real click on its Ok button; a box that does not
+// close after that click is recorded as unanswered and closed by force, so
+// no test ever blocks. A file dialog goes to the fileDialog handler.
+class ModalCatcher : public QObject
+{
+public:
+    explicit ModalCatcher(QWidget *window) : m_window(window)
+    {
+        m_timer.setInterval(20);
+        connect(&m_timer, &QTimer::timeout, this, &ModalCatcher::poll);
+        m_timer.start();
+    }
+
+    QList<BoxRecord> boxes;
+    std::function<void(QFileDialog *)> fileDialog;
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            if (!box->isVisible())
+                return;
+            if (box == m_lastBox) {
+                if (++m_polls > 10) {
+                    boxes.last().answered = false;
+                    box->done(QMessageBox::Ok);
+                }
+                return;
+            }
+            m_lastBox = box;
+            m_polls = 0;
+            boxes.append({box->windowTitle(), box->text(), box->isEnabled(),
+                          m_window && m_window->isEnabled(), true});
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            if (dialog->isVisible() && dialog != m_lastDialog) {
+                m_lastDialog = dialog;
+                if (fileDialog)
+                    fileDialog(dialog);
+                else
+                    dialog->reject();
+            }
+        }
+    }
+
+    QPointer<QWidget> m_window;
+    QPointer<QMessageBox> m_lastBox;
+    QPointer<QFileDialog> m_lastDialog;
+    int m_polls = 0;
+    QTimer m_timer;
+};
+
+struct BarSample {
+    int value, minimum, maximum;
+    QString format;
+    QColor colour;
+    bool operator==(const BarSample &o) const
+    {
+        return value == o.value && minimum == o.minimum && maximum == o.maximum &&
+               format == o.format && colour == o.colour;
+    }
+};
+
+// Records every distinct state of a progress bar, sampled every 10 ms.
+class BarWatcher : public QObject
+{
+public:
+    explicit BarWatcher(QProgressBar *bar) : m_bar(bar)
+    {
+        m_timer.setInterval(10);
+        connect(&m_timer, &QTimer::timeout, this, &BarWatcher::sample);
+        m_timer.start();
+    }
+
+    QList<BarSample> samples;
+
+    bool seen(const QString &format) const
+    {
+        for (const BarSample &s : samples)
+            if (s.format == format)
+                return true;
+        return false;
+    }
+
+    void sample()
+    {
+        if (!m_bar)
+            return;
+        BarSample s{m_bar->value(), m_bar->minimum(), m_bar->maximum(), m_bar->format(),
+                    m_bar->palette().color(QPalette::Highlight)};
+        if (samples.isEmpty() || !(samples.last() == s))
+            samples.append(s);
+    }
+
+private:
+    QPointer<QProgressBar> m_bar;
+    QTimer m_timer;
+};
+
+// Types the path into a file dialog's name field, as an operator would, and
+// accepts it.
+inline void pickFile(QFileDialog *dialog, const QString &path)
+{
+    if (auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit"))
+        edit->setText(path);
+    static_cast<QDialog *>(dialog)->accept();
+}
+
+inline QColor highlightOf(const QProgressBar *bar)
+{
+    return bar->palette().color(QPalette::Highlight);
+}

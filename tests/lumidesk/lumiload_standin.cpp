@@ -1,0 +1,107 @@
+// Stand-in for lumiload in the desk tests and the benchmark. It is copied
+// into a scratch directory as ./lumiload, where the window finds it. It
+// never touches the network.
+//
+// Every run appends one line to calls.log: "start <pid>" and its arguments,
+// each in brackets ("[-s ][127.0.0.1]"), and "end <pid>" when it ends
+// normally. It then plays a script chosen by its arguments:
+//   script-<address>.txt  when "-d <address>" is given and the file exists,
+//   upload.txt            when "-f" is given,
+//   discover.txt          otherwise.
+// A missing script prints nothing and exits with status 1.
+//
+// Script lines:
+//   out TEXT   writes TEXT in one write; \n \r \t \\ are escapes
+//   cat FILE   writes the whole file in one write
+//   sleep MS   pauses
+//   exit N     ends with status N
+//   crash      dies from SIGKILL
+//   # ...      comment
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+static void write_all(const std::string &text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(STDOUT_FILENO, text.data() + done, text.size() - done);
+        if (n <= 0)
+            return;
+        done += size_t(n);
+    }
+}
+
+static std::string unescape(const std::string &text)
+{
+    std::string result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            result += text[i];
+            continue;
+        }
+        char next = text[++i];
+        result += next == 'n' ? '\n' : next == 'r' ? '\r' : next == 't' ? '\t' : next;
+    }
+    return result;
+}
+
+static void log_line(const std::string &line)
+{
+    std::ofstream log("calls.log", std::ios::app);
+    log << line << '\n';
+}
+
+static bool file_exists(const std::string &path)
+{
+    return access(path.c_str(), R_OK) == 0;
+}
+
+int main(int argc, char **argv)
+{
+    std::string call = "start " + std::to_string(getpid()) + " ";
+    std::string destination;
+    bool upload = false;
+    for (int i = 1; i < argc; ++i) {
+        call += "[" + std::string(argv[i]) + "]";
+        if (std::strcmp(argv[i], "-d") == 0 && i + 1 < argc)
+            destination = argv[i + 1];
+        if (std::strcmp(argv[i], "-f") == 0)
+            upload = true;
+    }
+    log_line(call);
+
+    std::string script = upload ? "upload.txt" : "discover.txt";
+    if (!destination.empty() && file_exists("script-" + destination + ".txt"))
+        script = "script-" + destination + ".txt";
+    std::ifstream in(script);
+    if (!in)
+        return 1;
+
+    int status = 0;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("out ", 0) == 0) {
+            write_all(unescape(line.substr(4)));
+        } else if (line.rfind("cat ", 0) == 0) {
+            std::ifstream file(line.substr(4), std::ios::binary);
+            std::stringstream content;
+            content << file.rdbuf();
+            write_all(content.str());
+        } else if (line.rfind("sleep ", 0) == 0) {
+            usleep(useconds_t(std::atoi(line.c_str() + 6)) * 1000);
+        } else if (line.rfind("exit ", 0) == 0) {
+            status = std::atoi(line.c_str() + 5);
+            break;
+        } else if (line == "crash") {
+            kill(getpid(), SIGKILL);
+        }
+    }
+    log_line("end " + std::to_string(getpid()));
+    return status;
+}
