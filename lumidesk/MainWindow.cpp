@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
@@ -342,15 +343,28 @@ void MainWindow::addDeviceToTable(const QString &name, const QString &ip, const 
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
         deviceTable->setItem(row, column, item);
     }
-    QProgressBar *bar = new QProgressBar(this);
+    // Made in the viewport it will live in: reparenting 1000 bars costs
+    // as much as the rest of a large discovery.
+    QProgressBar *bar = new QProgressBar(deviceTable->viewport());
     bar->setRange(0, 100);
     bar->setValue(0);
     deviceTable->setCellWidget(row, 3, bar);
 
+    // While a read of discovery output is parsed, the columns are fitted
+    // once at its end instead of once per row.
+    if (deferColumnResize)
+        columnResizePending = true;
+    else
+        fitColumns();
+    selectAllButton->show();
+}
+
+void MainWindow::fitColumns()
+{
+    columnResizePending = false;
     deviceTable->resizeColumnsToContents();
     deviceTable->horizontalHeader()->setStretchLastSection(false);
     deviceTable->horizontalHeader()->setStretchLastSection(true);
-    selectAllButton->show();
 }
 
 void MainWindow::selectAllCells(int index)
@@ -455,6 +469,7 @@ void MainWindow::runCommand()
         // lets the running one go on.
         if (process->state() == QProcess::NotRunning) {
             discoveryPending.clear();
+            discoveryEnded = false;
             discoveryIP.clear();
             discoveryName.clear();
             discoveryVersion.clear();
@@ -487,25 +502,58 @@ void MainWindow::readProcessOutput()
 {
     const QByteArray data = process->readAllStandardOutput();
     qDebug() << "About to parse output:" << QString::fromUtf8(data);
-
     discoveryPending += data;
-    qsizetype start = 0;
-    qsizetype end;
-    while ((end = discoveryPending.indexOf('\n', start)) != -1) {
-        parseDiscoveryLine(QString::fromUtf8(discoveryPending.constData() + start, end - start));
-        start = end + 1;
-    }
-    discoveryPending.remove(0, start);
+    parseDiscoveryOutput();
 }
 
 void MainWindow::discoveryFinished()
 {
-    // The last line may lack its line feed.
-    const QByteArray rest = process->readAllStandardOutput();
-    discoveryPending += rest;
-    if (!discoveryPending.isEmpty())
-        parseDiscoveryLine(QString::fromUtf8(discoveryPending));
-    discoveryPending.clear();
+    discoveryPending += process->readAllStandardOutput();
+    discoveryEnded = true;
+    parseDiscoveryOutput();
+}
+
+// Parses the complete lines received so far, for at most 50 ms at a time so
+// that a large report keeps the window responsive; the rest follows from
+// the event loop. The columns are fitted once the parser has caught up.
+void MainWindow::parseDiscoveryOutput()
+{
+    QElapsedTimer slice;
+    slice.start();
+    qsizetype start = 0;
+    qsizetype end;
+    bool more = false;
+    deferColumnResize = true;
+    while ((end = discoveryPending.indexOf('\n', start)) != -1) {
+        parseDiscoveryLine(QString::fromUtf8(discoveryPending.constData() + start, end - start));
+        start = end + 1;
+        if (slice.elapsed() >= 50) {
+            more = discoveryPending.indexOf('\n', start) != -1;
+            break;
+        }
+    }
+    deferColumnResize = false;
+    discoveryPending.remove(0, start);
+
+    if (more) {
+        if (!discoveryParseScheduled) {
+            discoveryParseScheduled = true;
+            QTimer::singleShot(0, this, [this]() {
+                discoveryParseScheduled = false;
+                parseDiscoveryOutput();
+            });
+        }
+        return;
+    }
+    if (discoveryEnded) {
+        // The last line of a run may lack its line feed.
+        if (!discoveryPending.isEmpty())
+            parseDiscoveryLine(QString::fromUtf8(discoveryPending));
+        discoveryPending.clear();
+        discoveryEnded = false;
+    }
+    if (columnResizePending)
+        fitColumns();
 }
 
 // A fixture block is "Fixture detected:" followed by "    key=value" lines;

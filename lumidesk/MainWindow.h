@@ -72,6 +72,7 @@ private:
 
     // Discovery output is parsed line by line; a line and a fixture block
     // may span any number of reads of one discovery run.
+    void parseDiscoveryOutput();
     void parseDiscoveryLine(const QString &line);
     // Upload output: the lines that decide the block count and success are
     // matched whole, however the pipe cut them.
@@ -80,6 +81,7 @@ private:
     // Verdict of one fixture once its process has ended.
     void finishUpload(QProcess *uploadProcess, const QString &ip);
     QProgressBar *progressBarFor(const QString &ip) const;
+    void fitColumns();
 
     QProcess *process;
     QComboBox *nicComboBox;
@@ -114,4 +116,8 @@ private:
     QString discoveryIP;
     QString discoveryName;
     QString discoveryVersion;
+    bool discoveryEnded = false;
+    bool discoveryParseScheduled = false;
+    bool deferColumnResize = false;
+    bool columnResizePending = false;
 };
