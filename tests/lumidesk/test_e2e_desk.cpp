@@ -12,6 +12,7 @@
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QPushButton>
+#include <QStyleFactory>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -47,6 +48,31 @@ static int run(const QString &program, const QStringList &args)
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
+// The look lumidesk gives itself at start-up, for the README picture.
+static void applyDeskLook()
+{
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(25, 25, 25));
+    dark.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
+    dark.setColor(QPalette::ToolTipBase, Qt::white);
+    dark.setColor(QPalette::ToolTipText, Qt::white);
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::Button, QColor(53, 53, 53));
+    dark.setColor(QPalette::ButtonText, Qt::white);
+    dark.setColor(QPalette::BrightText, Qt::red);
+    dark.setColor(QPalette::Link, QColor(42, 130, 218));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    dark.setColor(QPalette::HighlightedText, Qt::black);
+    QApplication::setPalette(dark);
+    qApp->setStyleSheet("QLineEdit::placeholder {  color: #cccccc;}");
+    QFont font = QApplication::font();
+    font.setPointSize(14);
+    QApplication::setFont(font);
+}
+
 class TestE2eDesk : public QObject
 {
     Q_OBJECT
@@ -74,8 +100,12 @@ void TestE2eDesk::initTestCase()
         qFatal("not inside the test namespace: %s", qPrintable(addresses.join(' ')));
 
     m_fixtures.setProcessChannelMode(QProcess::MergedChannels);
-    m_fixtures.start("ip", {"netns", "exec", g_name + "-f", g_bin + "/vfixture", "--many",
-                            "3,2.0.0.10,version=1.1.0,bcast=2.255.255.255"});
+    // For the README picture (LUMIDESK_SCREENSHOT) every block is answered
+    // late, so that an upload is caught half way.
+    QString spec = "3,2.0.0.10,version=1.1.0,bcast=2.255.255.255";
+    if (qEnvironmentVariableIsSet("LUMIDESK_SCREENSHOT"))
+        spec += ",fault=all:delay=30*all";
+    m_fixtures.start("ip", {"netns", "exec", g_name + "-f", g_bin + "/vfixture", "--many", spec});
     QVERIFY(m_fixtures.waitForStarted(10000));
     QByteArray log;
     QVERIFY(QTest::qWaitFor([&] {
@@ -135,6 +165,24 @@ void TestE2eDesk::discoversAndUpdatesThreeFixtures()
     QCOMPARE(table->selectionModel()->selectedRows().size(), 3);
     window.findChild<QCheckBox *>("fileUpdateCheckBox")->click();
     QCOMPARE(run->text(), QString("Upload to Fixtures"));
+    QTimer shooter;
+    const QString screenshot = qEnvironmentVariable("LUMIDESK_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        table->clearSelection();
+        table->selectRow(0);
+        table->selectRow(1);
+        table->selectRow(2);
+        auto *first = qobject_cast<QProgressBar *>(table->cellWidget(0, 3));
+        shooter.setInterval(20);
+        connect(&shooter, &QTimer::timeout, [&shooter, &window, first, screenshot] {
+            // Range set from the image's block count, bar about half way.
+            if (first->maximum() != 100 && first->value() > first->maximum() * 2 / 5) {
+                shooter.stop();
+                window.grab().save(screenshot);
+            }
+        });
+        shooter.start();
+    }
     QTest::mouseClick(run, Qt::LeftButton); // returns when every upload has ended
 
     for (const BoxRecord &box : catcher.boxes)
@@ -195,6 +243,8 @@ int main(int argc, char **argv)
             qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
+        if (qEnvironmentVariableIsSet("LUMIDESK_SCREENSHOT"))
+            applyDeskLook();
         TestE2eDesk test;
         status = QTest::qExec(&test, argc, argv);
     } else {
