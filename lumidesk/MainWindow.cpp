@@ -334,34 +334,48 @@ void MainWindow::addDeviceToTable(const QString &name, const QString &ip, const 
             return;
         }
     }
-
-    const int row = deviceTable->rowCount();
-    deviceTable->insertRow(row);
-    const QString texts[3] = {name, ip, version};
-    for (int column = 0; column < 3; ++column) {
-        QTableWidgetItem *item = new QTableWidgetItem(texts[column]);
-        item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-        deviceTable->setItem(row, column, item);
+    if (batchingRows) {
+        // Rows found while a read is parsed are added together at its end.
+        for (PendingRow &pending : pendingRows) {
+            if (pending.ip == ip) {
+                pending.version = version;
+                return;
+            }
+        }
+        pendingRows.append({name, ip, version});
+        return;
     }
-    // Made in the viewport it will live in: reparenting 1000 bars costs
-    // as much as the rest of a large discovery.
-    QProgressBar *bar = new QProgressBar(deviceTable->viewport());
-    bar->setRange(0, 100);
-    bar->setValue(0);
-    deviceTable->setCellWidget(row, 3, bar);
+    appendRows({{name, ip, version}});
+}
 
-    // While a read of discovery output is parsed, the columns are fitted
-    // once at its end instead of once per row.
-    if (deferColumnResize)
-        columnResizePending = true;
-    else
-        fitColumns();
+// Appends the rows in one insertion: the table lays out every cell widget
+// again for each insertion, so a thousand single-row insertions would cost
+// a million widget placements.
+void MainWindow::appendRows(const QList<PendingRow> &rows)
+{
+    const int first = deviceTable->rowCount();
+    deviceTable->setRowCount(first + rows.size());
+    for (int i = 0; i < rows.size(); ++i) {
+        const int row = first + i;
+        const QString texts[3] = {rows[i].name, rows[i].ip, rows[i].version};
+        for (int column = 0; column < 3; ++column) {
+            QTableWidgetItem *item = new QTableWidgetItem(texts[column]);
+            item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            deviceTable->setItem(row, column, item);
+        }
+        // Made in the viewport it will live in: reparenting 1000 bars costs
+        // as much as the rest of a large discovery.
+        QProgressBar *bar = new QProgressBar(deviceTable->viewport());
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        deviceTable->setCellWidget(row, 3, bar);
+    }
+    fitColumns();
     selectAllButton->show();
 }
 
 void MainWindow::fitColumns()
 {
-    columnResizePending = false;
     deviceTable->resizeColumnsToContents();
     deviceTable->horizontalHeader()->setStretchLastSection(false);
     deviceTable->horizontalHeader()->setStretchLastSection(true);
@@ -515,7 +529,7 @@ void MainWindow::discoveryFinished()
 
 // Parses the complete lines received so far, for at most 50 ms at a time so
 // that a large report keeps the window responsive; the rest follows from
-// the event loop. The columns are fitted once the parser has caught up.
+// the event loop. The rows a slice finds are added together at its end.
 void MainWindow::parseDiscoveryOutput()
 {
     QElapsedTimer slice;
@@ -523,7 +537,7 @@ void MainWindow::parseDiscoveryOutput()
     qsizetype start = 0;
     qsizetype end;
     bool more = false;
-    deferColumnResize = true;
+    batchingRows = true;
     while ((end = discoveryPending.indexOf('\n', start)) != -1) {
         parseDiscoveryLine(QString::fromUtf8(discoveryPending.constData() + start, end - start));
         start = end + 1;
@@ -532,8 +546,12 @@ void MainWindow::parseDiscoveryOutput()
             break;
         }
     }
-    deferColumnResize = false;
+    batchingRows = false;
     discoveryPending.remove(0, start);
+    if (!pendingRows.isEmpty()) {
+        appendRows(pendingRows);
+        pendingRows.clear();
+    }
 
     if (more) {
         if (!discoveryParseScheduled) {
@@ -552,8 +570,6 @@ void MainWindow::parseDiscoveryOutput()
         discoveryPending.clear();
         discoveryEnded = false;
     }
-    if (columnResizePending)
-        fitColumns();
 }
 
 // A fixture block is "Fixture detected:" followed by "    key=value" lines;

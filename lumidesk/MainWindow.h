@@ -81,6 +81,12 @@ private:
     // Verdict of one fixture once its process has ended.
     void finishUpload(QProcess *uploadProcess, const QString &ip);
     QProgressBar *progressBarFor(const QString &ip) const;
+    struct PendingRow {
+        QString name;
+        QString ip;
+        QString version;
+    };
+    void appendRows(const QList<PendingRow> &rows);
     void fitColumns();
 
     QProcess *process;
@@ -118,6 +124,6 @@ private:
     QString discoveryVersion;
     bool discoveryEnded = false;
     bool discoveryParseScheduled = false;
-    bool deferColumnResize = false;
-    bool columnResizePending = false;
+    bool batchingRows = false;
+    QList<PendingRow> pendingRows;
 };

@@ -53,7 +53,8 @@ int main(int argc, char **argv)
 
     MainWindow window;
     window.show();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window))
+        std::fprintf(stderr, "window not exposed\n");
     QTableWidget *table = window.findChild<QTableWidget *>("deviceTable");
     QPushButton *run = window.findChild<QPushButton *>("runButton");
 
