@@ -67,22 +67,6 @@ std::string bytes_text(const std::vector<uint8_t> &bytes)
 
 }  // namespace
 
-TEST(Loopback, HelpRun)
-{
-    ProcessResult r = run_lumiload({"-t", "-h", "-s", "127.20.0.1", "-d", "127.20.0.11"});
-    EXPECT_EQ(r.out, banner() +
-                         "Parameters:\n"
-                         "    File:                  -f [fw.alf]    (skip to only perform fixture detection without update)\n"
-                         "    Destination IP:        -d [x.x.x.x]   (skip to detect connected fixtures)\n"
-                         "    Source IP:             -s [0.0.0.0]   (skip to choose automatically)\n"
-                         "    Multi-fixture upload:  -m\n"
-                         "    Ignore version check:  -i\n"
-                         "    Test run:              -t             (specify to prevent actual programming taking place)\n"
-                         "    Show help message:     -h\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
-}
-
 struct PollCase {
     std::string spec;        // vfixture keys; "none" = no fixture at all
     std::string block;       // expected fixture block, "" = none listed
