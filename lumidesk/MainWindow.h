@@ -4,40 +4,27 @@
 // per row.
 #pragma once
 
-#include <QHeaderView>
+#include <QHash>
 #include <QMainWindow>
 #include <QMap>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include "FixtureTable.h"
+#include "UpdaterOutput.h"
+
 class QCheckBox;
 class QCloseEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QMouseEvent;
 class QProcess;
 class QProgressBar;
 class QPushButton;
-class QTableWidget;
-class QTimer;
+class QVBoxLayout;
 class QWidget;
-
-// Horizontal header of the fixture table: every press on it, whatever the
-// button and the section, reports sectionClicked with the section under the
-// pointer (-1 for none), on the press rather than the release.
-class CustomHeaderView : public QHeaderView
-{
-    Q_OBJECT
-
-public:
-    CustomHeaderView(Qt::Orientation orientation, QWidget *parent);
-    ~CustomHeaderView() override;
-
-protected:
-    void mousePressEvent(QMouseEvent *event) override;
-};
+class UploadJob;
 
 class MainWindow : public QMainWindow
 {
@@ -70,24 +57,19 @@ private:
     void loadNetworkInterfaces();
     void resetProgressBars();
 
-    // Discovery output is parsed line by line; a line and a fixture block
-    // may span any number of reads of one discovery run.
-    void parseDiscoveryOutput();
-    void parseDiscoveryLine(const QString &line);
-    // Upload output: the lines that decide the block count and success are
-    // matched whole, however the pipe cut them.
-    bool scanUploadLine(const QString &line, const QString &ip, QProgressBar *bar);
+    // The constructor's rows, top to bottom.
+    void buildHeading(QVBoxLayout *mainLayout);
+    void buildInterfaceRow(QVBoxLayout *mainLayout);
+    void buildFileRow(QVBoxLayout *mainLayout);
+    void buildOptionsRow(QVBoxLayout *mainLayout);
+    void buildTable(QVBoxLayout *mainLayout);
+    void buildButtonRow(QVBoxLayout *mainLayout);
+
+    void runUploads(const QString &targetVersion);
+    void addFixtures(const QList<DiscoveredFixture> &fixtures);
     void markUploadSucceeded(const QString &ip, QProgressBar *bar);
-    // Verdict of one fixture once its process has ended.
-    void finishUpload(QProcess *uploadProcess, const QString &ip);
-    QProgressBar *progressBarFor(const QString &ip) const;
-    struct PendingRow {
-        QString name;
-        QString ip;
-        QString version;
-    };
-    void appendRows(const QList<PendingRow> &rows);
-    void fitColumns();
+    void uploadStuck(const QString &ip);
+    void uploadEnded(UploadJob *job);
 
     QProcess *process;
     QComboBox *nicComboBox;
@@ -105,25 +87,16 @@ private:
     QLabel *versionLabel;
     QCheckBox *fileUpdateCheckBox;
     QCheckBox *forceUpdateCheckBox;
-    QTableWidget *deviceTable;
+    FixtureTable *deviceTable;
     QMap<QString, int> totalBlockCountMap;
     QMap<QString, int> blockCountMap;
     QStringList currentArguments;
     QString lastDirectory;
 
-    // Per fixture (IP text) of the current upload run.
-    QMap<QString, QTimer *> timers;
-    QMap<QString, QString> pendingUploadLine;
+    // The fixture being updated, while its job runs.
+    QHash<QString, UploadJob *> jobs;
     QSet<QString> succeededIPs;
     bool uploadRunning = false;
 
-    // State of the discovery run in progress, kept across reads.
-    QByteArray discoveryPending;
-    QString discoveryIP;
-    QString discoveryName;
-    QString discoveryVersion;
-    bool discoveryEnded = false;
-    bool discoveryParseScheduled = false;
-    bool batchingRows = false;
-    QList<PendingRow> pendingRows;
+    DiscoveryParser *discoveryParser;
 };
