@@ -31,14 +31,12 @@
 static const char kUpdaterProgram[] = "./lumiload";
 
 // Shows a modal box with the window as parent and the single button Ok.
-// During a run the window is disabled, and a box would inherit that state
-// and could not be answered; a box is a window of its own, so it is
-// enabled explicitly.
+// A box is a window of its own, so it takes input while the window is
+// disabled during a run.
 static void showBox(QWidget *window, QMessageBox::Icon icon, const QString &title,
                     const QString &text)
 {
     QMessageBox box(icon, title, text, QMessageBox::Ok, window);
-    box.setEnabled(true);
     box.exec();
 }
 

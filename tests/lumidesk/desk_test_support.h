@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QStringList>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -79,18 +80,8 @@ private:
     QTimer m_timer;
 };
 
-struct BarSample {
-    int value, minimum, maximum;
-    QString format;
-    QColor colour;
-    bool operator==(const BarSample &o) const
-    {
-        return value == o.value && minimum == o.minimum && maximum == o.maximum &&
-               format == o.format && colour == o.colour;
-    }
-};
-
-// Records every distinct state of a progress bar, sampled every 10 ms.
+// Records every distinct state of a progress bar as "value/maximum format",
+// sampled every 10 ms.
 class BarWatcher : public QObject
 {
 public:
@@ -101,24 +92,15 @@ public:
         m_timer.start();
     }
 
-    QList<BarSample> samples;
-
-    bool seen(const QString &format) const
-    {
-        for (const BarSample &s : samples)
-            if (s.format == format)
-                return true;
-        return false;
-    }
+    QStringList states;
 
     void sample()
     {
         if (!m_bar)
             return;
-        BarSample s{m_bar->value(), m_bar->minimum(), m_bar->maximum(), m_bar->format(),
-                    m_bar->palette().color(QPalette::Highlight)};
-        if (samples.isEmpty() || !(samples.last() == s))
-            samples.append(s);
+        const QString state = QString("%1/%2 %3").arg(m_bar->value()).arg(m_bar->maximum()).arg(m_bar->format());
+        if (states.isEmpty() || states.last() != state)
+            states.append(state);
     }
 
 private:

@@ -1,10 +1,13 @@
-// ToggleSwitch driven by clicks and property writes, checked by its signal
-// and by the pixels it paints.
+// ToggleSwitch driven by clicks, calls and property writes, checked by its
+// signal, its state after the knob animation, and the pixels it paints.
 #include <QLabel>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include "ToggleSwitch.h"
+
+static const QColor kOff("#F44336");
+static const QColor kOn("#4CAF50");
 
 class TestToggleSwitch : public QObject
 {
@@ -12,23 +15,11 @@ class TestToggleSwitch : public QObject
 
 private slots:
     void startsOffWithPreferredSize();
-    void settingTheSameStateEmitsNothing();
-    void leftClickToggles();
-    void otherButtonsChangeNothing();
+    void stateChanges_data();
+    void stateChanges();
     void paintsStateColoursAndKnob_data();
     void paintsStateColoursAndKnob();
-    void animationDoesNotChangeState();
-    void checkedPropertyWritesState();
-
-private:
-    static QImage render(ToggleSwitch &sw)
-    {
-        return sw.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    }
 };
-
-static const QColor kOff("#F44336");
-static const QColor kOn("#4CAF50");
 
 void TestToggleSwitch::startsOffWithPreferredSize()
 {
@@ -36,52 +27,50 @@ void TestToggleSwitch::startsOffWithPreferredSize()
     QVERIFY(!sw.isChecked());
     QCOMPARE(sw.sizeHint(), QSize(80, 30));
     QCOMPARE(sw.minimumSize(), QSize(80, 30));
-    QCOMPARE(sw.property("checked").toBool(), false);
     QStringList captions;
     for (QLabel *label : sw.findChildren<QLabel *>())
         captions << label->text();
     QCOMPARE(captions, QStringList({"Discover", "Upload"}));
 }
 
-void TestToggleSwitch::settingTheSameStateEmitsNothing()
+// Actions: "L", "R", "M" clicks with that button; "1"/"0" setChecked;
+// "P" writes the "checked" property to true.
+void TestToggleSwitch::stateChanges_data()
 {
-    ToggleSwitch sw;
-    QSignalSpy spy(&sw, &ToggleSwitch::toggled);
-    sw.setChecked(false);
-    QCOMPARE(spy.count(), 0);
-    sw.setChecked(true);
-    sw.setChecked(true);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toBool(), true);
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QList<bool>>("expected");
+    QTest::newRow("same state emits nothing") << "0" << QList<bool>{};
+    QTest::newRow("set on twice") << "11" << QList<bool>{true};
+    QTest::newRow("left clicks toggle") << "LL" << QList<bool>{true, false};
+    QTest::newRow("other buttons do nothing") << "RM" << QList<bool>{};
+    QTest::newRow("property write") << "P" << QList<bool>{true};
 }
 
-void TestToggleSwitch::leftClickToggles()
+void TestToggleSwitch::stateChanges()
 {
+    QFETCH(QString, actions);
+    QFETCH(QList<bool>, expected);
     ToggleSwitch sw;
     sw.resize(80, 30);
     sw.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sw));
     QSignalSpy spy(&sw, &ToggleSwitch::toggled);
-    QTest::mouseClick(&sw, Qt::LeftButton, {}, QPoint(40, 15));
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toBool(), true);
-    QVERIFY(sw.isChecked());
-    QTest::mouseClick(&sw, Qt::LeftButton, {}, QPoint(40, 15));
-    QCOMPARE(spy.count(), 2);
-    QCOMPARE(spy.at(1).at(0).toBool(), false);
-    QVERIFY(!sw.isChecked());
-}
-
-void TestToggleSwitch::otherButtonsChangeNothing()
-{
-    ToggleSwitch sw;
-    sw.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&sw));
-    QSignalSpy spy(&sw, &ToggleSwitch::toggled);
-    QTest::mouseClick(&sw, Qt::RightButton, {}, QPoint(40, 15));
-    QTest::mouseClick(&sw, Qt::MiddleButton, {}, QPoint(40, 15));
-    QCOMPARE(spy.count(), 0);
-    QVERIFY(!sw.isChecked());
+    const QMap<QChar, Qt::MouseButton> buttons = {{'L', Qt::LeftButton}, {'R', Qt::RightButton},
+                                                  {'M', Qt::MiddleButton}};
+    for (QChar action : actions) {
+        if (buttons.contains(action))
+            QTest::mouseClick(&sw, buttons[action], {}, QPoint(40, 15));
+        else if (action == 'P')
+            QVERIFY(sw.setProperty("checked", true));
+        else
+            sw.setChecked(action == '1');
+        QTest::qWait(250); // the knob animation has ended and left the state alone
+    }
+    QList<bool> emitted;
+    for (const QList<QVariant> &signal : spy)
+        emitted << signal.at(0).toBool();
+    QCOMPARE(emitted, expected);
+    QCOMPARE(sw.isChecked(), !expected.isEmpty() && expected.last());
 }
 
 void TestToggleSwitch::paintsStateColoursAndKnob_data()
@@ -104,48 +93,19 @@ void TestToggleSwitch::paintsStateColoursAndKnob()
         QTest::mouseClick(&sw, Qt::LeftButton, {}, QPoint(40, 15));
     QTest::qWait(300); // the knob animation has ended
 
-    const QImage image = render(sw);
+    const QImage image = sw.grab().toImage().convertToFormat(QImage::Format_RGB32);
     QCOMPARE(image.size(), QSize(80, 30));
     const QColor pill = on ? kOn : kOff;
     // Knob: a 30-pixel white circle at the end that matches the state
     // (sampled where the captions draw no text: above y = 5, and at the
-    // outer edge).
-    const int knobCentre = on ? 80 - 15 : 15;
-    QCOMPARE(QColor(image.pixel(knobCentre, 2)), QColor(Qt::white));
+    // outer edge); the pill beside it and at the other end; corners
+    // outside the 15-pixel radius.
+    QCOMPARE(QColor(image.pixel(on ? 80 - 15 : 15, 2)), QColor(Qt::white));
     QCOMPARE(QColor(image.pixel(on ? 77 : 2, 15)), QColor(Qt::white));
-    // Pill colour just beside the knob, the other end bare.
     QCOMPARE(QColor(image.pixel(on ? 80 - 32 : 32, 2)), pill);
     QCOMPARE(QColor(image.pixel(on ? 15 : 65, 2)), pill);
-    // Corners lie outside the 15-pixel radius.
     QVERIFY(QColor(image.pixel(0, 0)) != pill);
     QVERIFY(QColor(image.pixel(79, 29)) != pill);
-}
-
-void TestToggleSwitch::animationDoesNotChangeState()
-{
-    ToggleSwitch sw;
-    sw.resize(80, 30);
-    sw.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&sw));
-    QSignalSpy spy(&sw, &ToggleSwitch::toggled);
-    QTest::mouseClick(&sw, Qt::LeftButton, {}, QPoint(40, 15));
-    QTest::qWait(350);
-    QVERIFY(sw.isChecked());
-    QTest::mouseClick(&sw, Qt::LeftButton, {}, QPoint(40, 15));
-    QTest::qWait(350);
-    QVERIFY(!sw.isChecked());
-    QCOMPARE(spy.count(), 2);
-}
-
-void TestToggleSwitch::checkedPropertyWritesState()
-{
-    ToggleSwitch sw;
-    QSignalSpy spy(&sw, &ToggleSwitch::toggled);
-    QVERIFY(sw.setProperty("checked", true));
-    QVERIFY(sw.isChecked());
-    QCOMPARE(spy.count(), 1);
-    QTest::qWait(300);
-    QVERIFY(sw.isChecked());
 }
 
 QTEST_MAIN(TestToggleSwitch)

@@ -1,0 +1,188 @@
+// The window's readers of lumiload's output, in-process: every report is
+// fed whole, cut at every byte and byte by byte, and must read the same.
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "UpdaterOutput.h"
+
+Q_DECLARE_METATYPE(QList<DiscoveredFixture>)
+
+namespace {
+
+QString block(const QString &ip, const QString &name, const QString &version,
+              const QString &portName = "Spot", const QString &eol = "\r\n")
+{
+    return "Fixture detected:" + eol + "    ip=" + ip + eol + "    mac=00:11:22:33:44:55" + eol +
+           "    estaMan=0x4d2a" + eol + "    oemCode=0x0101" + eol + "    version=" + version + eol +
+           "    portName=" + portName + eol + "    longName=" + name + eol;
+}
+
+QStringList rows(const QList<DiscoveredFixture> &fixtures)
+{
+    QStringList result;
+    for (const DiscoveredFixture &f : fixtures)
+        result << f.name + "|" + f.ip + "|" + f.version;
+    return result;
+}
+
+// The ways a pipe may cut `text`: whole, at every byte into two pieces, and
+// one byte per piece.
+QList<QList<QByteArray>> cuts(const QByteArray &text)
+{
+    QList<QList<QByteArray>> result{{text}};
+    for (int at = 1; at < text.size(); ++at)
+        result.append({text.left(at), text.mid(at)});
+    QList<QByteArray> bytes;
+    for (char c : text)
+        bytes.append(QByteArray(1, c));
+    result.append(bytes);
+    return result;
+}
+
+} // namespace
+
+class TestUpdaterOutput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void discovery_data();
+    void discovery();
+    void largeReportIsParsedInSlices();
+    void uploadProgress_data();
+    void uploadProgress();
+    void targetVersion_data();
+    void targetVersion();
+};
+
+void TestUpdaterOutput::discovery_data()
+{
+    QTest::addColumn<QString>("report");
+    QTest::addColumn<QStringList>("expected");
+    const QString banner = "# Orvane Art-Net Fixture Firmware Update Utility (version 0.6 Linux)\r\n";
+    QTest::newRow("one block, CR LF") << banner + block("2.0.0.5", "Spot 1", "1.2.3") + "\r\n"
+                                      << QStringList{"Spot 1|2.0.0.5|1.2.3"};
+    QTest::newRow("LF and CR LF, status lines")
+        << block("2.0.0.5", "A", "1.0.0") + "    upgradeStatus=upgrade-required\r\n" +
+               block("2.0.0.6", "Wash 2", "0.9.1", "Wash", "\n")
+        << QStringList{"A|2.0.0.5|1.0.0", "Wash 2|2.0.0.6|0.9.1"};
+    QTest::newRow("key from the line start, value whole")
+        << block("2.0.0.9", "Key=Value ip=1.1.1.1", "1.0.0", "ip=9.9.9.9") +
+               block("2.0.0.10", "version=9 fixture", "1.0.1", "x=y")
+        << QStringList{"Key=Value ip=1.1.1.1|2.0.0.9|1.0.0", "version=9 fixture|2.0.0.10|1.0.1"};
+    QTest::newRow("incomplete blocks add nothing")
+        << "Fixture detected:\n    ip=2.0.0.20\n    longName=NoVersion\n"
+           "Fixture detected:\n    ip=2.0.0.21\n    version=1.0.0\n    longName=\n" +
+               block("2.0.0.22", "Good", "1.0.0")
+        << QStringList{"Good|2.0.0.22|1.0.0"};
+    QTest::newRow("a fixture listed twice comes twice")
+        << block("2.0.0.5", "First", "1.0.0") + block("2.0.0.5", "Second", "1.0.5")
+        << QStringList{"First|2.0.0.5|1.0.0", "Second|2.0.0.5|1.0.5"};
+    QTest::newRow("last line without line feed") << block("2.0.0.8", "Beam 8", "2.1.1").chopped(2)
+                                                 << QStringList{"Beam 8|2.0.0.8|2.1.1"};
+}
+
+void TestUpdaterOutput::discovery()
+{
+    QFETCH(QString, report);
+    QFETCH(QStringList, expected);
+    for (const QList<QByteArray> &pieces : cuts(report.toUtf8())) {
+        DiscoveryParser parser;
+        QSignalSpy spy(&parser, &DiscoveryParser::fixturesFound);
+        for (const QByteArray &piece : pieces)
+            parser.feed(piece);
+        parser.finish();
+        QStringList found;
+        for (const QList<QVariant> &signal : spy)
+            found << rows(signal.at(0).value<QList<DiscoveredFixture>>());
+        QCOMPARE(found, expected);
+    }
+}
+
+void TestUpdaterOutput::largeReportIsParsedInSlices()
+{
+    QString report;
+    for (int i = 0; i < 300; ++i)
+        report += block(QString("2.0.%1.%2").arg(i / 250).arg(i % 250), QString("F%1").arg(i), "1.0.0");
+    DiscoveryParser::setSliceMs(0);
+    DiscoveryParser parser;
+    QSignalSpy spy(&parser, &DiscoveryParser::fixturesFound);
+    parser.feed(report.toUtf8());
+    QVERIFY2(spy.size() <= 1, "feed returns after one slice; the rest follows from the event loop");
+    parser.finish();
+    QStringList found;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            found.clear();
+            for (const QList<QVariant> &signal : spy)
+                found << rows(signal.at(0).value<QList<DiscoveredFixture>>());
+            return found.size() == 300;
+        }(),
+        10000);
+    QCOMPARE(found.first(), QString("F0|2.0.0.0|1.0.0"));
+    QCOMPARE(found.last(), QString("F299|2.0.1.49|1.0.0"));
+    DiscoveryParser::setSliceMs(50);
+}
+
+void TestUpdaterOutput::uploadProgress_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("blockCount");
+    QTest::addColumn<int>("progress");
+    QTest::addColumn<bool>("succeeded");
+    const QString banner = "# Orvane Art-Net Fixture Firmware Update Utility (version 0.6 Linux)\n";
+    QTest::newRow("first blockCount sets the total, every dash counts")
+        << banner + "    blockCount=10\nUploading to fixture at 2.0.0.5:\n    blockCount=99\n"
+                    "    progress=F - - - - - - - - LG\n# Firmware uploaded successfully\n"
+        << 10 << 9 << true;
+    QTest::newRow("failed part way") << "    blockCount=300\n    progress=F - -TTT\n\n" << 300 << 2 << false;
+    QTest::newRow("blockCount 0 keeps looking") << "    blockCount=0\n    blockCount=12\n" << 12 << 0 << false;
+    QTest::newRow("success line without line feed")
+        << "    blockCount=3\n    progress=F - LG\n# Firmware uploaded successfully" << 3 << 1 << true;
+    QTest::newRow("success text inside another line counts")
+        << "x # Firmware uploaded successfully!\n" << 0 << 0 << true;
+}
+
+void TestUpdaterOutput::uploadProgress()
+{
+    QFETCH(QString, output);
+    QFETCH(int, blockCount);
+    QFETCH(int, progress);
+    QFETCH(bool, succeeded);
+    for (const QList<QByteArray> &pieces : cuts(output.toUtf8())) {
+        UploadProgress upload;
+        for (const QByteArray &piece : pieces)
+            upload.feed(QString::fromUtf8(piece));
+        QCOMPARE(upload.progress(), progress);
+        upload.finish();
+        QCOMPARE(upload.blockCount(), blockCount);
+        QCOMPARE(upload.succeeded(), succeeded);
+    }
+}
+
+void TestUpdaterOutput::targetVersion_data()
+{
+    QTest::addColumn<int>("hi");
+    QTest::addColumn<int>("lo");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("1,20") << 1 << 20 << "1.2.0";
+    QTest::newRow("1,0") << 1 << 0 << "1.0.0";
+    QTest::newRow("1,23") << 1 << 23 << "1.23.0";
+    QTest::newRow("1,5") << 1 << 5 << "1.5.0";
+    QTest::newRow("1,100") << 1 << 100 << "1.1.0";
+    QTest::newRow("0x12,3") << 0x12 << 3 << "1.2.3";
+    QTest::newRow("0x1A,4") << 0x1A << 4 << "1.1.4";
+    QTest::newRow("0,0") << 0 << 0 << "0.0.0";
+}
+
+void TestUpdaterOutput::targetVersion()
+{
+    QFETCH(int, hi);
+    QFETCH(int, lo);
+    QFETCH(QString, shown);
+    const TargetVersion version = decodeTargetVersion(quint8(hi), quint8(lo));
+    QCOMPARE(QString("%1.%2.%3").arg(version.major).arg(version.minor).arg(version.patch), shown);
+}
+
+QTEST_GUILESS_MAIN(TestUpdaterOutput)
+#include "test_UpdaterOutput.moc"
