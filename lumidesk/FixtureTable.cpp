@@ -50,44 +50,78 @@ QProgressBar *FixtureTable::barOf(const QString &ip) const
     return row < 0 ? nullptr : barAt(row);
 }
 
+DiscoveredFixture FixtureTable::fixtureAt(int row) const
+{
+    return m_fixtures.value(row);
+}
+
 // The table lays out every cell widget again for each insertion, so a
 // thousand single-row insertions would cost a million widget placements:
 // the new rows go in together.
 int FixtureTable::addFixtures(const QList<DiscoveredFixture> &fixtures)
 {
     const int first = rowCount();
-    QList<DiscoveredFixture> added;
     for (const DiscoveredFixture &fixture : fixtures) {
         const int row = rowOf(fixture.ip);
         if (row < 0) {
-            m_rowByIp.insert(fixture.ip, first + added.size());
-            added.append(fixture);
-        } else if (row < first) {
-            item(row, 2)->setText(fixture.version);
+            m_rowByIp.insert(fixture.ip, m_fixtures.size());
+            m_fixtures.append(fixture);
         } else {
-            added[row - first].version = fixture.version;
+            m_fixtures[row] = fixture;
+            if (row < first) {
+                item(row, 0)->setText(fixture.name);
+                item(row, 2)->setText(fixture.version);
+            }
         }
     }
-    if (added.isEmpty())
+    const int added = m_fixtures.size() - first;
+    if (added == 0)
         return 0;
 
-    setRowCount(first + added.size());
-    for (int i = 0; i < added.size(); ++i) {
-        const QString texts[3] = {added[i].name, added[i].ip, added[i].version};
+    setRowCount(m_fixtures.size());
+    for (int row = first; row < m_fixtures.size(); ++row) {
+        const DiscoveredFixture &fixture = m_fixtures[row];
+        const QString texts[3] = {fixture.name, fixture.ip, fixture.version};
         for (int column = 0; column < 3; ++column) {
             QTableWidgetItem *cell = new QTableWidgetItem(texts[column]);
             cell->setFlags(cell->flags() & ~Qt::ItemIsEditable);
-            setItem(first + i, column, cell);
+            setItem(row, column, cell);
         }
         // Made in the viewport it will live in: reparenting 1000 bars costs
         // as much as the rest of a large discovery.
         QProgressBar *bar = new QProgressBar(viewport());
         bar->setRange(0, 100);
         bar->setValue(0);
-        setCellWidget(first + i, 3, bar);
+        setCellWidget(row, 3, bar);
     }
     fitColumns();
-    return added.size();
+    return added;
+}
+
+static const char kNotSeen[] = "Not seen in the latest discovery";
+
+void FixtureTable::markSeen(const QSet<QString> &seen)
+{
+    const QColor normal = palette().color(QPalette::Text);
+    for (int row = 0; row < rowCount(); ++row) {
+        const bool wasSeen = seen.contains(m_fixtures[row].ip);
+        for (int column = 0; column < 3; ++column) {
+            QTableWidgetItem *cell = item(row, column);
+            cell->setForeground(wasSeen ? normal : QColor(Qt::gray));
+            if (!wasSeen)
+                cell->setToolTip(kNotSeen);
+            else if (cell->toolTip() == kNotSeen)
+                cell->setToolTip(QString());
+        }
+    }
+}
+
+void FixtureTable::setRowNote(int row, const QString &note)
+{
+    for (int column = 0; column < 3; ++column)
+        item(row, column)->setToolTip(note);
+    if (QProgressBar *bar = barAt(row))
+        bar->setToolTip(note);
 }
 
 void FixtureTable::fitColumns()
@@ -135,6 +169,8 @@ static const struct {
     {"Version Skipped", Qt::green},
     {"Upload Successful", Qt::green},
     {"Upload Failed", Qt::red},
+    {"Not Started", Qt::gray},
+    {"Does Not Fit", Qt::darkYellow},
 };
 
 void FixtureTable::setBarState(QProgressBar *bar, BarState state)
@@ -151,9 +187,9 @@ bool FixtureTable::isInState(const QProgressBar *bar, BarState state)
     return bar->format() == kBarStates[int(state)].format;
 }
 
-void FixtureTable::resetBars()
+void FixtureTable::resetBars(const QList<int> &rows)
 {
-    for (int row = 0; row < rowCount(); ++row) {
+    for (int row : rows) {
         if (QProgressBar *bar = barAt(row)) {
             bar->reset();
             bar->setValue(0);
@@ -169,4 +205,44 @@ void FixtureTable::selectRowsIn(BarState state)
         if (QProgressBar *bar = barAt(row); bar && isInState(bar, state))
             selectRow(row);
     }
+}
+
+void FixtureTable::markImageFit(const FirmwareImage *image)
+{
+    for (int row = 0; row < rowCount(); ++row) {
+        QProgressBar *bar = barAt(row);
+        const DiscoveredFixture &fixture = m_fixtures[row];
+        const bool fits = !image || image->fits(fixture.estaCode, fixture.oemCode);
+        if (!fits && isInState(bar, BarState::Reset)) {
+            setBarState(bar, BarState::DoesNotFit);
+            setRowNote(row, QString("The chosen image does not fit this fixture (ESTA code 0x%1, OEM code 0x%2).")
+                                .arg(fixture.estaCode, 4, 16, QChar('0'))
+                                .arg(fixture.oemCode, 4, 16, QChar('0')));
+        } else if (fits && isInState(bar, BarState::DoesNotFit)) {
+            setBarState(bar, BarState::Reset);
+            setRowNote(row, QString());
+        }
+    }
+}
+
+void FixtureTable::showResult(int row, const FixtureResult &result)
+{
+    QProgressBar *bar = barAt(row);
+    switch (result.outcome) {
+    case FixtureResult::Outcome::Updated:
+        setBarState(bar, BarState::Succeeded);
+        bar->setValue(bar->maximum());
+        item(row, 2)->setText(result.versionAfter);
+        break;
+    case FixtureResult::Outcome::Failed:
+        setBarState(bar, BarState::Failed);
+        break;
+    default:
+        setBarState(bar, result.reason.startsWith("Skipped: the image") ? BarState::DoesNotFit
+                         : result.reason.startsWith("Skipped")            ? BarState::Skipped
+                                                                          : BarState::NotStarted);
+        break;
+    }
+    setRowNote(row, result.reason);
+    horizontalHeader()->setStretchLastSection(true);
 }

@@ -6,9 +6,12 @@
 #include <QHash>
 #include <QHeaderView>
 #include <QList>
+#include <QSet>
 #include <QTableWidget>
 
+#include "FirmwareImage.h"
 #include "UpdaterOutput.h"
+#include "UploadRun.h"
 
 class QMouseEvent;
 class QProgressBar;
@@ -38,11 +41,23 @@ public:
     int rowOf(const QString &ip) const;   // -1 when not listed
     QProgressBar *barAt(int row) const;
     QProgressBar *barOf(const QString &ip) const;
+    // The fixture as its latest discovery reported it.
+    DiscoveredFixture fixtureAt(int row) const;
 
     // Appends the fixtures not listed yet, in one insertion, and fits the
-    // columns; a listed fixture keeps its row and name and takes the new
-    // version. Returns how many rows were added.
+    // columns; a listed fixture keeps its row and takes the new name,
+    // version and codes. Returns how many rows were added.
     int addFixtures(const QList<DiscoveredFixture> &fixtures);
+    // Greys the rows of fixtures not in `seen`, with a tooltip saying so;
+    // the others look normal again.
+    void markSeen(const QSet<QString> &seen);
+    // A note on every cell of the row (its tooltip), e.g. why it failed.
+    void setRowNote(int row, const QString &note);
+    // Rows without a result of their own show whether `image` fits their
+    // fixture; nullptr when no usable image is chosen.
+    void markImageFit(const FirmwareImage *image);
+    // The row's bar, note and version after its fixture's upload.
+    void showResult(int row, const FixtureResult &result);
     // Columns fitted to their contents, the last one filling the rest.
     void fitColumns();
 
@@ -55,15 +70,17 @@ public:
     bool showOnlyFirstNumber(const QString &firstNumber);
 
     // A bar's state is its format text and highlight colour: blue reset,
-    // green succeeded or skipped, red failed.
-    enum class BarState { Reset, Skipped, Succeeded, Failed };
+    // green succeeded or skipped, red failed, grey not started, orange when
+    // the chosen image does not fit the fixture.
+    enum class BarState { Reset, Skipped, Succeeded, Failed, NotStarted, DoesNotFit };
     static void setBarState(QProgressBar *bar, BarState state);
     static bool isInState(const QProgressBar *bar, BarState state);
-    // Every bar back to 0, "%p%" and blue; the ranges stay.
-    void resetBars();
+    // These rows' bars back to 0, "%p%" and blue; the ranges stay.
+    void resetBars(const QList<int> &rows);
     // Selects exactly the rows whose bar is in `state`.
     void selectRowsIn(BarState state);
 
 private:
     QHash<QString, int> m_rowByIp;
+    QList<DiscoveredFixture> m_fixtures;   // by row
 };

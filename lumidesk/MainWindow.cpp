@@ -1,7 +1,5 @@
 #include "MainWindow.h"
-#include "UploadJob.h"
 
-#include <QAbstractSocket>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -12,31 +10,34 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QHBoxLayout>
-#include <QHostAddress>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QNetworkInterface>
 #include <QPixmap>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTimer>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "InterfaceChoice.h"
+#include "UploadJob.h"
 
 static const char kUpdaterProgram[] = "./lumiload";
+static const char kFailureSummary[] =
+    "Some devices failed to update. Please check the chart for details.";
 
 // Shows a modal box with the window as parent and the single button Ok.
-// A box is a window of its own, so it takes input while the window is
+// A box is a window of its own, so it takes input while the controls are
 // disabled during a run.
 static void showBox(QWidget *window, QMessageBox::Icon icon, const QString &title,
-                    const QString &text)
+                    const QString &text, const QString &details = QString())
 {
     QMessageBox box(icon, title, text, QMessageBox::Ok, window);
+    box.setInformativeText(details);
     box.exec();
 }
 
@@ -79,8 +80,11 @@ MainWindow::MainWindow(QWidget *parent)
     buildTable(mainLayout);
     buildButtonRow(mainLayout);
     setCentralWidget(centralWidget);
+    buildStatusBar();
 
     connect(process, &QProcess::readyReadStandardOutput, this, &MainWindow::readProcessOutput);
+    connect(process, &QProcess::readyReadStandardError, this,
+            [this]() { discoveryErrors += QString::fromUtf8(process->readAllStandardError()); });
     connect(process, &QProcess::finished, this, &MainWindow::discoveryFinished);
     connect(discoveryParser, &DiscoveryParser::fixturesFound, this, &MainWindow::addFixtures);
 }
@@ -117,6 +121,7 @@ void MainWindow::buildInterfaceRow(QVBoxLayout *mainLayout)
     nicLayout->addWidget(refreshButton, 0);
     connect(refreshButton, &QPushButton::clicked, this, &MainWindow::refreshNICs);
     loadNetworkInterfaces();
+    selectPreferredInterface();
     mainLayout->addLayout(nicLayout);
 }
 
@@ -134,6 +139,8 @@ void MainWindow::buildFileRow(QVBoxLayout *mainLayout)
     fileSelectionLayout->addWidget(filePathEdit, 1);
     fileSelectionLayout->addWidget(browseButton);
     mainLayout->addLayout(fileSelectionLayout);
+    imageLabel = named(new QLabel(), "imageLabel");
+    mainLayout->addWidget(imageLabel);
 }
 
 // Target version on the left; the two options, caption before box, at the
@@ -152,6 +159,13 @@ void MainWindow::buildOptionsRow(QVBoxLayout *mainLayout)
         new QLabel(QString::fromUtf8(" Apply Update to selected Fixtures\xEF\xBC\x9A ")),
         "fileUpdateLabel");
     fileUpdateCheckBox = named(new QCheckBox(), "fileUpdateCheckBox");
+    // The style draws a box's frame a shade darker than the window colour:
+    // on the dark palette it would vanish, so these boxes get a light one.
+    for (QCheckBox *box : {forceUpdateCheckBox, fileUpdateCheckBox}) {
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Window, QColor(190, 190, 190));
+        box->setPalette(palette);
+    }
     checkboxVerticalLayout->addLayout(optionRow(forceUpdateLabel, forceUpdateCheckBox));
     checkboxVerticalLayout->addLayout(optionRow(fileUpdateLabel, fileUpdateCheckBox));
     checkboxLayout->addLayout(versionLayout);
@@ -172,6 +186,7 @@ void MainWindow::buildTable(QVBoxLayout *mainLayout)
     deviceTable = named(new FixtureTable(this), "deviceTable");
     connect(deviceTable->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &MainWindow::selectAllCells);
+    connect(deviceTable, &QTableWidget::cellDoubleClicked, this, &MainWindow::showFixtureDetails);
     mainLayout->addWidget(deviceTable, 0);
 }
 
@@ -186,10 +201,30 @@ void MainWindow::buildButtonRow(QVBoxLayout *mainLayout)
     // runCommand reads the target version before getVersion refreshes it.
     connect(runButton, &QPushButton::clicked, this, &MainWindow::runCommand);
     connect(runButton, &QPushButton::clicked, this, &MainWindow::getVersion);
+    saveReportButton = named(new QPushButton("Save Report..."), "saveReportButton");
+    saveReportButton->setEnabled(false);
+    connect(saveReportButton, &QPushButton::clicked, this, &MainWindow::saveReport);
+    stopButton = named(new QPushButton("Stop after this fixture"), "stopButton");
+    stopButton->hide();
+    connect(stopButton, &QPushButton::clicked, this, &MainWindow::stopAfterThisFixture);
     QHBoxLayout *bottombuttonLayout = new QHBoxLayout();
     bottombuttonLayout->addWidget(selectAllButton);
+    bottombuttonLayout->addWidget(saveReportButton);
+    bottombuttonLayout->addWidget(stopButton);
     bottombuttonLayout->addWidget(runButton);
     mainLayout->addLayout(bottombuttonLayout);
+}
+
+// The state of the latest run, and a busy sign while a discovery listens.
+void MainWindow::buildStatusBar()
+{
+    statusLabel = named(new QLabel(), "statusLabel");
+    busyIndicator = named(new QProgressBar(), "busyIndicator");
+    busyIndicator->setRange(0, 0);
+    busyIndicator->setMaximumWidth(120);
+    busyIndicator->hide();
+    statusBar()->addWidget(statusLabel, 1);
+    statusBar()->addPermanentWidget(busyIndicator);
 }
 
 MainWindow::~MainWindow()
@@ -202,13 +237,19 @@ MainWindow::~MainWindow()
     }
 }
 
+// The refusal is a notice that does not hold the run up: a modal box would
+// stop the nested event loop that the run lives in until it is answered.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (uploadRunning) {
         event->ignore();
-        showBox(this, QMessageBox::Warning, "Warning",
-                "A firmware upload is in progress. Please wait until it has finished "
-                "before closing the window.");
+        QMessageBox *box = new QMessageBox(QMessageBox::Warning, "Warning",
+                                           "A firmware upload is in progress. Please wait until it "
+                                           "has finished before closing the window.",
+                                           QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        box->show();
         return;
     }
     if (process->state() != QProcess::NotRunning) {
@@ -220,25 +261,34 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::loadNetworkInterfaces()
 {
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &iface : interfaces) {
-        if (!(iface.flags() & QNetworkInterface::IsUp))
-            continue;
-        const QList<QNetworkAddressEntry> entries = iface.addressEntries();
-        for (const QNetworkAddressEntry &entry : entries) {
-            const QHostAddress address = entry.ip();
-            if (address.protocol() == QAbstractSocket::IPv4Protocol)
-                nicComboBox->addItem(address.toString());
-        }
-    }
+    for (const InterfaceEntry &entry : upIPv4Interfaces())
+        nicComboBox->addItem(entry.label, entry.address);
+}
+
+void MainWindow::selectPreferredInterface()
+{
+    QList<InterfaceEntry> entries;
+    for (int i = 0; i < nicComboBox->count(); ++i)
+        entries.append({nicComboBox->itemText(i), nicComboBox->itemData(i).toString()});
+    const QString last = QSettings("YourCompanyName", "YourAppName").value("lastInterface").toString();
+    const int choice = preferredInterface(entries, last);
+    if (choice >= 0)
+        nicComboBox->setCurrentIndex(choice);
+}
+
+QString MainWindow::interfaceAddress() const
+{
+    return nicComboBox->currentData().toString();
 }
 
 void MainWindow::refreshNICs()
 {
     nicComboBox->clear();
     loadNetworkInterfaces();
+    selectPreferredInterface();
 }
 
+// A file is taken only when it passes the checks lumiload makes.
 void MainWindow::browseFile()
 {
     const QString initialDirectory =
@@ -250,6 +300,12 @@ void MainWindow::browseFile()
                                      tr("Firmware Files (*.alf);;All Files (*)"));
     if (fileName.isEmpty())
         return;
+    FirmwareImage chosen;
+    QString problem;
+    if (!readFirmwareImage(fileName, &chosen, &problem)) {
+        showBox(this, QMessageBox::Warning, "Error", "This file cannot be used: " + problem);
+        return;
+    }
 
     lastDirectory = QFileInfo(fileName).absolutePath();
     QSettings settings("YourCompanyName", "YourAppName");
@@ -258,8 +314,8 @@ void MainWindow::browseFile()
     updateCommandParameters();
 }
 
-// Reads the two version bytes at offset 2 of the ALF header and shows them
-// as the target version.
+// Shows the version of the image at the shown path as lumiload and the
+// fixtures show versions, and the image's name.
 void MainWindow::getVersion()
 {
     const QString filePath = filePathEdit->text();
@@ -274,14 +330,20 @@ void MainWindow::getVersion()
         qDebug() << "Failed to read version data from file.";
         return;
     }
-    const TargetVersion version =
-        decodeTargetVersion(quint8(versionData.at(0)), quint8(versionData.at(1)));
-    qDebug() << "Decoded Firmware Version: v" << version.major << "." << version.minor << "."
-             << version.patch;
-    versionLabel->setText(QString("Target Version: v%1.%2.%3")
-                              .arg(version.major)
-                              .arg(version.minor)
-                              .arg(version.patch));
+    const quint16 version = quint16(quint8(versionData[0]) << 8 | quint8(versionData[1]));
+    qDebug() << "Decoded Firmware Version: v" << versionText(version);
+    versionLabel->setText("Target Version: v" + versionText(version));
+    QString problem;
+    checkImage(&problem);
+}
+
+bool MainWindow::checkImage(QString *problem)
+{
+    imageOk = readFirmwareImage(filePathEdit->text(), &image, problem);
+    imageLabel->setText(imageOk ? QString("Image: %1, %2 blocks").arg(image.name).arg(image.blockCount())
+                                : "Image: " + *problem);
+    deviceTable->markImageFit(imageOk ? &image : nullptr);
+    return imageOk;
 }
 
 void MainWindow::addDeviceToTable(const QString &name, const QString &ip, const QString &version)
@@ -291,8 +353,11 @@ void MainWindow::addDeviceToTable(const QString &name, const QString &ip, const 
 
 void MainWindow::addFixtures(const QList<DiscoveredFixture> &fixtures)
 {
+    for (const DiscoveredFixture &fixture : fixtures)
+        discoverySeen.insert(fixture.ip);
     if (deviceTable->addFixtures(fixtures) > 0)
         selectAllButton->show();
+    deviceTable->markImageFit(imageOk ? &image : nullptr);
 }
 
 void MainWindow::selectAllCells(int)
@@ -309,7 +374,7 @@ void MainWindow::selectAllDevices()
 void MainWindow::updateDeviceTableBasedOnNIC(int)
 {
     deviceTable->clearSelection();
-    const QString selectedIPHeader = nicComboBox->currentText().section('.', 0, 0);
+    const QString selectedIPHeader = interfaceAddress().section('.', 0, 0);
     selectAllButton->setVisible(deviceTable->showOnlyFirstNumber(selectedIPHeader));
 }
 
@@ -318,7 +383,7 @@ void MainWindow::updateCommandParameters()
     currentArguments.clear();
     if (fileUpdateCheckBox->isChecked() && !filePathEdit->text().isEmpty())
         currentArguments << "-i" << "-f" << filePathEdit->text() << "-m";
-    currentArguments << "-s " << nicComboBox->currentText();
+    currentArguments << "-s " << interfaceAddress();
     runButton->setText(fileUpdateCheckBox->isChecked() ? "Upload to Fixtures"
                                                        : "Discover Fixtures");
 }
@@ -327,72 +392,36 @@ void MainWindow::runCommand()
 {
     updateCommandParameters();
     resetProgressBars();
-    setEnabled(false);
     anyFailed = false;
-    const QString targetVersion = versionLabel->text().split(" ").last();
-
-    if (fileUpdateCheckBox->isChecked() && !filePathEdit->text().isEmpty()) {
-        runUploads(targetVersion);
-    } else {
-        // One discovery process at a time; a new press while it still runs
-        // lets the running one go on.
-        if (process->state() == QProcess::NotRunning) {
-            discoveryParser->reset();
-            process->start(kUpdaterProgram, currentArguments);
-            qDebug() << "Running process:" << kUpdaterProgram << currentArguments;
-        }
-        if (!process->waitForStarted(UploadJob::startTimeout())) {
-            showBox(this, QMessageBox::Critical, "Error", "Failed to start the command.");
-            setEnabled(true);
-            return;
-        }
-    }
-
-    setEnabled(true);
-    fileUpdateCheckBox->setChecked(false);
-    selectAllButton->setVisible(deviceTable->rowCount() > 0);
-    if (anyFailed) {
-        deviceTable->selectRowsIn(FixtureTable::BarState::Failed);
-        showBox(this, QMessageBox::Warning, "Warning",
-                "Some devices failed to update. Please check the chart for details.");
-    }
+    QSettings("YourCompanyName", "YourAppName").setValue("lastInterface", interfaceAddress());
+    if (fileUpdateCheckBox->isChecked() && !filePathEdit->text().isEmpty())
+        runUploads();
+    else
+        startDiscovery();
 }
 
-// Updates the selected fixtures one after the other, top to bottom, each
-// by its own lumiload; returns when the last one has ended.
-void MainWindow::runUploads(const QString &targetVersion)
+// A discovery listens for about three seconds; its results arrive after
+// this returns. No run can start meanwhile: an upload would compare against
+// old versions, and lumiload could not bind the port the discovery holds.
+void MainWindow::startDiscovery()
 {
-    uploadRunning = true;
-    for (int row : deviceTable->selectedRowNumbers()) {
-        const QString ip = deviceTable->item(row, 1)->text();
-        const QString deviceVersion = "v" + deviceTable->item(row, 2)->text();
-        qDebug() << "target :" << targetVersion << "device :" << deviceVersion;
-
-        if (!forceUpdateCheckBox->isChecked() && deviceVersion == targetVersion) {
-            if (QProgressBar *bar = deviceTable->barAt(row))
-                FixtureTable::setBarState(bar, FixtureTable::BarState::Skipped);
-            continue;
-        }
-
-        QStringList arguments = currentArguments;
-        arguments << "-d" << ip;
-        UploadJob *job = new UploadJob(ip, this);
-        connect(job, &UploadJob::outputRead, this,
-                [this, ip](const QString &output) { updateProgressBar(output, ip); });
-        connect(job, &UploadJob::stuck, this, [this, ip]() { uploadStuck(ip); });
-        jobs.insert(ip, job);
-        const bool started = job->start(kUpdaterProgram, arguments);
-        qDebug() << "Running process:" << kUpdaterProgram << arguments;
-        if (!started) {
-            jobs.remove(ip);
-            showBox(this, QMessageBox::Warning, "Error", "Failed to start the command for IP: " + ip);
-            anyFailed = true;
-            continue;
-        }
-        job->waitForEnd();
-        uploadEnded(job);
+    if (process->state() == QProcess::NotRunning) {
+        discoveryParser->reset();
+        discoveryErrors.clear();
+        discoverySeen.clear();
+        discoveryInterface = interfaceAddress();
+        process->start(kUpdaterProgram, currentArguments);
+        qDebug() << "Running process:" << kUpdaterProgram << currentArguments;
     }
-    uploadRunning = false;
+    if (!process->waitForStarted(UploadJob::startTimeout())) {
+        showBox(this, QMessageBox::Critical, "Error", "Failed to start the command.");
+        return;
+    }
+    runButton->setEnabled(false);
+    busyIndicator->show();
+    statusLabel->setText("Discovering fixtures on " + discoveryInterface + "...");
+    fileUpdateCheckBox->setChecked(false);
+    selectAllButton->setVisible(deviceTable->rowCount() > 0);
 }
 
 void MainWindow::readProcessOutput()
@@ -406,19 +435,124 @@ void MainWindow::discoveryFinished()
 {
     discoveryParser->feed(process->readAllStandardOutput());
     discoveryParser->finish();
+    discoveryErrors += QString::fromUtf8(process->readAllStandardError());
+    runButton->setEnabled(true);
+    busyIndicator->hide();
+    const QString failure = describeErrors(discoveryErrors.split('\n'));
+    if (!failure.isEmpty()) {
+        statusLabel->setText("Discovery failed on " + discoveryInterface + ": " + failure);
+        showBox(this, QMessageBox::Warning, "Error", "The discovery failed: " + failure);
+        return;
+    }
+    deviceTable->markSeen(discoverySeen);
+    statusLabel->setText(discoverySeen.isEmpty()
+                             ? "No fixture answered on " + discoveryInterface + ": check the interface"
+                             : QString("%1 fixtures found on %2").arg(discoverySeen.size()).arg(discoveryInterface));
+}
+
+// Works out what the run will do, asks the operator, then updates the
+// fixtures one after the other while the table stays live.
+void MainWindow::runUploads()
+{
+    QString problem;
+    if (!checkImage(&problem)) {
+        showBox(this, QMessageBox::Warning, "Error", "The firmware file cannot be used: " + problem);
+        return;
+    }
+    const QString target = versionText(image.version);
+    QList<DiscoveredFixture> selected;
+    for (int row : deviceTable->selectedRowNumbers())
+        selected.append(deviceTable->fixtureAt(row));
+    const UploadPlan plan = planUploads(selected, image, forceUpdateCheckBox->isChecked());
+    if (!plan.toUpdate.isEmpty()) {
+        QStringList notes;
+        if (plan.current)
+            notes << QString("%1 already run v%2 and are skipped.").arg(plan.current).arg(target);
+        if (plan.notFitting)
+            notes << QString("%1 do not fit this image and are skipped.").arg(plan.notFitting);
+        QMessageBox confirm(QMessageBox::Question, "Confirm Update",
+                            QString("Update %1 fixtures to v%2?").arg(plan.toUpdate.size()).arg(target),
+                            QMessageBox::Ok | QMessageBox::Cancel, this);
+        confirm.setInformativeText(notes.join('\n'));
+        if (confirm.exec() != QMessageBox::Ok)
+            return;
+    }
+
+    UploadRun run(kUpdaterProgram, currentArguments, target, this);
+    QList<int> toUpdate;
+    for (const DiscoveredFixture &fixture : plan.toUpdate) {
+        run.addFixture(fixture.ip, fixture.name, fixture.version);
+        toUpdate.append(deviceTable->rowOf(fixture.ip));
+    }
+    for (const FixtureResult &result : plan.skipped)
+        deviceTable->showResult(deviceTable->rowOf(result.ip), result);
+    deviceTable->resetBars(toUpdate);
+    connect(&run, &UploadRun::fixtureStarted, this, [this](const QString &ip) {
+        deviceTable->scrollToItem(deviceTable->item(deviceTable->rowOf(ip), 0));
+        showRunStatus();
+    });
+    connect(&run, &UploadRun::outputRead, this, &MainWindow::updateProgressBar);
+    connect(&run, &UploadRun::stuck, this, &MainWindow::uploadStuck);
+    connect(&run, &UploadRun::startFailed, this, [this](const QString &ip) {
+        showBox(this, QMessageBox::Warning, "Error", "Failed to start the command for IP: " + ip);
+    });
+    connect(&run, &UploadRun::fixtureEnded, this, &MainWindow::fixtureEnded);
+
+    currentRun = &run;
+    uploadRunning = true;
+    setControlsEnabled(false);
+    run.run();
+    setControlsEnabled(true);
+    uploadRunning = false;
+    currentRun = nullptr;
+    lastResults = run.results() + plan.skipped;
+    fileUpdateCheckBox->setChecked(false);
+    selectAllButton->setVisible(deviceTable->rowCount() > 0);
+    summariseRun();
+}
+
+// During a run only the controls rest; the table scrolls and shows details.
+void MainWindow::setControlsEnabled(bool enabled)
+{
+    for (QWidget *control : std::initializer_list<QWidget *>{
+             nicComboBox, refreshButton, browseButton, forceUpdateCheckBox, fileUpdateCheckBox,
+             selectAllButton, saveReportButton, runButton})
+        control->setEnabled(enabled);
+    saveReportButton->setEnabled(enabled && !lastResults.isEmpty());
+    stopButton->setEnabled(true);
+    stopButton->setVisible(!enabled);
+}
+
+void MainWindow::showRunStatus()
+{
+    if (!currentRun || currentRun->currentIndex() < 0)
+        return;
+    const int left = currentRun->secondsLeft();
+    statusLabel->setText(QString("Fixture %1 of %2 (%3)%4")
+                             .arg(currentRun->currentIndex() + 1)
+                             .arg(currentRun->count())
+                             .arg(currentRun->results()[currentRun->currentIndex()].ip)
+                             .arg(left < 0 ? QString() : ", about " + durationText(left) + " left"));
+}
+
+void MainWindow::stopAfterThisFixture()
+{
+    if (!currentRun)
+        return;
+    currentRun->stopAfterCurrent();
+    stopButton->setEnabled(false);
+    statusLabel->setText(statusLabel->text() + "; stopping after this fixture");
 }
 
 void MainWindow::resetProgressBars()
 {
     totalBlockCountMap.clear();
     blockCountMap.clear();
-    succeededIPs.clear();
-    deviceTable->resetBars();
 }
 
-// One piece of a fixture's output, cut wherever the pipe cut it; the job
-// has already read it. The first "blockCount=" sets the bar's range, every
-// "-" is one more block, the success line completes the bar.
+// One piece of a fixture's output, cut wherever the pipe cut it; the run
+// has already read it. The first "blockCount=" sets the bar's range, the
+// blocks the fixture accepted move it, the success line fills it.
 void MainWindow::updateProgressBar(const QString &output, const QString &ip)
 {
     qDebug() << "Processing output for IP:" << ip;
@@ -429,34 +563,22 @@ void MainWindow::updateProgressBar(const QString &output, const QString &ip)
         blockCountMap.insert(ip, 0);
     }
     QProgressBar *bar = deviceTable->barOf(ip);
-    const UploadJob *job = jobs.value(ip);
-    if (!bar || !job)
+    const UploadProgress *progress = currentRun ? currentRun->progressOf(ip) : nullptr;
+    if (!bar || !progress)
         return;
-
-    const UploadProgress &progress = job->progress();
-    if (totalBlockCountMap.value(ip) == 0 && progress.blockCount() > 0) {
-        totalBlockCountMap.insert(ip, progress.blockCount());
-        bar->setRange(0, progress.blockCount());
-        qDebug() << "Total block count for IP" << ip << ":" << progress.blockCount();
+    if (totalBlockCountMap.value(ip) == 0 && progress->blockCount() > 0) {
+        totalBlockCountMap.insert(ip, progress->blockCount());
+        bar->setRange(0, progress->blockCount());
+        qDebug() << "Total block count for IP" << ip << ":" << progress->blockCount();
     }
-    blockCountMap.insert(ip, progress.progress());
-    bar->setValue(progress.progress());
-    qDebug() << "Current progress for IP" << ip << ":" << progress.progress();
-
-    if (progress.succeeded())
-        markUploadSucceeded(ip, bar);
-}
-
-void MainWindow::markUploadSucceeded(const QString &ip, QProgressBar *bar)
-{
-    if (!succeededIPs.contains(ip))
+    blockCountMap.insert(ip, progress->progress());
+    bar->setValue(progress->progress());
+    qDebug() << "Current progress for IP" << ip << ":" << progress->progress();
+    if (progress->succeeded()) {
         qDebug() << "'# Firmware uploaded successfully' detected for IP:" << ip;
-    succeededIPs.insert(ip);
-    FixtureTable::setBarState(bar, FixtureTable::BarState::Succeeded);
-    const QString targetVersion = versionLabel->text().split(" ").last().mid(1);
-    deviceTable->item(deviceTable->rowOf(ip), 2)->setText(targetVersion);
-    bar->setValue(totalBlockCountMap.value(ip));
-    deviceTable->horizontalHeader()->setStretchLastSection(true);
+        FixtureTable::setBarState(bar, FixtureTable::BarState::Succeeded);
+    }
+    showRunStatus();
 }
 
 // The child fell silent part way: the row turns red while it runs. Its
@@ -467,28 +589,61 @@ void MainWindow::uploadStuck(const QString &ip)
     if (bar && bar->value() > bar->minimum() && bar->value() < bar->maximum()) {
         qDebug() << "Upload stuck for IP:" << ip;
         FixtureTable::setBarState(bar, FixtureTable::BarState::Failed);
-        deviceTable->horizontalHeader()->setStretchLastSection(true);
     }
 }
 
-// The fixture succeeded if and only if its process printed the success
-// line before it ended; anything else (an error, a crash, no output at all)
-// fails it at once.
-void MainWindow::uploadEnded(UploadJob *job)
+// The fixture succeeded if and only if its child printed the success line
+// before it ended; anything else (an error, a crash, no output at all)
+// fails it at once, with the reason its child gave.
+void MainWindow::fixtureEnded(const QString &ip, const FixtureResult &result)
 {
-    const QString ip = job->ip();
-    QProgressBar *bar = deviceTable->barOf(ip);
-    if (job->succeeded()) {
-        if (bar && !succeededIPs.contains(ip))
-            markUploadSucceeded(ip, bar);
-    } else {
-        qDebug() << "Upload failed for IP:" << ip;
+    if (result.outcome == FixtureResult::Outcome::Failed) {
+        qDebug() << "Upload failed for IP:" << ip << result.reason;
         anyFailed = true;
-        if (bar) {
-            FixtureTable::setBarState(bar, FixtureTable::BarState::Failed);
-            deviceTable->horizontalHeader()->setStretchLastSection(true);
-        }
     }
-    jobs.remove(ip);
-    job->deleteLater();
+    deviceTable->showResult(deviceTable->rowOf(ip), result);
+}
+
+// Counts in the status line after every run; failures also in a box that
+// names each failed fixture and why, with its rows selected.
+void MainWindow::summariseRun()
+{
+    const QString summary = summaryLine(lastResults);
+    statusLabel->setText(summary);
+    saveReportButton->setEnabled(!lastResults.isEmpty());
+    if (anyFailed) {
+        deviceTable->selectRowsIn(FixtureTable::BarState::Failed);
+        showBox(this, QMessageBox::Warning, "Warning", kFailureSummary,
+                summary + "\n\n" + failureLines(lastResults).join('\n'));
+    }
+}
+
+// The last run as CSV, for the rig's paperwork.
+void MainWindow::saveReport()
+{
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Run Report"),
+                                                      QDir(lastDirectory).filePath("update-report.csv"),
+                                                      tr("CSV Files (*.csv);;All Files (*)"));
+    QString error;
+    if (!path.isEmpty() && !writeCsvReport(path, lastResults, &error))
+        showBox(this, QMessageBox::Warning, "Error", "The report cannot be written: " + error);
+}
+
+// What the last run says about this fixture: why it failed, and all its
+// child printed.
+void MainWindow::showFixtureDetails(int row)
+{
+    const QString ip = deviceTable->item(row, 1)->text();
+    for (const FixtureResult &result : lastResults) {
+        if (result.ip != ip)
+            continue;
+        QMessageBox *box = new QMessageBox(QMessageBox::Information, "Fixture " + ip,
+                                           result.reason.isEmpty() ? "Updated." : result.reason,
+                                           QMessageBox::Ok, this);
+        box->setDetailedText(result.log);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        box->show();
+        return;
+    }
 }

@@ -11,8 +11,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "FirmwareImage.h"
 #include "FixtureTable.h"
 #include "UpdaterOutput.h"
+#include "UploadRun.h"
 
 class QCheckBox;
 class QCloseEvent;
@@ -24,7 +26,6 @@ class QProgressBar;
 class QPushButton;
 class QVBoxLayout;
 class QWidget;
-class UploadJob;
 
 class MainWindow : public QMainWindow
 {
@@ -52,6 +53,9 @@ private slots:
     void updateDeviceTableBasedOnNIC(int);
     void addDeviceToTable(const QString &name, const QString &ip, const QString &version);
     void discoveryFinished();
+    void stopAfterThisFixture();
+    void saveReport();
+    void showFixtureDetails(int row);
 
 private:
     void loadNetworkInterfaces();
@@ -64,12 +68,22 @@ private:
     void buildOptionsRow(QVBoxLayout *mainLayout);
     void buildTable(QVBoxLayout *mainLayout);
     void buildButtonRow(QVBoxLayout *mainLayout);
+    void buildStatusBar();
 
-    void runUploads(const QString &targetVersion);
-    void addFixtures(const QList<DiscoveredFixture> &fixtures);
-    void markUploadSucceeded(const QString &ip, QProgressBar *bar);
+    // The address the chosen interface entry stands for.
+    QString interfaceAddress() const;
+    void selectPreferredInterface();
+    // Reads and checks the file now shown; marks the rows it does not fit.
+    bool checkImage(QString *problem);
+    void markRowsTheImageDoesNotFit();
+    void startDiscovery();
+    void runUploads();
+    void setControlsEnabled(bool enabled);
+    void showRunStatus();
     void uploadStuck(const QString &ip);
-    void uploadEnded(UploadJob *job);
+    void fixtureEnded(const QString &ip, const FixtureResult &result);
+    void summariseRun();
+    void addFixtures(const QList<DiscoveredFixture> &fixtures);
 
     QProcess *process;
     QComboBox *nicComboBox;
@@ -93,10 +107,21 @@ private:
     QStringList currentArguments;
     QString lastDirectory;
 
-    // The fixture being updated, while its job runs.
-    QHash<QString, UploadJob *> jobs;
-    QSet<QString> succeededIPs;
-    bool uploadRunning = false;
+    QLabel *imageLabel;
+    QPushButton *stopButton;
+    QPushButton *saveReportButton;
+    QLabel *statusLabel;
+    QProgressBar *busyIndicator;
 
+    FirmwareImage image;
+    bool imageOk = false;
     DiscoveryParser *discoveryParser;
+    QString discoveryErrors;
+    QString discoveryInterface;
+    QSet<QString> discoverySeen;
+
+    UploadRun *currentRun = nullptr;
+    bool uploadRunning = false;
+    // The last upload run, fixture by fixture, skipped ones included.
+    QList<FixtureResult> lastResults;
 };

@@ -29,6 +29,7 @@ void DiscoveryParser::reset()
     m_ip.clear();
     m_name.clear();
     m_version.clear();
+    m_esta = m_oem = 0;
     m_ended = false;
 }
 
@@ -87,36 +88,71 @@ void DiscoveryParser::parseLine(const QString &rawLine, QList<DiscoveredFixture>
         m_ip.clear();
         m_name.clear();
         m_version.clear();
+        m_esta = m_oem = 0;
         return;
     }
     const qsizetype equals = line.indexOf('=');
     if (equals <= 0)
         return;
     const QStringView key = QStringView(line).left(equals);
-    QString *field = key == u"ip" ? &m_ip : key == u"longName" ? &m_name : key == u"version" ? &m_version : nullptr;
-    if (!field)
-        return;
     const QString value = line.mid(equals + 1).trimmed();
-    if (*field == value)
+    if (key == u"estaMan" || key == u"oemCode") {
+        (key == u"estaMan" ? m_esta : m_oem) = quint16(value.toUInt(nullptr, 0));
+        return;
+    }
+    QString *field = key == u"ip" ? &m_ip : key == u"longName" ? &m_name : key == u"version" ? &m_version : nullptr;
+    if (!field || *field == value)
         return;
     *field = value;
     if (!m_ip.isEmpty() && !m_name.isEmpty() && !m_version.isEmpty())
-        found->append({m_name, m_ip, m_version});
+        found->append({m_name, m_ip, m_version, m_esta, m_oem});
+}
+
+// A line as printed, without the line end of either platform.
+static QString withoutLineEnd(const QString &line)
+{
+    return line.endsWith('\r') ? line.chopped(1) : line;
 }
 
 void UploadProgress::feed(const QString &output)
 {
+    m_log += output;
     QStringList lines = (m_pendingLine + output).split('\n');
     m_pendingLine = lines.takeLast();
     for (const QString &line : lines)
-        scanLine(line);
-    m_dashes += output.count('-');
+        scanLine(withoutLineEnd(line));
+    scanProgressMarks(m_pendingLine, false);
 }
 
-void UploadProgress::finish()
+void UploadProgress::feedErrors(const QString &errors)
 {
-    scanLine(m_pendingLine);
+    m_log += errors;
+    QStringList lines = (m_pendingErrors + errors).split('\n');
+    m_pendingErrors = lines.takeLast();
+    for (const QString &line : lines)
+        m_errors.append(withoutLineEnd(line));
+}
+
+void UploadProgress::finish(bool crashed, int exitCode)
+{
+    if (m_ended)
+        return;
+    scanLine(withoutLineEnd(m_pendingLine));
     m_pendingLine.clear();
+    if (!m_pendingErrors.isEmpty())
+        m_errors.append(withoutLineEnd(m_pendingErrors));
+    m_pendingErrors.clear();
+    m_ended = true;
+    if (!m_succeeded)
+        m_reason = failureReason(crashed, exitCode);
+}
+
+int UploadProgress::progress() const
+{
+    if (m_succeeded && m_blockCount > 0)
+        return m_blockCount;
+    const int accepted = acceptedBlocks();
+    return m_blockCount > 0 ? qMin(accepted, m_blockCount - 1) : accepted;
 }
 
 // Of the two "blockCount=" lines of a run (image header and upload report)
@@ -129,19 +165,105 @@ void UploadProgress::scanLine(const QString &line)
         if (match.hasMatch())
             m_blockCount = match.captured(1).toInt();
     }
+    const QString trimmed = line.trimmed();
+    if (trimmed.startsWith("upgradeStatus="))
+        m_fixtureStatus = trimmed.mid(14);
+    else if (trimmed.startsWith("estaMan=") || trimmed.startsWith("oemCode="))
+        m_fixtureCodes += (m_fixtureCodes.isEmpty() ? "" : ", ") + trimmed;
+    else if (trimmed.startsWith("Fixture detected:"))
+        m_fixtureCodes.clear();
+    scanProgressMarks(line, true);
     if (line.contains(kSuccessLine))
         m_succeeded = true;
 }
 
-TargetVersion decodeTargetVersion(quint8 versionHi, quint8 versionLo)
+// The marks after "progress=": a block mark (F, -, L) as each block goes
+// out, T or ! for a failed attempt, a blank or G when the fixture accepted
+// the block, B when it rejected it.
+void UploadProgress::scanProgressMarks(const QString &line, bool complete)
 {
-    TargetVersion version{unsigned(versionHi) >> 4, versionHi & 0x0Fu, versionLo};
-    if (version.major == 0) {
-        version.major = versionHi & 0x0Fu;
-        version.minor = versionLo;
-        version.patch = 0;
+    const qsizetype at = line.indexOf("progress=");
+    m_acceptedInLine = 0;
+    if (at < 0)
+        return;
+    const QString marks = line.mid(at + 9);
+    int accepted = 0;
+    int started = 0;
+    for (QChar mark : marks) {
+        if (mark == 'F' || mark == '-' || mark == 'L')
+            ++started;
+        else if (mark == ' ' || mark == 'G')
+            ++accepted;
     }
-    while (version.minor >= 10 && version.minor % 10 == 0)
-        version.minor /= 10;
-    return version;
+    m_blocksStarted = qMax(m_blocksStarted, started);
+    m_lastMarks = marks;
+    if (complete)
+        m_acceptedDone += accepted;
+    else
+        m_acceptedInLine = accepted;
 }
+
+QString UploadProgress::failureReason(bool crashed, int exitCode) const
+{
+    QString why = describeErrors(m_errors);
+    const QString block = QString("block %1 of %2").arg(m_blocksStarted).arg(m_blockCount);
+    static const QRegularExpression replyType("unexpected reply type=(\\d+)");
+    const QRegularExpressionMatch rejected = replyType.match(m_errors.join('\n'));
+    if (!why.isEmpty()) {
+    } else if (m_errors.contains("Error: no fixture to update.")) {
+        if (m_fixtureStatus == "incompatible")
+            why = QString("The image does not fit this fixture (%1).").arg(m_fixtureCodes);
+        else if (m_fixtureStatus == "up-to-date")
+            why = "The fixture already runs this version or a newer one.";
+        else
+            why = "The fixture did not answer: it is switched off, disconnected or on another network.";
+    } else if (rejected.hasMatch()) {
+        const QString type = rejected.captured(1);
+        why = QString("The fixture rejected %1 (reply type %2%3).")
+                  .arg(block, type, type == "255" ? ", FirmFail" : "");
+    } else if (m_lastMarks.trimmed().endsWith("TTT")) {
+        why = QString("The fixture stopped answering: no reply to %1 after three attempts.").arg(block);
+    } else if (m_lastMarks.trimmed().endsWith("!!!")) {
+        why = QString("%1 could not be sent.").arg(block).replace(0, 1, "B");
+    } else if (m_errors.join('\n').contains("failed to read data block")) {
+        why = "The firmware file could not be read during the upload.";
+    } else if (crashed) {
+        why = "lumiload stopped unexpectedly (it crashed or was killed).";
+    } else {
+        why = QString("lumiload ended (status %1) without finishing the upload.").arg(exitCode);
+    }
+    if (!touched())
+        return why + " Nothing was sent to the fixture.";
+    return why + QString(" The fixture accepted %1 of %2 blocks before the failure and may be "
+                         "half-written: update it again.")
+                     .arg(acceptedBlocks())
+                     .arg(m_blockCount);
+}
+
+QString describeErrors(const QStringList &errorLines)
+{
+    const QString errors = errorLines.join('\n');
+    static const QRegularExpression portOwner("Port 6454 is in use by ([^\\n]*)\\.");
+    const QRegularExpressionMatch owner = portOwner.match(errors);
+    if (errors.contains("Error: failed to open ALF file"))
+        return "lumiload could not open the firmware file.";
+    for (const char *damaged : {"Failed to read ALF header data", "ALF file length does not agree",
+                                "data checksum is invalid", "failed to seek past header"}) {
+        if (errors.contains(damaged))
+            return "The firmware file is damaged or not a firmware image.";
+    }
+    if (errors.contains("Error: Failed to bind UDP socket"))
+        return QString("UDP port 6454 is already in use on this computer%1: close the other "
+                       "Art-Net program and try again.")
+            .arg(owner.hasMatch() ? " by " + owner.captured(1) : "");
+    if (errors.contains("Error: Unable to find matching network interface"))
+        return "No usable network interface was found for the chosen address.";
+    if (errors.contains("Error: Failed to create UDP socket."))
+        return "lumiload could not open a network socket.";
+    if (errors.contains("winsock2 initialisation failed"))
+        return "The Windows network stack could not be started.";
+    if (errors.contains("Transmit failure") || errors.contains("failed to set SO_BROADCAST"))
+        return "The poll could not be sent on the chosen interface.";
+    return QString();
+}
+

@@ -7,12 +7,15 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // One fixture of a discovery report, as the table shows it.
 struct DiscoveredFixture {
     QString name;
     QString ip;
     QString version;
+    quint16 estaCode = 0;   // as reported; 0 when the block lacks it
+    quint16 oemCode = 0;
 };
 
 // Reads a discovery report in whatever pieces the pipe delivers. A line,
@@ -51,43 +54,60 @@ private:
     QString m_ip;
     QString m_name;
     QString m_version;
+    quint16 m_esta = 0;
+    quint16 m_oem = 0;
     bool m_ended = false;
     bool m_sliceScheduled = false;
 };
 
-// Follows one fixture's upload output. The "blockCount=" line and the
-// success line are matched whole, however the pipe cut them; progress is
-// every "-" received, as the window has always counted it.
+// Follows one fixture's upload: lumiload's standard output and standard
+// error for a run with "-d". Lines are matched whole, however the pipe cut
+// them; the progress line is followed mark by mark as it grows.
 class UploadProgress
 {
 public:
     void feed(const QString &output);
-    // The process has ended: its last line may lack the line feed.
-    void finish();
+    void feedErrors(const QString &errors);
+    // The child has ended (`crashed`: killed by a signal or a crash, else
+    // `exitCode`): its last lines may lack the line feed.
+    void finish(bool crashed = false, int exitCode = 0);
 
     int blockCount() const { return m_blockCount; }   // 0 until known
-    int progress() const { return m_dashes; }
+    // Blocks the fixture accepted, as the progress line reports them; the
+    // last one counts only with the success line, so a full bar means done.
+    int progress() const;
     bool succeeded() const { return m_succeeded; }
+    // Whether any block went to the fixture: a failed fixture that was
+    // touched may be half-written.
+    bool touched() const { return m_blocksStarted > 0; }
+    int acceptedBlocks() const { return m_acceptedDone + m_acceptedInLine; }
+    // Why the upload failed, in words for the operator; empty when it
+    // succeeded or has not ended.
+    QString reason() const { return m_reason; }
+    // Everything the child printed, both streams, for the details view.
+    QString log() const { return m_log; }
 
 private:
     void scanLine(const QString &line);
+    void scanProgressMarks(const QString &line, bool complete);
+    QString failureReason(bool crashed, int exitCode) const;
 
     QString m_pendingLine;
+    QString m_pendingErrors;
+    QStringList m_errors;
+    QString m_log;
+    QString m_fixtureStatus;      // upgradeStatus of the fixture block, if any
+    QString m_fixtureCodes;       // its ESTA and OEM codes, for the reason
     int m_blockCount = 0;
-    int m_dashes = 0;
+    int m_acceptedDone = 0;       // in progress lines already ended
+    int m_acceptedInLine = 0;     // in the progress line still growing
+    int m_blocksStarted = 0;
+    QString m_lastMarks;          // marks of the last progress line
     bool m_succeeded = false;
+    bool m_ended = false;
+    QString m_reason;
 };
 
-// A firmware version as the window shows it: "major.minor.patch".
-struct TargetVersion {
-    unsigned major = 0;
-    unsigned minor = 0;
-    unsigned patch = 0;
-};
-
-// The window's own reading of the image's version bytes (offsets 2 and 3):
-// a first byte of 16 or more holds major and minor in its two nibbles and
-// the second byte is the patch; a smaller first byte is the major and the
-// second byte the minor. Trailing zeros of the minor are dropped (20 shows
-// as 2).
-TargetVersion decodeTargetVersion(quint8 versionHi, quint8 versionLo);
+// Why a run failed, from the error lines of its standard error, in words
+// for the operator; empty when none of them explains it.
+QString describeErrors(const QStringList &errorLines);

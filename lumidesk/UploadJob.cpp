@@ -30,6 +30,9 @@ UploadJob::UploadJob(const QString &ip, QObject *parent)
     connect(m_stuckTimer, &QTimer::timeout, this, &UploadJob::stuck);
     // Connected before the start, so no output is missed.
     connect(m_process, &QProcess::readyReadStandardOutput, this, &UploadJob::readOutput);
+    connect(m_process, &QProcess::readyReadStandardError, this, [this]() {
+        m_progress.feedErrors(QString::fromUtf8(m_process->readAllStandardError()));
+    });
     connect(m_process, &QProcess::finished, this, &UploadJob::processEnded);
 }
 
@@ -68,7 +71,8 @@ void UploadJob::processEnded()
     if (m_ended)
         return;
     readOutput();
-    m_progress.finish();
+    m_progress.feedErrors(QString::fromUtf8(m_process->readAllStandardError()));
+    m_progress.finish(m_process->exitStatus() == QProcess::CrashExit, m_process->exitCode());
     m_stuckTimer->stop();
     m_ended = true;
     emit ended();

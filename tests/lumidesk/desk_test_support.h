@@ -21,9 +21,9 @@
 struct BoxRecord {
     QString title;
     QString text;
+    QString informative;         // the box's informative text
     bool boxEnabled = false;     // the box could take input
-    bool windowEnabled = false;  // state of the main window while it showed
-    bool answered = false;       // a click on its Ok button closed it
+    bool answered = false;       // a click on its button closed it
 };
 
 // Polls for the active modal widget every 20 ms. A message box is recorded
@@ -33,7 +33,7 @@ struct BoxRecord {
 class ModalCatcher : public QObject
 {
 public:
-    explicit ModalCatcher(QWidget *window) : m_window(window)
+    ModalCatcher()
     {
         m_timer.setInterval(20);
         connect(&m_timer, &QTimer::timeout, this, &ModalCatcher::poll);
@@ -42,6 +42,8 @@ public:
 
     QList<BoxRecord> boxes;
     std::function<void(QFileDialog *)> fileDialog;
+    // The answer to a box that offers Cancel as well as Ok.
+    QMessageBox::StandardButton answer = QMessageBox::Ok;
 
 private:
     void poll()
@@ -53,15 +55,15 @@ private:
             if (box == m_lastBox) {
                 if (++m_polls > 10) {
                     boxes.last().answered = false;
-                    box->done(QMessageBox::Ok);
+                    box->done(QMessageBox::Cancel);
                 }
                 return;
             }
             m_lastBox = box;
             m_polls = 0;
-            boxes.append({box->windowTitle(), box->text(), box->isEnabled(),
-                          m_window && m_window->isEnabled(), true});
-            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            boxes.append({box->windowTitle(), box->text(), box->informativeText(), box->isEnabled(), true});
+            const bool asks = box->standardButtons() & QMessageBox::Cancel;
+            QTest::mouseClick(box->button(asks ? answer : QMessageBox::Ok), Qt::LeftButton);
         } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
             if (dialog->isVisible() && dialog != m_lastDialog) {
                 m_lastDialog = dialog;
@@ -73,7 +75,6 @@ private:
         }
     }
 
-    QPointer<QWidget> m_window;
     QPointer<QMessageBox> m_lastBox;
     QPointer<QFileDialog> m_lastDialog;
     int m_polls = 0;

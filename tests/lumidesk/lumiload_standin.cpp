@@ -12,6 +12,7 @@
 //
 // Script lines:
 //   out TEXT   writes TEXT in one write; \n \r \t \\ are escapes
+//   err TEXT   the same on standard error
 //   cat FILE   writes the whole file in one write
 //   sleep MS   pauses
 //   exit N     ends with status N
@@ -26,11 +27,11 @@
 #include <string>
 #include <unistd.h>
 
-static void write_all(const std::string &text)
+static void write_all(const std::string &text, int fd = STDOUT_FILENO)
 {
     size_t done = 0;
     while (done < text.size()) {
-        ssize_t n = write(STDOUT_FILENO, text.data() + done, text.size() - done);
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
         if (n <= 0)
             return;
         done += size_t(n);
@@ -86,8 +87,8 @@ int main(int argc, char **argv)
     int status = 0;
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("out ", 0) == 0) {
-            write_all(unescape(line.substr(4)));
+        if (line.rfind("out ", 0) == 0 || line.rfind("err ", 0) == 0) {
+            write_all(unescape(line.substr(4)), line[0] == 'o' ? STDOUT_FILENO : STDERR_FILENO);
         } else if (line.rfind("cat ", 0) == 0) {
             std::ifstream file(line.substr(4), std::ios::binary);
             std::stringstream content;

@@ -1,5 +1,6 @@
 // MainWindow driven through its widgets, with the stand-in ./lumiload in a
-// scratch working directory playing scripted output.
+// scratch working directory playing scripted output. Every modal box is
+// recorded and answered by m_boxes.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -18,8 +19,10 @@
 #include <csignal>
 #include <memory>
 
+#include "DeskStyle.h"
 #include "MainWindow.h"
 #include "UploadJob.h"
+#include "alfgen.h"
 #include "desk_test_support.h"
 
 namespace {
@@ -30,11 +33,13 @@ QString escaped(QString text)
 }
 
 // A discovery report's fixture block, lines ended as the Windows build ends
-// them.
-QString fixtureBlock(const QString &ip, const QString &name, const QString &version)
+// them; OEM code 0x0101 unless given.
+QString fixtureBlock(const QString &ip, const QString &name, const QString &version,
+                     const QString &oem = "0x0101")
 {
-    return "Fixture detected:\r\n    ip=" + ip + "\r\n    mac=00:11:22:33:44:55\r\n" +
-           "    version=" + version + "\r\n    portName=Spot\r\n    longName=" + name + "\r\n";
+    return "Fixture detected:\r\n    ip=" + ip + "\r\n    mac=00:11:22:33:44:55\r\n    estaMan=0x4d2a\r\n" +
+           "    oemCode=" + oem + "\r\n    version=" + version + "\r\n    portName=Spot\r\n    longName=" +
+           name + "\r\n";
 }
 
 const QString kSuccess = "out    blockCount=3\\n    progress=F - LG\\n# Firmware uploaded successfully\\n";
@@ -52,20 +57,23 @@ private slots:
     void cleanup();
 
     void startsInDiscoveryMode();
-    void listsTheUpIPv4Addresses();
-    void discoveryFillsTheTable();
+    void interfaceListShowsNamesAndRemembersTheLastOne();
+    void discoveryFillsTheTableAndSaysWhatItFound();
+    void failedDiscoverySaysWhy();
     void startFailureBoxesAreAnswerable_data();
     void startFailureBoxesAreAnswerable();
     void interfaceFilter();
     void selectionAndReadOnlyCells();
     void uploadBoxWithoutFileOrSelection();
-    void uploadsRunOneByOneInTableOrder();
-    void equalVersionIsSkippedUnlessForced();
-    void progressVerdictsAndSummary();
-    void newRunResetsBars();
-    void browseRemembersDirectoryAndReadsVersion();
-    void closeIsRefusedDuringUpload();
+    void uploadsRunOneByOneInTableOrderAfterConfirmation();
+    void versionsDecideSkipsAndTheVersionColumn();
+    void progressReasonsAndSummary();
+    void stopAfterThisFixtureAndBarsOutsideTheRun();
+    void browseChecksTheImage();
+    void closeIsRefusedWithoutHoldingTheRun();
     void closeStopsRunningDiscovery();
+    void reportIsSavedAsCsv();
+    void checkBoxFramesAreVisible();
 
 private:
     template <typename T> T *widget(const char *name)
@@ -77,6 +85,7 @@ private:
     }
     QTableWidget *table() { return widget<QTableWidget>("deviceTable"); }
     QProgressBar *bar(int row) { return qobject_cast<QProgressBar *>(table()->cellWidget(row, 3)); }
+    QString status() { return widget<QLabel>("statusLabel")->text(); }
     void click(const char *button) { QTest::mouseClick(widget<QPushButton>(button), Qt::LeftButton); }
 
     void writeScript(const QString &name, const QStringList &commands);
@@ -85,11 +94,13 @@ private:
     void waitDiscoveryEnd();
     void clickRow(int row);
     QString makeAlf(const QString &name, quint8 hi, quint8 lo);
-    // Chooses a 1.2.0 image, selects every row and ticks the upload box.
-    void prepareUpload();
+    // Chooses an image (1.2.0 unless given), selects every row and ticks the
+    // upload box.
+    void prepareUpload(const QString &image = QString());
 
     std::unique_ptr<QTemporaryDir> m_dir;
     MainWindow *m_window = nullptr;
+    std::unique_ptr<ModalCatcher> m_boxes;
 };
 
 void TestMainWindow::initTestCase()
@@ -104,19 +115,21 @@ void TestMainWindow::init()
     QVERIFY(QDir::setCurrent(m_dir->path()));
     QVERIFY(QFile::copy(LUMILOAD_STANDIN, "lumiload"));
     QFile::setPermissions("lumiload", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QSettings("YourCompanyName", "YourAppName").clear();
+    QSettings settings("YourCompanyName", "YourAppName");
+    settings.clear();
+    settings.setValue("lastInterface", "127.0.0.1");
 
+    m_boxes = std::make_unique<ModalCatcher>();
     m_window = new MainWindow;
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
-    QComboBox *nic = widget<QComboBox>("nicComboBox");
-    nic->setCurrentIndex(nic->findText("127.0.0.1"));
 }
 
 void TestMainWindow::cleanup()
 {
     delete m_window;
     m_window = nullptr;
+    m_boxes.reset();
     QDir::setCurrent(QDir::tempPath());
     m_dir.reset();
 }
@@ -152,7 +165,7 @@ void TestMainWindow::waitDiscoveryEnd()
 {
     QProcess *process = m_window->findChild<QProcess *>("process");
     QTRY_COMPARE_WITH_TIMEOUT(process->state(), QProcess::NotRunning, 10000);
-    QTest::qWait(20);
+    QTRY_VERIFY(widget<QPushButton>("runButton")->isEnabled());
 }
 
 void TestMainWindow::clickRow(int row)
@@ -163,19 +176,18 @@ void TestMainWindow::clickRow(int row)
 
 QString TestMainWindow::makeAlf(const QString &name, quint8 hi, quint8 lo)
 {
-    QByteArray bytes(1060, '\0');
-    bytes[2] = char(hi);
-    bytes[3] = char(lo);
-    QFile file(name);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
+    AlfImageSpec spec;
+    spec.version_hi = hi;
+    spec.version_lo = lo;
+    spec.name = "Spot firmware";
+    spec.oem_slots = {0x0101};
+    write_binary_file(name.toStdString(), make_alf_image(spec));
     return QFileInfo(name).absoluteFilePath();
 }
 
-void TestMainWindow::prepareUpload()
+void TestMainWindow::prepareUpload(const QString &image)
 {
-    widget<QLineEdit>("filePathEdit")->setText(makeAlf("fw.alf", 1, 20));
-    QCOMPARE(widget<QLabel>("versionLabel")->text(), QString("Target Version: v1.2.0"));
+    widget<QLineEdit>("filePathEdit")->setText(image.isEmpty() ? makeAlf("fw.alf", 1, 20) : image);
     table()->clearSelection();
     click("selectAllButton");
     widget<QCheckBox>("fileUpdateCheckBox")->click();
@@ -212,49 +224,78 @@ void TestMainWindow::startsInDiscoveryMode()
     QVERIFY(m_window->width() >= 700 && m_window->height() >= 300);
 }
 
-void TestMainWindow::listsTheUpIPv4Addresses()
+// One entry per IPv4 address of an interface that is up, shown with the
+// interface's name; the address alone is what lumiload gets. The interface
+// of the last run is chosen again, also after a refresh.
+void TestMainWindow::interfaceListShowsNamesAndRemembersTheLastOne()
 {
     QStringList expected;
     for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces())
         if (iface.flags() & QNetworkInterface::IsUp)
             for (const QNetworkAddressEntry &entry : iface.addressEntries())
                 if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
-                    expected << entry.ip().toString();
+                    expected << entry.ip().toString() + " (" + iface.humanReadableName() + ")";
     QComboBox *nic = widget<QComboBox>("nicComboBox");
     QTest::mouseClick(widget<QPushButton>("refreshButton"), Qt::LeftButton);
     QStringList listed;
     for (int i = 0; i < nic->count(); ++i)
         listed << nic->itemText(i);
     QCOMPARE(listed, expected);
-    QVERIFY(listed.contains("127.0.0.1"));
-    QCOMPARE(nic->currentIndex(), 0);
+    QCOMPARE(nic->currentData().toString(), QString("127.0.0.1"));
+    QVERIFY(nic->currentText().startsWith("127.0.0.1 ("));
+
+    QVERIFY(discover(fixtureBlock("127.0.0.5", "A", "1.0.0"), 1));
+    QCOMPARE(startedArguments(), QStringList({"[-s ][127.0.0.1]"}));
+    QCOMPARE(QSettings("YourCompanyName", "YourAppName").value("lastInterface").toString(), QString("127.0.0.1"));
 }
 
 // The report arrives in pieces cut inside lines and blocks, its last line
-// without a line feed; a fixture listed again keeps its row and name.
-void TestMainWindow::discoveryFillsTheTable()
+// without a line feed; a fixture listed again keeps its row and takes the
+// new name and version. Fixtures missing from a later discovery stay,
+// greyed.
+void TestMainWindow::discoveryFillsTheTableAndSaysWhatItFound()
 {
-    const QString report = fixtureBlock("2.0.0.5", "Spot 1", "1.2.3") +
-                           fixtureBlock("2.0.0.6", "Wash 2", "0.9.1") +
+    const QString report = fixtureBlock("2.0.0.5", "Spot 1", "1.2.3") + fixtureBlock("2.0.0.6", "Wash 2", "0.9.1") +
                            fixtureBlock("2.0.0.5", "Renamed", "1.2.4").chopped(2);
     const int cuts[] = {0, 20, 140, 200, 260, int(report.size())};
     QStringList script;
     for (int i = 0; i + 1 < 6; ++i)
-        script << "out " + escaped(report.mid(cuts[i], cuts[i + 1] - cuts[i])) << "sleep 60";
+        script << "out " + escaped(report.mid(cuts[i], cuts[i + 1] - cuts[i])) << "sleep 100";
     writeScript("discover.txt", script);
     click("runButton");
+    // While it listens: a busy sign, and no second run can start.
+    QVERIFY(!widget<QPushButton>("runButton")->isEnabled());
+    QVERIFY(widget<QProgressBar>("busyIndicator")->isVisible());
     waitDiscoveryEnd();
+    QVERIFY(!widget<QProgressBar>("busyIndicator")->isVisible());
 
-    QCOMPARE(startedArguments(), QStringList({"[-s ][127.0.0.1]"}));
     QTableWidget *t = table();
     QCOMPARE(t->rowCount(), 2);
-    const QStringList expected = {"Spot 1", "2.0.0.5", "1.2.4", "Wash 2", "2.0.0.6", "0.9.1"};
+    const QStringList expected = {"Renamed", "2.0.0.5", "1.2.4", "Wash 2", "2.0.0.6", "0.9.1"};
     for (int i = 0; i < expected.size(); ++i)
         QCOMPARE(t->item(i / 3, i % 3)->text(), expected[i]);
-    QCOMPARE(bar(1)->value(), 0);
     QCOMPARE(bar(1)->maximum(), 100);
-    QVERIFY(!widget<QPushButton>("selectAllButton")->isHidden());
-    QVERIFY(m_window->isEnabled());
+    QCOMPARE(status(), QString("2 fixtures found on 127.0.0.1"));
+
+    QVERIFY(discover(fixtureBlock("2.0.0.6", "Wash 2", "0.9.1"), 2));
+    QCOMPARE(t->item(0, 0)->foreground().color(), QColor(Qt::gray));
+    QCOMPARE(t->item(0, 1)->toolTip(), QString("Not seen in the latest discovery"));
+    QVERIFY(t->item(1, 0)->toolTip().isEmpty());
+    QVERIFY(discover("", 2));
+    QCOMPARE(status(), QString("No fixture answered on 127.0.0.1: check the interface"));
+}
+
+void TestMainWindow::failedDiscoverySaysWhy()
+{
+    writeScript("discover.txt", {"err Error: Failed to bind UDP socket: Address already in use\\n"
+                                 "    Port 6454 is in use by console (pid 42).\\nError: run_poll failed\\n",
+                                 "exit 1"});
+    click("runButton");
+    waitDiscoveryEnd();
+    QVERIFY(status().contains("Discovery failed on 127.0.0.1: UDP port 6454 is already in use on this "
+                              "computer by console (pid 42)"));
+    QTRY_COMPARE(m_boxes->boxes.size(), 1);
+    QVERIFY(m_boxes->boxes[0].text.startsWith("The discovery failed: UDP port 6454"));
 }
 
 void TestMainWindow::startFailureBoxesAreAnswerable_data()
@@ -262,7 +303,9 @@ void TestMainWindow::startFailureBoxesAreAnswerable_data()
     QTest::addColumn<bool>("upload");
     QTest::addColumn<QStringList>("texts");
     QTest::newRow("discovery") << false << QStringList{"Failed to start the command."};
-    QTest::newRow("upload") << true << QStringList{"Failed to start the command for IP: 2.0.0.5", kSummary};
+    QTest::newRow("upload") << true
+                            << QStringList{"Update 1 fixtures to v1.2.0?",
+                                           "Failed to start the command for IP: 2.0.0.5", kSummary};
 }
 
 void TestMainWindow::startFailureBoxesAreAnswerable()
@@ -273,17 +316,14 @@ void TestMainWindow::startFailureBoxesAreAnswerable()
     if (upload)
         prepareUpload();
     QVERIFY(QFile::remove("lumiload"));
-    ModalCatcher catcher(m_window);
     click("runButton");
-    QCOMPARE(catcher.boxes.size(), texts.size());
+    QCOMPARE(m_boxes->boxes.size(), texts.size());
     for (int i = 0; i < texts.size(); ++i) {
-        QCOMPARE(catcher.boxes[i].text, texts[i]);
-        QVERIFY(catcher.boxes[i].boxEnabled);
-        QVERIFY(catcher.boxes[i].answered);
+        QCOMPARE(m_boxes->boxes[i].text, texts[i]);
+        QVERIFY(m_boxes->boxes[i].boxEnabled);
+        QVERIFY(m_boxes->boxes[i].answered);
     }
-    QCOMPARE(catcher.boxes[0].title, QString("Error"));
-    QVERIFY(!catcher.boxes[0].windowEnabled);
-    QVERIFY(m_window->isEnabled());
+    QVERIFY(widget<QPushButton>("runButton")->isEnabled());
 }
 
 void TestMainWindow::interfaceFilter()
@@ -293,21 +333,13 @@ void TestMainWindow::interfaceFilter()
                      3));
     QTableWidget *t = table();
     clickRow(1);
-    // Refreshing empties the selector, then makes the first entry current
-    // and filters by it; the selection is cleared.
     QComboBox *nic = widget<QComboBox>("nicComboBox");
-    QTest::mouseClick(widget<QPushButton>("refreshButton"), Qt::LeftButton);
-    const QString first = nic->currentText().section('.', 0, 0);
+    nic->setCurrentIndex(-1);
     QVERIFY(t->selectedRanges().isEmpty());
-    QCOMPARE(t->isRowHidden(1), first != "10");
-
-    if (nic->currentText() == "127.0.0.1")
-        nic->setCurrentIndex(-1);
-    nic->setCurrentIndex(nic->findText("127.0.0.1"));
+    QVERIFY(widget<QPushButton>("selectAllButton")->isHidden());
+    nic->setCurrentIndex(nic->findData("127.0.0.1"));
     QCOMPARE(QList<bool>({t->isRowHidden(0), t->isRowHidden(1), t->isRowHidden(2)}),
              QList<bool>({false, true, false}));
-    nic->setCurrentIndex(-1);
-    QVERIFY(widget<QPushButton>("selectAllButton")->isHidden());
     // A fixture found after the filter ran is shown whatever its address.
     QVERIFY(discover(fixtureBlock("192.168.7.7", "Late", "1.0.0"), 4));
     QVERIFY(!t->isRowHidden(3));
@@ -335,7 +367,6 @@ void TestMainWindow::selectionAndReadOnlyCells()
     QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, onIp);
     QTest::mouseClick(header->viewport(), Qt::RightButton, {}, onIp);
     QCOMPARE(selection->selectedRows().size(), 0);
-
     for (int column = 0; column < 3; ++column)
         QVERIFY(!(table()->item(0, column)->flags() & Qt::ItemIsEditable));
 }
@@ -349,19 +380,18 @@ void TestMainWindow::uploadBoxWithoutFileOrSelection()
     QVERIFY(!widget<QCheckBox>("fileUpdateCheckBox")->isChecked());
     QCOMPARE(widget<QPushButton>("runButton")->text(), QString("Discover Fixtures"));
 
-    // With a file but no row selected nothing starts.
+    // With a file but no row selected nothing starts and nothing is asked.
     prepareUpload();
     table()->clearSelection();
-    ModalCatcher catcher(m_window);
     click("runButton");
     QCOMPARE(startedArguments().size(), 1);
-    QVERIFY(catcher.boxes.isEmpty());
+    QVERIFY(m_boxes->boxes.isEmpty());
     QVERIFY(!widget<QCheckBox>("fileUpdateCheckBox")->isChecked());
 }
 
-void TestMainWindow::uploadsRunOneByOneInTableOrder()
+void TestMainWindow::uploadsRunOneByOneInTableOrderAfterConfirmation()
 {
-    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0") +
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.2.0") +
                          fixtureBlock("2.0.0.7", "C", "1.0.0"),
                      3));
     const QString path = makeAlf("fw.alf", 1, 20);
@@ -369,10 +399,18 @@ void TestMainWindow::uploadsRunOneByOneInTableOrder()
     writeScript("upload.txt", {"out    blockCount=4\\n    progress=F - - LG\\n", "sleep 50",
                                "out # Firmware uploaded successfully\\n"});
     clickRow(2);
+    clickRow(1);
     clickRow(0);
     widget<QCheckBox>("fileUpdateCheckBox")->click();
+    m_boxes->answer = QMessageBox::Cancel;
     click("runButton");
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QCOMPARE(m_boxes->boxes[0].text, QString("Update 2 fixtures to v1.2.0?"));
+    QCOMPARE(m_boxes->boxes[0].informative, QString("1 already run v1.2.0 and are skipped."));
+    QCOMPARE(startedArguments().size(), 1);
 
+    m_boxes->answer = QMessageBox::Ok;
+    click("runButton");
     const QString common = "[-i][-f][" + path + "][-m][-s ][127.0.0.1]";
     QCOMPARE(startedArguments(),
              QStringList({"[-s ][127.0.0.1]", common + "[-d][2.0.0.5]", common + "[-d][2.0.0.7]"}));
@@ -384,48 +422,51 @@ void TestMainWindow::uploadsRunOneByOneInTableOrder()
             kinds << QString(line).section(' ', 0, 0);
     QCOMPARE(kinds, QStringList({"start", "end", "start", "end", "start", "end"}));
     QCOMPARE(bar(0)->format(), QString("Upload Successful"));
-    QCOMPARE(bar(1)->format(), QString("%p%"));
-    QCOMPARE(bar(2)->format(), QString("Upload Successful"));
+    QCOMPARE(bar(1)->format(), QString("Version Skipped"));
+    QCOMPARE(status(), QString("Update finished: 2 updated, 1 skipped, 0 failed."));
 }
 
-void TestMainWindow::equalVersionIsSkippedUnlessForced()
+// The image's version reads as lumiload reads it, and the skip compares
+// numbers: bytes 2, 23 are 2.2.3, and bytes 1, 200 are 1.20.0, not 1.2.0.
+void TestMainWindow::versionsDecideSkipsAndTheVersionColumn()
 {
-    QVERIFY(discover(fixtureBlock("2.0.0.5", "Same", "1.2.0") + fixtureBlock("2.0.0.6", "Older", "1.1.0"), 2));
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "Same", "2.2.3") + fixtureBlock("2.0.0.6", "Older", "1.2.0"), 2));
     writeScript("upload.txt", {kSuccess});
-    prepareUpload();
+    prepareUpload(makeAlf("a.alf", 2, 23));
+    QCOMPARE(widget<QLabel>("versionLabel")->text(), QString("Target Version: v2.2.3"));
     click("runButton");
-    QStringList started = startedArguments();
-    QCOMPARE(started.size(), 2);
-    QVERIFY(started[1].endsWith("[-d][2.0.0.6]"));
+    QCOMPARE(startedArguments().size(), 2);
     QCOMPARE(bar(0)->format(), QString("Version Skipped"));
     QCOMPARE(highlightOf(bar(0)), QColor(Qt::green));
-    QCOMPARE(table()->item(1, 2)->text(), QString("1.2.0"));
+    QCOMPARE(table()->item(1, 2)->text(), QString("2.2.3"));
 
+    prepareUpload(makeAlf("b.alf", 1, 200));
+    QCOMPARE(widget<QLabel>("versionLabel")->text(), QString("Target Version: v1.20.0"));
     widget<QCheckBox>("forceUpdateCheckBox")->click();
-    prepareUpload();
     click("runButton");
-    started = startedArguments();
-    QCOMPARE(started.size(), 4);
-    QVERIFY(started[2].endsWith("[-d][2.0.0.5]"));
-    QCOMPARE(bar(0)->format(), QString("Upload Successful"));
+    QCOMPARE(startedArguments().size(), 4);
+    QCOMPARE(table()->item(0, 2)->text(), QString("1.20.0"));
 }
 
-// Range from the first blockCount, every "-" one more, success fills the
-// bar; an error, a crash or silence fails the row when its child ends; a
-// stall turns the row red until a late success turns it green again.
-void TestMainWindow::progressVerdictsAndSummary()
+// The bar counts the blocks the fixture accepted (never the dashes of a
+// path or a status word) and is full only with the success line; a failure
+// is decided when its child ends, carries its reason, and is summarised.
+void TestMainWindow::progressReasonsAndSummary()
 {
     QVERIFY(discover(fixtureBlock("2.0.0.5", "Good", "1.0.0") + fixtureBlock("2.0.0.6", "Errors", "1.0.0") +
                          fixtureBlock("2.0.0.7", "Slow", "1.0.0") + fixtureBlock("2.0.0.8", "Silent", "1.0.0") +
                          fixtureBlock("2.0.0.9", "Crashes", "1.0.0") + fixtureBlock("2.0.0.10", "Waits", "1.0.0"),
                      6));
-    writeScript("script-2.0.0.5.txt", {"out # Art-Net\\n    blockCount=10\\n", "sleep 100",
-                                       "out    blockCount=99\\n    progress=F - - ", "sleep 100",
-                                       "out - - - - - - LG\\n# Firmware uploaded successfully\\n"});
-    writeScript("script-2.0.0.6.txt", {"out    blockCount=10\\n    progress=F - -T", "sleep 50", "exit 1"});
-    writeScript("script-2.0.0.7.txt", {"out    blockCount=10\\n    progress=F - - - ", "sleep 800",
+    writeScript("script-2.0.0.5.txt",
+                {"out # Art-Net\\nOpened ALF file /Show-2024-05-01-Rig-A/spot-575-fw-v1-2-0.alf: \\n"
+                 "    blockCount=10\\n    upgradeStatus=upgrade-required\\n",
+                 "sleep 100", "out    blockCount=99\\n    progress=F - - ", "sleep 100",
+                 "out - - - - - - LG\\n# Firmware uploaded successfully\\n"});
+    writeScript("script-2.0.0.6.txt", {"out    blockCount=10\\n    progress=F - -TTT\\n\\n",
+                                       "err Error: Firmware upload failed.\\n", "exit 1"});
+    writeScript("script-2.0.0.7.txt", {"out    blockCount=10\\n    progress=F - - - ", "sleep 1200",
                                        "out LG\\n# Firmware uploaded successfully\\n"});
-    writeScript("script-2.0.0.8.txt", {"exit 1"});
+    writeScript("script-2.0.0.8.txt", {"err Error: no fixture to update.\\n", "exit 1"});
     writeScript("script-2.0.0.9.txt", {"out    blockCount=10\\n    progress=F - ", "sleep 50", "crash"});
     // Silent at the start of its bar: not marked.
     writeScript("script-2.0.0.10.txt", {"out    blockCount=3\\n    progress=F", "sleep 800",
@@ -435,110 +476,157 @@ void TestMainWindow::progressVerdictsAndSummary()
     BarWatcher good(bar(0));
     BarWatcher slow(bar(2));
     BarWatcher waits(bar(5));
-    ModalCatcher catcher(m_window);
+    QStringList statuses;
+    QTimer statusWatch;
+    connect(&statusWatch, &QTimer::timeout, [&] { statuses << status(); });
+    statusWatch.start(20);
     click("runButton");
     good.sample();
-    QVERIFY2(good.states.contains("1/10 %p%"), "the banner's dash, range from the first blockCount");
-    QVERIFY(good.states.contains("3/10 %p%"));
-    QVERIFY2(slow.states.contains("3/10 Upload Failed"), "stalled upload marked while its child ran");
+    QVERIFY2(good.states.contains("0/10 %p%") && good.states.contains("3/10 %p%"),
+             qPrintable(good.states.join(" | ")));
+    QVERIFY(good.states.filter(QRegularExpression("^([1-9]|10)/10 %p%")).size() == 1);
+    QVERIFY2(slow.states.contains("4/10 Upload Failed"), "stalled upload marked while its child ran");
     QVERIFY(waits.states.filter("Upload Failed").isEmpty());
+    QVERIFY(!statuses.filter(QRegularExpression("^Fixture 3 of 6 \\(2\\.0\\.0\\.7\\), about .* left$")).isEmpty());
 
+    const QStringList reasons = {"",
+                                 "no reply to block 3 of 10 after three attempts. The fixture accepted 2 of 10",
+                                 "", "did not answer", "stopped unexpectedly", ""};
     for (int row = 0; row < 6; ++row) {
-        const bool ok = row == 0 || row == 2 || row == 5;
+        const bool ok = reasons[row].isEmpty();
         QCOMPARE(bar(row)->format(), QString(ok ? "Upload Successful" : "Upload Failed"));
         QCOMPARE(highlightOf(bar(row)), QColor(ok ? Qt::green : Qt::red));
+        QVERIFY2(bar(row)->toolTip().contains(reasons[row]), qPrintable(bar(row)->toolTip()));
     }
     QCOMPARE(bar(0)->value(), 10);
     QCOMPARE(table()->item(0, 2)->text(), QString("1.2.0"));
     QCOMPARE(table()->item(1, 2)->text(), QString("1.0.0"));
-    QCOMPARE(catcher.boxes.size(), 1);
-    QCOMPARE(catcher.boxes[0].title, QString("Warning"));
-    QCOMPARE(catcher.boxes[0].text, kSummary);
+    QCOMPARE(m_boxes->boxes.size(), 2);
+    QCOMPARE(m_boxes->boxes[1].title, QString("Warning"));
+    QCOMPARE(m_boxes->boxes[1].text, kSummary);
+    const QString &details = m_boxes->boxes[1].informative;
+    QVERIFY2(details.startsWith("Update finished: 3 updated, 0 skipped, 3 failed.") &&
+                 details.contains("2.0.0.8 (Silent): The fixture did not answer"),
+             qPrintable(details));
     QList<int> selected;
     for (const QModelIndex &index : table()->selectionModel()->selectedRows())
         selected << index.row();
     std::sort(selected.begin(), selected.end());
     QCOMPARE(selected, QList<int>({1, 3, 4}));
 
-    // No late mark after the run.
-    QTest::qWait(500);
-    QCOMPARE(bar(2)->format(), QString("Upload Successful"));
+    // The details view shows the reason and all the child printed.
+    table()->scrollToTop();
+    const QPoint cell = table()->visualItemRect(table()->item(1, 0)).center();
+    QTest::mousePress(table()->viewport(), Qt::LeftButton, {}, cell);
+    QTest::mouseDClick(table()->viewport(), Qt::LeftButton, {}, cell);
+    QMessageBox *details1 = m_window->findChild<QMessageBox *>();
+    QVERIFY(details1 && details1->isVisible());
+    QVERIFY(details1->text().contains("no reply to block 3"));
+    QVERIFY(details1->detailedText().contains("Error: Firmware upload failed."));
 }
 
-void TestMainWindow::newRunResetsBars()
+void TestMainWindow::stopAfterThisFixtureAndBarsOutsideTheRun()
 {
-    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0"), 1));
-    writeScript("upload.txt", {kSuccess});
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0") +
+                         fixtureBlock("2.0.0.7", "C", "1.0.0"),
+                     3));
+    writeScript("upload.txt", {"out    blockCount=3\\n    progress=F ", "sleep 400",
+                               "out - LG\\n# Firmware uploaded successfully\\n"});
     prepareUpload();
+    bool tableLive = false;
+    QTimer::singleShot(200, m_window, [&] {
+        tableLive = table()->isEnabled() && !widget<QPushButton>("runButton")->isEnabled();
+        click("stopButton");
+    });
     click("runButton");
+    QVERIFY(tableLive);
+    QCOMPARE(startedArguments().size(), 2);
     QCOMPARE(bar(0)->format(), QString("Upload Successful"));
+    for (int row : {1, 2}) {
+        QCOMPARE(bar(row)->format(), QString("Not Started"));
+        QVERIFY(bar(row)->toolTip().startsWith("Not started: the run was stopped."));
+    }
+    QCOMPARE(status(), QString("Update finished: 1 updated, 0 skipped, 0 failed, 2 not started."));
 
-    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.2.0"), 1));
-    QCOMPARE(bar(0)->format(), QString("%p%"));
-    QCOMPARE(highlightOf(bar(0)), QColor(Qt::blue));
-    QCOMPARE(bar(0)->value(), 0);
-    QCOMPARE(bar(0)->maximum(), 3); // the range stays until a new total arrives
+    // Rows outside the next run, and a discovery, keep their result.
+    table()->clearSelection();
+    clickRow(1);
+    widget<QCheckBox>("fileUpdateCheckBox")->click();
+    click("runButton");
+    QCOMPARE(bar(1)->format(), QString("Upload Successful"));
+    QCOMPARE(bar(0)->format(), QString("Upload Successful"));
+    QCOMPARE(bar(2)->format(), QString("Not Started"));
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.2.0"), 3));
+    QCOMPARE(bar(0)->format(), QString("Upload Successful"));
 }
 
-void TestMainWindow::browseRemembersDirectoryAndReadsVersion()
+// A damaged file is refused with the reason; a good one shows its name and
+// version, is remembered, and marks the fixtures it does not fit, which no
+// run then touches.
+void TestMainWindow::browseChecksTheImage()
 {
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "Spot", "1.0.0") + fixtureBlock("2.0.0.6", "Wash", "1.0.0", "0x0202"), 2));
     QVERIFY(QDir().mkpath("images"));
-    const QString path = makeAlf("images/fw.alf", 0x12, 3);
-    const QString images = QFileInfo(path).absolutePath();
+    const QString good = makeAlf("images/fw.alf", 2, 23);
+    QFile damaged("images/bad.alf");
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray(1062, '\x01'));
+    damaged.close();
     QString startDirectory;
-    {
-        ModalCatcher catcher(m_window);
-        catcher.fileDialog = [&](QFileDialog *dialog) { pickFile(dialog, path); };
+    for (const QString &path : {QFileInfo(damaged).absoluteFilePath(), good}) {
+        m_boxes->fileDialog = [&](QFileDialog *dialog) {
+            startDirectory = dialog->directory().absolutePath();
+            pickFile(dialog, path);
+        };
         click("browseButton");
     }
-    QLabel *label = widget<QLabel>("versionLabel");
-    QCOMPARE(widget<QLineEdit>("filePathEdit")->text(), path);
-    QCOMPARE(label->text(), QString("Target Version: v1.2.3"));
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QVERIFY(m_boxes->boxes[0].text.startsWith("This file cannot be used: The file's length does not agree"));
+    QCOMPARE(widget<QLineEdit>("filePathEdit")->text(), good);
+    QCOMPARE(widget<QLabel>("versionLabel")->text(), QString("Target Version: v2.2.3"));
+    QCOMPARE(widget<QLabel>("imageLabel")->text(), QString("Image: Spot firmware, 2 blocks"));
+    const QString images = QFileInfo(good).absolutePath();
     QCOMPARE(QSettings("YourCompanyName", "YourAppName").value("lastDirectory").toString(), images);
+    QCOMPARE(bar(0)->format(), QString("%p%"));
+    QCOMPARE(bar(1)->format(), QString("Does Not Fit"));
+    QVERIFY(bar(1)->toolTip().contains("OEM code 0x0202"));
 
-    // A file too short to hold the version leaves the label; "Discover
-    // Fixtures" re-reads the file at the shown path.
-    QFile shortFile("short.alf");
-    QVERIFY(shortFile.open(QIODevice::WriteOnly));
-    shortFile.write("AB\x01", 3);
-    shortFile.close();
-    widget<QLineEdit>("filePathEdit")->setText(QFileInfo("short.alf").absoluteFilePath());
-    QCOMPARE(label->text(), QString("Target Version: v1.2.3"));
-    makeAlf("short.alf", 2, 0);
-    writeScript("discover.txt", {"exit 1"});
+    writeScript("upload.txt", {kSuccess});
+    click("selectAllButton");
+    widget<QCheckBox>("fileUpdateCheckBox")->click();
     click("runButton");
-    QCOMPARE(label->text(), QString("Target Version: v2.0.0"));
-    waitDiscoveryEnd();
+    QCOMPARE(m_boxes->boxes[1].informative, QString("1 do not fit this image and are skipped."));
+    QCOMPARE(startedArguments().size(), 2);
+    QVERIFY(startedArguments()[1].endsWith("[-d][2.0.0.5]"));
 
     // A new window starts the dialog in the remembered directory.
     delete m_window;
     m_window = new MainWindow;
     m_window->show();
-    ModalCatcher catcher(m_window);
-    catcher.fileDialog = [&](QFileDialog *dialog) {
+    m_boxes->fileDialog = [&](QFileDialog *dialog) {
         startDirectory = dialog->directory().absolutePath();
         dialog->reject();
     };
     click("browseButton");
     QCOMPARE(startDirectory, images);
-    QVERIFY(widget<QLineEdit>("filePathEdit")->text().isEmpty());
 }
 
-void TestMainWindow::closeIsRefusedDuringUpload()
+void TestMainWindow::closeIsRefusedWithoutHoldingTheRun()
 {
-    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0"), 1));
-    writeScript("upload.txt", {"out    blockCount=10\\n    progress=F - ", "sleep 1000",
-                               "out - - - - - - - LG\\n# Firmware uploaded successfully\\n"});
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0"), 2));
+    writeScript("upload.txt", {"out    blockCount=10\\n    progress=F - ", "sleep 600",
+                               "out - - - - - - - - LG\\n# Firmware uploaded successfully\\n"});
     prepareUpload();
     bool closedDuringRun = true;
-    QTimer::singleShot(400, m_window, [&] { closedDuringRun = m_window->close(); });
-    ModalCatcher catcher(m_window);
+    QTimer::singleShot(300, m_window, [&] { closedDuringRun = m_window->close(); });
     click("runButton");
 
     QVERIFY(!closedDuringRun);
-    QCOMPARE(catcher.boxes.size(), 1);
-    QVERIFY(catcher.boxes[0].text.contains("upload is in progress"));
-    QCOMPARE(bar(0)->format(), QString("Upload Successful"));
+    QMessageBox *notice = m_window->findChild<QMessageBox *>();
+    QVERIFY(notice && notice->isVisible());
+    QVERIFY(notice->text().contains("upload is in progress"));
+    QCOMPARE(bar(1)->format(), QString("Upload Successful"));   // the run went on meanwhile
+    notice->close();
     QVERIFY(m_window->close());
 }
 
@@ -555,12 +643,44 @@ void TestMainWindow::closeStopsRunningDiscovery()
     QVERIFY(::kill(pid, 0) != 0);
 }
 
+void TestMainWindow::reportIsSavedAsCsv()
+{
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "Spot, left", "1.0.0") + fixtureBlock("2.0.0.6", "Wash", "1.2.0"), 2));
+    writeScript("upload.txt", {kSuccess});
+    prepareUpload();
+    QVERIFY(!widget<QPushButton>("saveReportButton")->isEnabled());
+    click("runButton");
+    const QString path = QDir::current().absoluteFilePath("report.csv");
+    m_boxes->fileDialog = [&](QFileDialog *dialog) { pickFile(dialog, path); };
+    click("saveReportButton");
+    QFile csv(path);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(csv.readAll()),
+             QString("name,address,version before,version after,result,reason\n"
+                     "\"Spot, left\",2.0.0.5,1.0.0,1.2.0,updated,\n"
+                     "Wash,2.0.0.6,1.2.0,,not updated,Skipped: it already runs v1.2.0\n"));
+}
+
+// The box's frame must stand out from the dark window around it.
+void TestMainWindow::checkBoxFramesAreVisible()
+{
+    QCheckBox *box = widget<QCheckBox>("fileUpdateCheckBox");
+    const QImage image = box->grab().toImage();
+    const QColor window = m_window->palette().color(QPalette::Window);
+    int brightest = 0;
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            brightest = qMax(brightest, QColor(image.pixel(x, y)).lightness());
+    QVERIFY2(brightest - window.lightness() > 40, qPrintable(QString::number(brightest)));
+}
+
 int main(int argc, char **argv)
 {
     // Settings of this run stay in a scratch directory.
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
     QApplication app(argc, argv);
+    applyDeskStyle();  // the real look: the check boxes must stand out on it
     // Closing a test's window must not end the application's event loops.
     QApplication::setQuitOnLastWindowClosed(false);
     TestMainWindow test;

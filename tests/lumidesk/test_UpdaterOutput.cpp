@@ -51,8 +51,7 @@ private slots:
     void largeReportIsParsedInSlices();
     void uploadProgress_data();
     void uploadProgress();
-    void targetVersion_data();
-    void targetVersion();
+    void progressGrowsMarkByMark();
 };
 
 void TestUpdaterOutput::discovery_data()
@@ -127,61 +126,76 @@ void TestUpdaterOutput::largeReportIsParsedInSlices()
 void TestUpdaterOutput::uploadProgress_data()
 {
     QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("errors");
     QTest::addColumn<int>("blockCount");
     QTest::addColumn<int>("progress");
     QTest::addColumn<bool>("succeeded");
-    const QString banner = "# Orvane Art-Net Fixture Firmware Update Utility (version 0.6 Linux)\n";
-    QTest::newRow("first blockCount sets the total, every dash counts")
-        << banner + "    blockCount=10\nUploading to fixture at 2.0.0.5:\n    blockCount=99\n"
-                    "    progress=F - - - - - - - - LG\n# Firmware uploaded successfully\n"
-        << 10 << 9 << true;
-    QTest::newRow("failed part way") << "    blockCount=300\n    progress=F - -TTT\n\n" << 300 << 2 << false;
-    QTest::newRow("blockCount 0 keeps looking") << "    blockCount=0\n    blockCount=12\n" << 12 << 0 << false;
-    QTest::newRow("success line without line feed")
-        << "    blockCount=3\n    progress=F - LG\n# Firmware uploaded successfully" << 3 << 1 << true;
-    QTest::newRow("success text inside another line counts")
-        << "x # Firmware uploaded successfully!\n" << 0 << 0 << true;
+    QTest::addColumn<QString>("reason");   // a piece of it; "" when it succeeded
+    const QString head = "# Orvane Art-Net Fixture Firmware Update Utility (version 0.6 Linux)\n"
+                         "Opened ALF file /Show-2024/fw-v1-2-0.alf: \n    blockCount=5\n"
+                         "Fixture detected:\n    ip=2.0.0.5\n    estaMan=0x4d2a\n    oemCode=0x0101\n"
+                         "    upgradeStatus=upgrade-required\n\n1 fixtures to update\n"
+                         "Uploading to fixture at 2.0.0.5:\n    blockCount=5\n";
+    const QString upload = "Error: Firmware upload failed.\n";
+    QTest::newRow("accepted blocks, not dashes") << head + "    progress=F -T - - LG\n# Firmware uploaded successfully\n"
+                                                 << "" << 5 << 5 << true << "";
+    QTest::newRow("a full bar only with the success line") << head + "    progress=F - - - LG\n"
+                                                           << "" << 5 << 4 << false << "lumiload ended";
+    QTest::newRow("fell silent part way") << head + "    progress=F - -TTT\n\n" << upload << 5 << 2 << false
+                                          << "no reply to block 3 of 5 after three attempts. The fixture "
+                                             "accepted 2 of 5 blocks before the failure and may be half-written";
+    QTest::newRow("FirmFail") << head + "    progress=F -B\n\n" << "    Error: unexpected reply type=255\n" + upload
+                              << 5 << 1 << false << "rejected block 2 of 5 (reply type 255, FirmFail)";
+    QTest::newRow("another model")
+        << head.left(head.indexOf("    upgradeStatus")) + "    upgradeStatus=incompatible\n\n"
+        << "Error: no fixture to update.\n" << 5 << 0 << false
+        << "does not fit this fixture (estaMan=0x4d2a, oemCode=0x0101). Nothing was sent";
+    QTest::newRow("fixture gone") << head.left(head.indexOf("Fixture detected")) + "\n"
+                                  << "Error: no fixture to update.\n" << 5 << 0 << false << "did not answer";
+    QTest::newRow("damaged image") << "Opened ALF file x: \n    blockCount=5\n"
+                                   << "Error: data checksum is invalid (expected=0x0000 actual=0xffff)\n" << 5 << 0
+                                   << false << "firmware file is damaged";
+    QTest::newRow("port taken, owner named")
+        << "" << "Error: Failed to bind UDP socket: Address already in use\r\n"
+                 "    Port 6454 is in use by console.exe (pid 4242).\r\nError: run_poll failed\r\n"
+        << 0 << 0 << false << "in use on this computer by console.exe (pid 4242)";
+    QTest::newRow("success line without line feed") << "    blockCount=2\n    progress=F LG\n# Firmware uploaded successfully"
+                                                    << "" << 2 << 2 << true << "";
 }
 
 void TestUpdaterOutput::uploadProgress()
 {
     QFETCH(QString, output);
+    QFETCH(QString, errors);
     QFETCH(int, blockCount);
     QFETCH(int, progress);
     QFETCH(bool, succeeded);
+    QFETCH(QString, reason);
     for (const QList<QByteArray> &pieces : cuts(output.toUtf8())) {
         UploadProgress upload;
         for (const QByteArray &piece : pieces)
             upload.feed(QString::fromUtf8(piece));
-        QCOMPARE(upload.progress(), progress);
-        upload.finish();
+        upload.feedErrors(errors);
+        upload.finish(false, 1);
         QCOMPARE(upload.blockCount(), blockCount);
+        QCOMPARE(upload.progress(), progress);
         QCOMPARE(upload.succeeded(), succeeded);
+        QVERIFY2(reason.isEmpty() ? upload.reason().isEmpty() : upload.reason().contains(reason),
+                 qPrintable(upload.reason()));
     }
 }
 
-void TestUpdaterOutput::targetVersion_data()
+void TestUpdaterOutput::progressGrowsMarkByMark()
 {
-    QTest::addColumn<int>("hi");
-    QTest::addColumn<int>("lo");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("1,20") << 1 << 20 << "1.2.0";
-    QTest::newRow("1,0") << 1 << 0 << "1.0.0";
-    QTest::newRow("1,23") << 1 << 23 << "1.23.0";
-    QTest::newRow("1,5") << 1 << 5 << "1.5.0";
-    QTest::newRow("1,100") << 1 << 100 << "1.1.0";
-    QTest::newRow("0x12,3") << 0x12 << 3 << "1.2.3";
-    QTest::newRow("0x1A,4") << 0x1A << 4 << "1.1.4";
-    QTest::newRow("0,0") << 0 << 0 << "0.0.0";
-}
-
-void TestUpdaterOutput::targetVersion()
-{
-    QFETCH(int, hi);
-    QFETCH(int, lo);
-    QFETCH(QString, shown);
-    const TargetVersion version = decodeTargetVersion(quint8(hi), quint8(lo));
-    QCOMPARE(QString("%1.%2.%3").arg(version.major).arg(version.minor).arg(version.patch), shown);
+    UploadProgress upload;
+    QList<int> seen;
+    for (const char *piece : {"    blockCount=4\n    progress=F", " ", "-", " -", "T", " L", "G\n"}) {
+        upload.feed(piece);
+        seen << upload.progress();
+    }
+    QCOMPARE(seen, QList<int>({0, 1, 1, 2, 2, 3, 3}));
+    upload.feed("# Firmware uploaded successfully\n");
+    QCOMPARE(upload.progress(), 4);
 }
 
 QTEST_GUILESS_MAIN(TestUpdaterOutput)

@@ -1,0 +1,179 @@
+#include "UploadRun.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QTextStream>
+#include <QtMath>
+
+#include "UploadJob.h"
+
+UploadRun::UploadRun(const QString &program, const QStringList &arguments,
+                     const QString &imageVersion, QObject *parent)
+    : QObject(parent), m_program(program), m_arguments(arguments), m_imageVersion(imageVersion)
+{
+}
+
+void UploadRun::addFixture(const QString &ip, const QString &name, const QString &versionBefore)
+{
+    FixtureResult result;
+    result.ip = ip;
+    result.name = name;
+    result.versionBefore = versionBefore;
+    m_results.append(result);
+}
+
+void UploadRun::stopAfterCurrent()
+{
+    m_stopRequested = true;
+}
+
+const UploadProgress *UploadRun::progressOf(const QString &ip) const
+{
+    return m_job && m_job->ip() == ip ? &m_job->progress() : nullptr;
+}
+
+int UploadRun::secondsLeft() const
+{
+    const int done = m_job ? m_job->progress().acceptedBlocks() : 0;
+    const int blockCount = m_blockCount > 0 ? m_blockCount : m_job ? m_job->progress().blockCount() : 0;
+    const int accepted = m_blocksBefore + done;
+    if (!m_job || accepted == 0 || blockCount == 0)
+        return -1;
+    const int remaining = blockCount - done + (m_results.size() - m_current - 1) * blockCount;
+    return qCeil(m_clock.elapsed() / 1000.0 / accepted * remaining);
+}
+
+void UploadRun::run()
+{
+    m_clock.start();
+    for (int i = 0; i < m_results.size(); ++i) {
+        FixtureResult &result = m_results[i];
+        if (m_stopRequested) {
+            result.outcome = FixtureResult::Outcome::NotStarted;
+            result.reason = "Not started: the run was stopped. Nothing was sent to the fixture.";
+            emit fixtureEnded(result.ip, result);
+            continue;
+        }
+        m_current = i;
+        result.outcome = FixtureResult::Outcome::Running;
+        emit fixtureStarted(result.ip, i);
+
+        const QString ip = result.ip;
+        QElapsedTimer clock;
+        clock.start();
+        m_job = new UploadJob(ip, this);
+        connect(m_job, &UploadJob::outputRead, this, [this, ip](const QString &output) {
+            emit outputRead(output, ip);
+        });
+        connect(m_job, &UploadJob::stuck, this, [this, ip]() { emit stuck(ip); });
+        const QStringList arguments = m_arguments + QStringList{"-d", ip};
+        const bool started = m_job->start(m_program, arguments);
+        qDebug() << "Running process:" << m_program << arguments;
+        if (started) {
+            m_job->waitForEnd();
+            const UploadProgress &progress = m_job->progress();
+            result.outcome = m_job->succeeded() ? FixtureResult::Outcome::Updated
+                                                : FixtureResult::Outcome::Failed;
+            result.reason = progress.reason();
+            result.touched = progress.touched();
+            result.log = progress.log();
+            if (m_job->succeeded())
+                result.versionAfter = m_imageVersion;
+            m_blocksBefore += progress.acceptedBlocks();
+            if (progress.blockCount() > 0)
+                m_blockCount = progress.blockCount();
+        } else {
+            result.outcome = FixtureResult::Outcome::Failed;
+            result.reason = "lumiload could not be started. Nothing was sent to the fixture.";
+        }
+        result.seconds = clock.elapsed() / 1000.0;
+        m_job->deleteLater();
+        m_job = nullptr;
+        if (!started)
+            emit startFailed(ip);
+        emit fixtureEnded(ip, result);
+    }
+    m_current = -1;
+}
+
+UploadPlan planUploads(const QList<DiscoveredFixture> &selected, const FirmwareImage &image, bool force)
+{
+    UploadPlan plan;
+    const QString target = versionText(image.version);
+    for (const DiscoveredFixture &fixture : selected) {
+        quint16 version = 0;
+        const bool fits = image.fits(fixture.estaCode, fixture.oemCode);
+        const bool current = parseVersionText(fixture.version, &version) && version == image.version;
+        qDebug() << "target :" << target << "device :" << fixture.version;
+        if (fits && (!current || force)) {
+            plan.toUpdate.append(fixture);
+            continue;
+        }
+        FixtureResult result;
+        result.ip = fixture.ip;
+        result.name = fixture.name;
+        result.versionBefore = fixture.version;
+        result.outcome = FixtureResult::Outcome::NotStarted;
+        result.reason = fits ? "Skipped: it already runs v" + target : "Skipped: the image does not fit it";
+        plan.skipped.append(result);
+        ++(fits ? plan.current : plan.notFitting);
+    }
+    return plan;
+}
+
+QString summaryLine(const QList<FixtureResult> &results)
+{
+    int updated = 0, failed = 0, notStarted = 0, skipped = 0;
+    for (const FixtureResult &result : results) {
+        if (result.outcome == FixtureResult::Outcome::Updated)
+            ++updated;
+        else if (result.outcome == FixtureResult::Outcome::Failed)
+            ++failed;
+        else if (result.reason.startsWith("Skipped"))
+            ++skipped;
+        else
+            ++notStarted;
+    }
+    QString line = QString("Update finished: %1 updated, %2 skipped, %3 failed").arg(updated).arg(skipped).arg(failed);
+    if (notStarted)
+        line += QString(", %1 not started").arg(notStarted);
+    return line + ".";
+}
+
+QStringList failureLines(const QList<FixtureResult> &results)
+{
+    QStringList lines;
+    for (const FixtureResult &result : results)
+        if (result.outcome == FixtureResult::Outcome::Failed)
+            lines << result.ip + " (" + result.name + "): " + result.reason;
+    return lines;
+}
+
+static QString csvField(QString text)
+{
+    if (text.contains(',') || text.contains('"') || text.contains('\n'))
+        text = '"' + text.replace('"', "\"\"") + '"';
+    return text;
+}
+
+bool writeCsvReport(const QString &path, const QList<FixtureResult> &results, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        *error = file.errorString();
+        return false;
+    }
+    static const char *const outcomes[] = {"waiting", "running", "updated", "failed", "not updated"};
+    QTextStream out(&file);
+    out << "name,address,version before,version after,result,reason\n";
+    for (const FixtureResult &r : results)
+        out << csvField(r.name) << ',' << r.ip << ',' << r.versionBefore << ',' << r.versionAfter << ','
+            << outcomes[int(r.outcome)] << ',' << csvField(r.reason) << '\n';
+    return true;
+}
+
+QString durationText(int seconds)
+{
+    return seconds >= 60 ? QString("%1 min %2 s").arg(seconds / 60).arg(seconds % 60)
+                         : QString("%1 s").arg(seconds);
+}

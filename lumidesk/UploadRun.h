@@ -1,0 +1,94 @@
+// An upload run: the fixtures the operator chose, updated one after the
+// other, each by its own lumiload child (an UploadJob), and what became of
+// each. The window decides which fixtures go in and shows what the run
+// reports. QtCore only.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "FirmwareImage.h"
+#include "UpdaterOutput.h"
+
+class UploadJob;
+
+struct FixtureResult {
+    enum class Outcome { Waiting, Running, Updated, Failed, NotStarted };
+    QString ip;
+    QString name;
+    QString versionBefore;
+    QString versionAfter;     // the image's version once the fixture took it
+    Outcome outcome = Outcome::Waiting;
+    QString reason;           // why it failed or was not started
+    bool touched = false;     // a block went to the fixture
+    double seconds = 0;
+    QString log;              // both streams of its child
+};
+
+class UploadRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Each child gets `arguments` followed by "-d" and its fixture.
+    UploadRun(const QString &program, const QStringList &arguments, const QString &imageVersion,
+              QObject *parent);
+
+    void addFixture(const QString &ip, const QString &name, const QString &versionBefore);
+    // Updates the fixtures in order; returns when the last child has ended,
+    // or the one running when stopAfterCurrent() was asked for.
+    void run();
+    // Lets the running upload finish and starts no more; the rest are
+    // reported as not started. Never stops a child part way.
+    void stopAfterCurrent();
+
+    int count() const { return m_results.size(); }
+    int currentIndex() const { return m_current; }   // -1 before and after
+    const QList<FixtureResult> &results() const { return m_results; }
+    // Progress of the fixture whose child runs now, else nullptr.
+    const UploadProgress *progressOf(const QString &ip) const;
+    // Time left by the pace of the blocks accepted so far; -1 while unknown.
+    int secondsLeft() const;
+
+signals:
+    void fixtureStarted(const QString &ip, int index);
+    void outputRead(const QString &output, const QString &ip);
+    void stuck(const QString &ip);
+    void startFailed(const QString &ip);
+    void fixtureEnded(const QString &ip, const FixtureResult &result);
+
+private:
+    QString m_program;
+    QStringList m_arguments;
+    QString m_imageVersion;
+    QList<FixtureResult> m_results;
+    int m_current = -1;
+    bool m_stopRequested = false;
+    UploadJob *m_job = nullptr;
+    QElapsedTimer m_clock;
+    int m_blocksBefore = 0;   // blocks accepted by the fixtures already done
+    int m_blockCount = 0;     // per fixture, once known
+};
+
+// What a run will do with the selected fixtures: update those the image
+// fits and that do not run its version already (unless forced); the others
+// are skipped, with their reason, and nothing is sent to them.
+struct UploadPlan {
+    QList<DiscoveredFixture> toUpdate;
+    QList<FixtureResult> skipped;
+    int current = 0;       // skipped as running the image's version
+    int notFitting = 0;    // skipped as the image does not fit them
+};
+UploadPlan planUploads(const QList<DiscoveredFixture> &selected, const FirmwareImage &image, bool force);
+
+// "Update finished: 3 updated, 1 skipped, 1 failed." and the like.
+QString summaryLine(const QList<FixtureResult> &results);
+// One line per failed fixture: its address, name and reason.
+QStringList failureLines(const QList<FixtureResult> &results);
+// The results as CSV, one row per fixture, for the rig's paperwork.
+bool writeCsvReport(const QString &path, const QList<FixtureResult> &results, QString *error);
+// "about 1 min 5 s" for a count of seconds.
+QString durationText(int seconds);

@@ -1,0 +1,125 @@
+// The upload run: its plan in a table, a real run of stand-in children that
+// is stopped after its first fixture, and the summary and CSV it leaves.
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "InterfaceChoice.h"
+#include "UploadJob.h"
+#include "UploadRun.h"
+
+class TestUploadRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void plan_data();
+    void plan();
+    void runStoppedPartWay();
+    void preferredInterface_data();
+    void preferredInterface();
+};
+
+void TestUploadRun::plan_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<int>("oem");
+    QTest::addColumn<bool>("force");
+    QTest::addColumn<QString>("verdict");   // "update" or the reason it is skipped
+    QTest::newRow("older") << "1.1.0" << 0x0101 << false << "update";
+    QTest::newRow("newer is updated: only the same version is skipped") << "1.3.0" << 0x0101 << false << "update";
+    QTest::newRow("current") << "1.2.0" << 0x0101 << false << "Skipped: it already runs v1.2.0";
+    QTest::newRow("current, forced") << "1.2.0" << 0x0101 << true << "update";
+    QTest::newRow("maker's own OEM code") << "1.2.0" << 0x4D2A << true << "update";
+    QTest::newRow("another model, even forced") << "1.1.0" << 0x0202 << true << "Skipped: the image does not fit it";
+    QTest::newRow("unreadable version") << "?" << 0x0101 << false << "update";
+}
+
+void TestUploadRun::plan()
+{
+    QFETCH(QString, version);
+    QFETCH(int, oem);
+    QFETCH(bool, force);
+    QFETCH(QString, verdict);
+    FirmwareImage image;
+    image.version = 1 << 8 | 20;
+    image.oemCodes = {0x0101};
+    const UploadPlan plan = planUploads({{"Spot", "2.0.0.5", version, kMakerCode, quint16(oem)}}, image, force);
+    if (verdict == "update") {
+        QCOMPARE(plan.toUpdate.size(), 1);
+        QVERIFY(plan.skipped.isEmpty());
+    } else {
+        QCOMPARE(plan.skipped.size(), 1);
+        QCOMPARE(plan.skipped[0].reason, verdict);
+        QCOMPARE(plan.current + plan.notFitting, 1);
+    }
+}
+
+void TestUploadRun::runStoppedPartWay()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir::setCurrent(dir.path()));
+    QFile script("upload.txt");
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("out    blockCount=3\\n    progress=F \nsleep 300\nout - LG\\n# Firmware uploaded successfully\\n\n");
+    script.close();
+    QFile failing("script-2.0.0.6.txt");
+    QVERIFY(failing.open(QIODevice::WriteOnly));
+    failing.write("out    blockCount=3\\n    progress=F -TTT\\n\\n\nexit 1\n");
+    failing.close();
+
+    UploadRun run(LUMILOAD_STANDIN, {"-i", "-f", "fw.alf", "-m"}, "1.2.0", nullptr);
+    for (const char *ip : {"2.0.0.5", "2.0.0.6", "2.0.0.7"})
+        run.addFixture(ip, QString("F ") + ip, "1.0.0");
+    int secondsLeft = -2;
+    connect(&run, &UploadRun::outputRead, [&](const QString &, const QString &ip) {
+        if (ip == "2.0.0.6")
+            run.stopAfterCurrent();
+        if (ip == "2.0.0.5")
+            secondsLeft = run.secondsLeft();
+    });
+    QSignalSpy started(&run, &UploadRun::fixtureStarted);
+    run.run();
+    QCOMPARE(started.size(), 2);
+    QVERIFY2(secondsLeft >= 0, "an estimate once a block is accepted");
+    const QList<FixtureResult> &results = run.results();
+    QCOMPARE(results[0].outcome, FixtureResult::Outcome::Updated);
+    QCOMPARE(results[0].versionAfter, QString("1.2.0"));
+    QCOMPARE(results[1].outcome, FixtureResult::Outcome::Failed);
+    QVERIFY(results[1].touched);
+    QVERIFY(results[1].log.contains("-TTT"));
+    QCOMPARE(results[2].outcome, FixtureResult::Outcome::NotStarted);
+    QCOMPARE(summaryLine(results), QString("Update finished: 1 updated, 0 skipped, 1 failed, 1 not started."));
+    QCOMPARE(failureLines(results).size(), 1);
+    QVERIFY(failureLines(results)[0].startsWith("2.0.0.6 (F 2.0.0.6): The fixture stopped answering"));
+
+    QString error;
+    QVERIFY(!writeCsvReport(dir.filePath("missing/report.csv"), results, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestUploadRun::preferredInterface_data()
+{
+    QTest::addColumn<QStringList>("addresses");
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<int>("chosen");
+    QTest::newRow("the last one") << QStringList{"127.0.0.1", "2.0.0.1", "10.0.0.5"} << "10.0.0.5" << 2;
+    QTest::newRow("last one gone: Art-Net 2.x") << QStringList{"127.0.0.1", "10.0.0.5", "2.0.0.1"} << "2.9.9.9" << 2;
+    QTest::newRow("then 10.x") << QStringList{"127.0.0.1", "192.168.1.5", "10.0.0.5"} << "" << 2;
+    QTest::newRow("none of these") << QStringList{"127.0.0.1", "192.168.1.5"} << "" << -1;
+}
+
+void TestUploadRun::preferredInterface()
+{
+    QFETCH(QStringList, addresses);
+    QFETCH(QString, last);
+    QFETCH(int, chosen);
+    QList<InterfaceEntry> entries;
+    for (const QString &address : addresses)
+        entries.append({address + " (eth)", address});
+    QCOMPARE(::preferredInterface(entries, last), chosen);
+}
+
+QTEST_GUILESS_MAIN(TestUploadRun)
+#include "test_UploadRun.moc"
