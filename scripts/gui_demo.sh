@@ -6,8 +6,8 @@
 # selected Fixtures", select fixtures and press "Upload to Fixtures".
 #
 #   sudo -E bash scripts/demo.sh --gui                (or scripts/gui_demo.sh)
-#   sudo bash scripts/gui_demo.sh --screenshot FILE   window picture under Xvfb,
-#                                                     one upload in progress
+#   sudo bash scripts/gui_demo.sh --screenshot FILE   window picture under Xvfb:
+#                                                     a finished run, one fixture failed
 #
 # Needs root (ip netns) and an X display (DISPLAY). BUILD_DIR selects the
 # build (default: build). Nothing leaves the two namespaces, which are
@@ -27,10 +27,10 @@ if [ "${1:-}" = "--screenshot" ]; then
   out=${2:?usage: gui_demo.sh --screenshot FILE}
   case "$out" in /*) ;; *) out="$ROOT/$out" ;; esac
   cmake --build "$BUILD" -j2 --target test_e2e_desk >/dev/null
-  # The end-to-end run with slow fixtures, on an X server of its own; it
-  # saves the window while the first fixture's upload is under way.
+  # The end-to-end run, on an X server of its own; it saves the window
+  # when the run has ended, one fixture having rejected a block.
   LUMIDESK_SCREENSHOT="$out" QT_QPA_PLATFORM=xcb \
-    xvfb-run -a -s "-screen 0 1024x768x24" "$BUILD/tests/lumidesk/test_e2e_desk" >/dev/null
+    xvfb-run -a -s "-screen 0 1280x1024x24" "$BUILD/tests/lumidesk/test_e2e_desk" >/dev/null
   echo "saved $out"
   exit 0
 fi

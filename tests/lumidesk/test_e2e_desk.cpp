@@ -75,12 +75,11 @@ void TestE2eDesk::initTestCase()
         qFatal("not inside the test namespace: %s", qPrintable(addresses.join(' ')));
 
     m_fixtures.setProcessChannelMode(QProcess::MergedChannels);
-    // For the README picture (LUMIDESK_SCREENSHOT) every block is answered
-    // late, so that an upload is caught half way.
-    QString spec = "3,2.0.0.10,version=1.1.0,bcast=2.255.255.255";
-    if (qEnvironmentVariableIsSet("LUMIDESK_SCREENSHOT"))
-        spec += ",fault=all:delay=30*all";
-    m_fixtures.start("ip", {"netns", "exec", g_name + "-f", g_bin + "/vfixture", "--many", spec});
+    // The second fixture rejects the fourth block with FirmFail.
+    QStringList args = {"netns", "exec", g_name + "-f", g_bin + "/vfixture"};
+    for (const char *fixture : {"bind=2.0.0.10", "bind=2.0.0.11,fault=3:type=fail", "bind=2.0.0.12"})
+        args << "--fixture" << QString(fixture) + ",version=1.1.0,bcast=2.255.255.255";
+    m_fixtures.start("ip", args);
     QVERIFY(m_fixtures.waitForStarted(10000));
     QByteArray log;
     QVERIFY(QTest::qWaitFor([&] {
@@ -140,36 +139,28 @@ void TestE2eDesk::discoversAndUpdatesThreeFixtures()
     QCOMPARE(table->selectionModel()->selectedRows().size(), 3);
     window.findChild<QCheckBox *>("fileUpdateCheckBox")->click();
     QCOMPARE(run->text(), QString("Upload to Fixtures"));
-    QTimer shooter;
-    const QString screenshot = qEnvironmentVariable("LUMIDESK_SCREENSHOT");
-    if (!screenshot.isEmpty()) {
-        table->clearSelection();
-        table->selectRow(0);
-        table->selectRow(1);
-        table->selectRow(2);
-        auto *first = qobject_cast<QProgressBar *>(table->cellWidget(0, 3));
-        shooter.setInterval(20);
-        connect(&shooter, &QTimer::timeout, [&shooter, &window, first, screenshot] {
-            // Range set from the image's block count, bar about half way.
-            if (first->maximum() != 100 && first->value() > first->maximum() * 2 / 5) {
-                shooter.stop();
-                window.grab().save(screenshot);
-            }
-        });
-        shooter.start();
-    }
     QTest::mouseClick(run, Qt::LeftButton); // returns when every upload has ended
 
-    for (const BoxRecord &box : catcher.boxes)
-        qWarning() << "box:" << box.title << box.text;
-    QCOMPARE(catcher.boxes.size(), 1);
+    // One confirmation, then one summary naming the fixture that failed,
+    // why, and that it was touched.
+    QCOMPARE(catcher.boxes.size(), 2);
     QCOMPARE(catcher.boxes[0].text, QString("Update 3 fixtures to v1.2.0?"));
+    QCOMPARE(catcher.boxes[1].text, QString("Some devices failed to update. Please check the chart for details."));
+    const QString reason = "The fixture rejected block 4 of 41 (reply type 255, FirmFail). The fixture "
+                           "accepted 3 of 41 blocks before the failure and may be half-written: update it again.";
+    QCOMPARE(catcher.boxes[1].informative, "Update finished: 2 updated, 0 skipped, 1 failed.\n\n2.0.0.11 "
+                                           "(Virtual fixture 2.0.0.11): " + reason);
     for (int row = 0; row < 3; ++row) {
         auto *bar = qobject_cast<QProgressBar *>(table->cellWidget(row, 3));
-        QCOMPARE(bar->format(), QString("Upload Successful"));
-        QCOMPARE(bar->value(), bar->maximum());
-        QCOMPARE(table->item(row, 2)->text(), QString("1.2.0"));
+        const bool failing = table->item(row, 1)->text() == "2.0.0.11";
+        QCOMPARE(bar->format(), QString(failing ? "Upload Failed" : "Upload Successful"));
+        QCOMPARE(bar->value(), failing ? 3 : bar->maximum());
+        QCOMPARE(table->item(row, 2)->text(), QString(failing ? "1.1.0" : "1.2.0"));
+        QCOMPARE(bar->toolTip(), failing ? reason : QString());
     }
+    const QString screenshot = qEnvironmentVariable("LUMIDESK_SCREENSHOT");
+    if (!screenshot.isEmpty())
+        window.grab().save(screenshot);
 
     // The fixtures now report the new version themselves.
     QTest::mouseClick(run, Qt::LeftButton);
@@ -177,7 +168,7 @@ void TestE2eDesk::discoversAndUpdatesThreeFixtures()
     QTest::qWait(100);
     QCOMPARE(table->rowCount(), 3);
     for (int row = 0; row < 3; ++row)
-        QCOMPARE(table->item(row, 2)->text(), QString("1.2.0"));
+        QCOMPARE(table->item(row, 2)->text(), QString(table->item(row, 1)->text() == "2.0.0.11" ? "1.1.0" : "1.2.0"));
 }
 
 int main(int argc, char **argv)
