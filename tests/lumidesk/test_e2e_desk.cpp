@@ -12,7 +12,6 @@
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QPushButton>
-#include <QStyleFactory>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -46,31 +45,6 @@ static int run(const QString &program, const QStringList &args)
     if (!p.waitForFinished(30000))
         return -1;
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
-
-// The look lumidesk gives itself at start-up, for the README picture.
-static void applyDeskLook()
-{
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(53, 53, 53));
-    dark.setColor(QPalette::WindowText, Qt::white);
-    dark.setColor(QPalette::Base, QColor(25, 25, 25));
-    dark.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
-    dark.setColor(QPalette::ToolTipBase, Qt::white);
-    dark.setColor(QPalette::ToolTipText, Qt::white);
-    dark.setColor(QPalette::Text, Qt::white);
-    dark.setColor(QPalette::Button, QColor(53, 53, 53));
-    dark.setColor(QPalette::ButtonText, Qt::white);
-    dark.setColor(QPalette::BrightText, Qt::red);
-    dark.setColor(QPalette::Link, QColor(42, 130, 218));
-    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    dark.setColor(QPalette::HighlightedText, Qt::black);
-    QApplication::setPalette(dark);
-    qApp->setStyleSheet("QLineEdit::placeholder {  color: #cccccc;}");
-    QFont font = QApplication::font();
-    font.setPointSize(14);
-    QApplication::setFont(font);
 }
 
 class TestE2eDesk : public QObject

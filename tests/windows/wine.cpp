@@ -183,5 +183,11 @@ std::vector<std::string> WineSession::command_prefix() const
 ProcessResult WineSession::run(const std::vector<std::string> &args, const std::string &cwd,
                                double timeout_seconds) const
 {
-    return run_program("wine", joined({windows_lumiload()}, args), timeout_seconds, command_prefix(), cwd);
+    return run_exe(windows_lumiload(), args, cwd, timeout_seconds);
+}
+
+ProcessResult WineSession::run_exe(const std::string &exe, const std::vector<std::string> &args,
+                                   const std::string &cwd, double timeout_seconds) const
+{
+    return run_program("wine", joined({exe}, args), timeout_seconds, command_prefix(), cwd);
 }

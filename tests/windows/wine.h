@@ -46,6 +46,9 @@ public:
     // and namespace.
     ProcessResult run(const std::vector<std::string> &args, const std::string &cwd = "",
                       double timeout_seconds = 90) const;
+    // Runs another Windows program (a path, or a program Wine brings).
+    ProcessResult run_exe(const std::string &exe, const std::vector<std::string> &args,
+                          const std::string &cwd = "", double timeout_seconds = 90) const;
 
 private:
     std::vector<std::string> command_prefix() const;
