@@ -29,8 +29,8 @@ install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platform
 install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION styles)
 install(FILES $<TARGET_FILE:Qt6::QICOPlugin> DESTINATION imageformats)
 
-# The DLLs those files import, found among Qt's and the compiler's; what
-# is not found there is Windows' own.
+# The DLLs those files import, from Qt's and the compiler's folders; then
+# every program and DLL stripped (windows_dlls.cmake, after the other files).
 get_filename_component(qt_prefix ${Qt6_DIR}/../../.. ABSOLUTE)
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
                 OUTPUT_VARIABLE libstdcxx OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -38,24 +38,18 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libwinpthread-1.d
                 OUTPUT_VARIABLE winpthread OUTPUT_STRIP_TRAILING_WHITESPACE)
 get_filename_component(gcc_dll_dir ${libstdcxx} DIRECTORY)
 get_filename_component(pthread_dll_dir ${winpthread} DIRECTORY)
-install(CODE "
-  set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
-  set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
-  set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND ${CMAKE_OBJDUMP})
-  file(GET_RUNTIME_DEPENDENCIES
-    EXECUTABLES $<TARGET_FILE:lumidesk>
-    MODULES ${plugins}
-    DIRECTORIES ${qt_prefix}/bin ${gcc_dll_dir} ${pthread_dll_dir}
-    RESOLVED_DEPENDENCIES_VAR dlls
-    UNRESOLVED_DEPENDENCIES_VAR windows_dlls)
-  file(INSTALL \${dlls} DESTINATION \${CMAKE_INSTALL_PREFIX} FOLLOW_SYMLINK_CHAIN)
-")
 
 # Licence texts: Qt's (LGPL-3.0 and the rest of its LICENSES folder), GCC's
 # runtime library exception, mingw-w64's winpthreads.
 install(DIRECTORY ${qt_prefix}/licenses/qt DESTINATION licenses)
-file(READ ${qt_prefix}/share/lumi-qt-build.txt qt_build)
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/BUILD.txt "${qt_build}")
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/BUILD.txt DESTINATION licenses/qt)
+install(FILES ${qt_prefix}/share/lumi-qt-build.txt DESTINATION licenses/qt RENAME BUILD.txt)
 install(FILES /usr/share/doc/gcc-mingw-w64-base/copyright DESTINATION licenses RENAME gcc-runtime.txt)
 install(FILES /usr/share/doc/mingw-w64-x86-64-dev/copyright DESTINATION licenses RENAME mingw-w64-winpthreads.txt)
+
+install(CODE "
+  set(LUMI_DLL_FILES $<TARGET_FILE:lumidesk> ${plugins})
+  set(LUMI_DLL_DIRS ${qt_prefix}/bin ${gcc_dll_dir} ${pthread_dll_dir})
+  set(LUMI_OBJDUMP ${CMAKE_OBJDUMP})
+  set(LUMI_STRIP ${CMAKE_STRIP})
+  include(${CMAKE_CURRENT_SOURCE_DIR}/windows_dlls.cmake)
+")

@@ -121,6 +121,7 @@ echo "build_qt_windows.sh: building Qt $qt_package_version for Windows into $pre
   apt-get source --download-only "qt6-base=$qt_package_version"
   dpkg-source --skip-patches -x qt6-base_*.dsc src
   cd src
+  applied=()
   while read -r patch; do
     case "$patch" in ''|'#'*) continue ;; esac
     if printf '%s\n' "${skip_patches[@]}" | grep -qx "$patch"; then
@@ -128,6 +129,7 @@ echo "build_qt_windows.sh: building Qt $qt_package_version for Windows into $pre
     else
       echo "applying patch $patch"
       patch -p1 --no-backup-if-mismatch <"debian/patches/$patch"
+      applied+=("$patch")
     fi
   done <debian/patches/series
 
@@ -150,6 +152,17 @@ echo "build_qt_windows.sh: building Qt $qt_package_version for Windows into $pre
   mkdir -p "$prefix/licenses"
   cp -r ../src/LICENSES "$prefix/licenses/qt"
   cp ../src/debian/copyright "$prefix/licenses/qt/debian-copyright.txt"
+  # How the DLLs were made, to ship with them: enough to build a
+  # replacement (the LGPL's condition).
+  cat >"$prefix/share/lumi-qt-build.txt" <<NOTE
+Qt $qt_package_version for Windows (x86_64-w64-mingw32), DLLs.
+Source: Debian's source package qt6-base $qt_package_version (apt-get source qt6-base=$qt_package_version),
+with Debian's patches ${applied[*]}.
+Compiler: $("$mingw-g++-posix" --version | head -n 1) (Debian's mingw-w64, posix threads).
+Host tools: Debian's Qt $qt_package_version for Linux (moc, rcc, uic).
+Configure: configure -prefix PREFIX ${options[*]}
+  -- -DCMAKE_TOOLCHAIN_FILE=mingw-w64-x86_64-posix.cmake -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
+NOTE
   echo "configure: $((configured - start)) s, build and install: $((built - configured)) s"
 } >"$log" 2>&1 || { echo "build_qt_windows.sh: failed; see $log" >&2; tail -n 30 "$log" >&2; exit 1; }
 

@@ -43,7 +43,7 @@ if ! qt=$(bash scripts/build_qt_windows.sh --prefix); then
   exit 0
 fi
 # Qt's qt-cmake brings the toolchain Qt was built with (mingw-w64, posix).
-"$qt/bin/qt-cmake" -S . -B build-win-desk -G Ninja \
+"$qt/bin/qt-cmake" -S . -B build-win-desk -G Ninja --no-warn-unused-cli \
   -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
   -DLUMI_BUILD_DESK=ON -DLUMI_BUILD_TESTS=ON \
   -DLUMI_WINDOWS_LUMILOAD="$PWD/$exe" >/dev/null

@@ -73,16 +73,8 @@ TEST(WindowsDesk, WindowDiscoversAndUpdatesTwoFixtures)
     ASSERT_FALSE(x.display.empty()) << read_text_file(dir + "/xvfb.log");
     setenv("DISPLAY", x.display.c_str(), 1);
     {
-        WineSession wine(net.controller);
+        WineSession wine(net.controller, "1024x768");
         ASSERT_TRUE(wine.error().empty()) << wine.error();
-        for (const auto &key : std::vector<std::vector<std::string>>{
-                 {"HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "Default"},
-                 {"HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default", "/d", "1024x768"}}) {
-            std::vector<std::string> args = {"add"};
-            args.insert(args.end(), key.begin(), key.end());
-            args.push_back("/f");
-            ASSERT_EQ(wine.run_exe("reg", args).status, 0);
-        }
         std::vector<std::string> args = {"-o", "results.txt,txt"};
         if (const char *picture = std::getenv("LUMIDESK_SCREENSHOT"))
             args.insert(args.end(), {"--screenshot", picture});

