@@ -4,7 +4,9 @@
 # needs). The compiler's runtime (libstdc++, libgcc_s, libwinpthread) stays
 # in DLLs: one copy for Qt's DLLs and the program alike.
 # scripts/build_qt_windows.sh builds Qt with this file and installs a copy
-# with it; programs are built against that Qt through its qt-cmake.
+# with it; programs are built against that Qt through its qt-cmake. That
+# copy must stand alone, so this file repeats the sysroot settings of
+# mingw-w64-x86_64.cmake instead of including it.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

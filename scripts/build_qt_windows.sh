@@ -61,14 +61,15 @@ skip_patches=(
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/lumi
 
-# The install folder for this recipe. The host Qt's version is the version
-# built: the host's moc and rcc must match the libraries they generate code
-# for.
+# The install folder for this recipe: Qt's version, the options, the
+# patches left out, the toolchain file (without its comments) and the
+# compiler. The host Qt's version is the version built: the host's moc and
+# rcc must match the libraries they generate code for.
 set_prefix() {
   qt_package_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null || true)
   local recipe
   recipe=$( { printf '%s\n' "$qt_package_version" "${options[@]}" "${skip_patches[@]}"
-              cat cmake/mingw-w64-x86_64-posix.cmake
+              grep -v '^#' cmake/mingw-w64-x86_64-posix.cmake
               "$mingw-g++-posix" --version 2>/dev/null | head -n 1; } | sha256sum | cut -c1-12)
   prefix=$cache/qt-${qt_package_version%%+*}-win64-$recipe
   # Written last: a folder without it is an interrupted build.

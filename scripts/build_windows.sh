@@ -42,6 +42,10 @@ if ! qt=$(bash scripts/build_qt_windows.sh --prefix); then
        "scripts/build_qt_windows.sh builds it (about 25 minutes)"
   exit 0
 fi
+# A build tree keeps the Qt and toolchain it was first configured with.
+if [ -f build-win-desk/CMakeCache.txt ] && ! grep -q "^Qt6_DIR:PATH=$qt/" build-win-desk/CMakeCache.txt; then
+  rm -rf build-win-desk
+fi
 # Qt's qt-cmake brings the toolchain Qt was built with (mingw-w64, posix).
 "$qt/bin/qt-cmake" -S . -B build-win-desk -G Ninja --no-warn-unused-cli \
   -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \

@@ -34,6 +34,13 @@ std::string lower(std::string text)
     return text;
 }
 
+// Removes its folder, whatever happened.
+struct ScratchDir {
+    ~ScratchDir() { remove_tree(path); }
+    const std::string path = make_temp_dir();
+};
+
+// The zip's entry names, and the zip unpacked into a scratch folder.
 class WindowsZip : public ::testing::Test {
 protected:
     void SetUp() override
@@ -43,8 +50,12 @@ protected:
                          << "(scripts/build_qt_windows.sh, then scripts/package.sh)";
         for (const std::string &entry : lines(run_program("unzip", {"-Z1", LUMI_WINDOWS_ZIP}).out))
             entries_.insert(entry);
+        ASSERT_EQ(run_program("unzip", {"-q", LUMI_WINDOWS_ZIP, "-d", scratch_.path}).status, 0);
+        top_ = scratch_.path + "/" + WINDOWS_TOP;
     }
     std::set<std::string> entries_;
+    ScratchDir scratch_;
+    std::string top_;
 };
 
 TEST_F(WindowsZip, HoldsProgramsQtRuntimeIconsAndTexts)
@@ -61,16 +72,13 @@ TEST_F(WindowsZip, HoldsProgramsQtRuntimeIconsAndTexts)
 
     // The application icon compiled in as ":/icons/logo.ico" (Qt's resource
     // compiler stores names in UTF-16 big-endian).
-    const std::string dir = make_temp_dir();
-    ASSERT_EQ(run_program("unzip", {"-q", LUMI_WINDOWS_ZIP, WINDOWS_TOP + "lumidesk.exe", "-d", dir}).status, 0);
-    const std::string exe = read_text_file(dir + "/" + WINDOWS_TOP + "lumidesk.exe");
+    const std::string exe = read_text_file(top_ + "lumidesk.exe");
     for (const std::string name : {"icons", "logo.ico"}) {
         std::string utf16;
         for (char c : name)
             utf16 += std::string(1, '\0') + c;
         EXPECT_NE(exe.find(utf16), std::string::npos) << name;
     }
-    remove_tree(dir);
 }
 
 // What each program must and must not import: the window is a GUI program
@@ -92,9 +100,6 @@ TEST_F(WindowsZip, ImportsOnlyShippedOrWindowsDlls)
         "secur32.dll",  "shcore.dll",   "shell32.dll",  "shlwapi.dll", "user32.dll",   "userenv.dll",
         "uxtheme.dll",  "version.dll",  "winhttp.dll",  "winmm.dll",   "ws2_32.dll",   "wsock32.dll",
         "wtsapi32.dll"};
-    const std::string dir = make_temp_dir();
-    ASSERT_EQ(run_program("unzip", {"-q", LUMI_WINDOWS_ZIP, "-d", dir}).status, 0);
-    const std::string top = dir + "/" + WINDOWS_TOP;
     std::set<std::string> shipped;
     for (const std::string &entry : entries_)
         if (entry.rfind(WINDOWS_TOP, 0) == 0 && entry.find('/', WINDOWS_TOP.size()) == std::string::npos)
@@ -106,7 +111,7 @@ TEST_F(WindowsZip, ImportsOnlyShippedOrWindowsDlls)
         if (name.size() < 4 || (name.substr(name.size() - 4) != ".dll" && name.substr(name.size() - 4) != ".exe"))
             continue;
         ++programs;
-        const ProcessResult dump = run_program(OBJDUMP, {"-p", dir + "/" + entry});
+        const ProcessResult dump = run_program(OBJDUMP, {"-p", scratch_.path + "/" + entry});
         ASSERT_EQ(dump.status, 0) << entry << dump.err;
         for (const std::string &line : lines(dump.out)) {
             const size_t at = line.find("DLL Name: ");
@@ -121,12 +126,11 @@ TEST_F(WindowsZip, ImportsOnlyShippedOrWindowsDlls)
 
     for (const ImportCase &c : {ImportCase{"lumidesk.exe", "(Windows GUI)", "DLL Name: Qt6Widgets.dll", "@"},
                                 ImportCase{"lumiload.exe", "(Windows CUI)", "DLL Name: WSOCK32.dll", "DLL Name: lib"}}) {
-        const std::string dump = run_program(OBJDUMP, {"-p", top + c.file}).out;
+        const std::string dump = run_program(OBJDUMP, {"-p", top_ + c.file}).out;
         EXPECT_NE(dump.find(c.subsystem), std::string::npos) << c.file;
         EXPECT_NE(dump.find(c.must_import), std::string::npos) << c.file;
         EXPECT_EQ(dump.find(c.must_not_import), std::string::npos) << c.file;
     }
-    remove_tree(dir);
 }
 
 // Runs `command` with /bin/sh inside `root`, with /proc mounted in a mount
@@ -148,8 +152,8 @@ TEST(DebPackage, InstallsWithAptOnFreshDebianAndRuns)
     const ProcessResult base = run_program("bash", {LUMI_DEBIAN_ROOT_SCRIPT}, 900);
     if (base.status != 0)
         GTEST_SKIP() << "no Debian 12 root to install into: " << base.err;
-    const std::string dir = make_temp_dir();
-    const std::string root = dir + "/root";
+    const ScratchDir scratch;
+    const std::string root = scratch.path + "/root";
     ASSERT_EQ(run_program("cp", {"-a", lines(base.out).back(), root}).status, 0);
     ASSERT_EQ(run_program("cp", {LUMI_DEB, root + "/tmp/lumi.deb"}).status, 0);
 
@@ -174,7 +178,6 @@ TEST(DebPackage, InstallsWithAptOnFreshDebianAndRuns)
         EXPECT_EQ(result.status, run.status) << run.command << "\n" << result.out << result.err;
         EXPECT_NE(result.out.find(run.output), std::string::npos) << run.command << "\n" << result.out;
     }
-    remove_tree(dir);
 }
 
 }  // namespace
