@@ -112,12 +112,9 @@ if ! apt-cache showsrc qt6-base 2>/dev/null | grep -qx "Version: $qt_package_ver
   $sudo apt-get update -qq
 fi
 
-mkdir -p "$cache"
-log=$prefix.log
-work=$(mktemp -d "$cache/qt-build.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-echo "build_qt_windows.sh: building Qt $qt_package_version for Windows into $prefix (log: $log)" >&2
-{
+# Fetches, patches, configures, builds and installs; every step's output
+# goes to the log. Any failing step ends the script (set -e).
+build_qt() {
   cd "$work"
   apt-get source --download-only "qt6-base=$qt_package_version"
   dpkg-source --skip-patches -x qt6-base_*.dsc src
@@ -125,7 +122,7 @@ echo "build_qt_windows.sh: building Qt $qt_package_version for Windows into $pre
   applied=()
   while read -r patch; do
     case "$patch" in ''|'#'*) continue ;; esac
-    if printf '%s\n' "${skip_patches[@]}" | grep -qx "$patch"; then
+    if [[ " ${skip_patches[*]} " == *" $patch "* ]]; then
       echo "skipping patch $patch"
     else
       echo "applying patch $patch"
@@ -165,8 +162,21 @@ Configure: configure -prefix PREFIX ${options[*]}
   -- -DCMAKE_TOOLCHAIN_FILE=mingw-w64-x86_64-posix.cmake -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
 NOTE
   echo "configure: $((configured - start)) s, build and install: $((built - configured)) s"
-} >"$log" 2>&1 || { echo "build_qt_windows.sh: failed; see $log" >&2; tail -n 30 "$log" >&2; exit 1; }
+}
 
+mkdir -p "$cache"
+log=$prefix.log
+work=$(mktemp -d "$cache/qt-build.XXXXXX")
+finish() {
+  rm -rf "$work"
+  if [ ! -f "$complete_mark" ]; then
+    echo "build_qt_windows.sh: failed; see $log" >&2
+    tail -n 30 "$log" >&2
+  fi
+}
+trap finish EXIT
+echo "build_qt_windows.sh: building Qt $qt_package_version for Windows into $prefix (log: $log)" >&2
+build_qt >"$log" 2>&1
 touch "$complete_mark"
 tail -n 1 "$log" >&2
 du -sh "$prefix" >&2

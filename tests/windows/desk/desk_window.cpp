@@ -61,7 +61,7 @@ class DeskWindow : public QObject
 
 private slots:
     void programShowsWindowWithIcons();
-    void listsTheNetworksInterface();
+    void opensAndListsInterfaces();
     void discoveryFillsTable();
     void uploadOfTwoFixturesEndsGreen();
 
@@ -88,7 +88,7 @@ void DeskWindow::programShowsWindowWithIcons()
     QCOMPARE(program.exitCode(), 0);
 }
 
-void DeskWindow::listsTheNetworksInterface()
+void DeskWindow::opensAndListsInterfaces()
 {
     m_window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_window));
