@@ -139,6 +139,8 @@ build_qt() {
   mkdir ../build
   cd ../build
   start=$(date +%s)
+  # After "--", for CMake: Ninja; the posix mingw-w64 toolchain; where
+  # Debian keeps the host Qt's CMake files (not under /usr/lib/cmake).
   ../src/configure -prefix "$prefix" "${options[@]}" -- -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$prefix/share/lumi-toolchain/mingw-w64-x86_64-posix.cmake" \
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
