@@ -2,6 +2,9 @@
 # Cross-builds lumiload.exe for 64-bit Windows with mingw-w64 into
 # build-win/bin/lumiload.exe, statically linked, and checks that it needs
 # no DLL beyond those Windows itself provides.
+# When Qt for Windows is in the cache (scripts/build_qt_windows.sh), also
+# builds lumidesk.exe and the window's test program (desk_window.exe, run
+# under Wine by tests/windows) into build-win-desk/bin/; otherwise says so.
 #   bash scripts/build_windows.sh            # RelWithDebInfo
 #   BUILD_TYPE=Release bash scripts/build_windows.sh
 set -euo pipefail
@@ -33,3 +36,20 @@ while read -r dll; do
 done < <("$prefix-objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ "$bad" -eq 0 ] || exit 1
 echo "built $exe"
+
+if ! qt=$(bash scripts/build_qt_windows.sh --prefix); then
+  echo "build_windows.sh: lumidesk.exe skipped: Qt for Windows is not in the cache ($qt);" \
+       "scripts/build_qt_windows.sh builds it (about 25 minutes)"
+  exit 0
+fi
+# A build tree keeps the Qt and toolchain it was first configured with.
+if [ -f build-win-desk/CMakeCache.txt ] && ! grep -q "^Qt6_DIR:PATH=$qt/" build-win-desk/CMakeCache.txt; then
+  rm -rf build-win-desk
+fi
+# Qt's qt-cmake brings the toolchain Qt was built with (mingw-w64, posix).
+"$qt/bin/qt-cmake" -S . -B build-win-desk -G Ninja --no-warn-unused-cli \
+  -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
+  -DLUMI_BUILD_DESK=ON -DLUMI_BUILD_TESTS=ON \
+  -DLUMI_WINDOWS_LUMILOAD="$PWD/$exe" >/dev/null
+cmake --build build-win-desk -j2 --target lumidesk desk_window
+echo "built build-win-desk/bin/lumidesk.exe against $qt"

@@ -6,11 +6,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 status=0
-# Windows build for the Wine cases of tests/windows (they skip without it).
+# Windows build for the Wine cases of tests/windows (they skip without it):
+# lumiload.exe, and lumidesk.exe only when Qt for Windows is in the cache
+# (scripts/build_qt_windows.sh; .ci/run builds it first).
 if command -v x86_64-w64-mingw32-g++ >/dev/null; then
-  echo "== Cross-build of lumiload.exe (build-win/)"
+  echo "== Cross-build of lumiload.exe (build-win/) and lumidesk.exe (build-win-desk/)"
   bash scripts/build_windows.sh || status=1
 fi
+
+echo "== Packages (dist/), checked by the package tests"
+bash scripts/package.sh --if-cached || status=1
 
 echo "== Tests (build/)"
 ctest --test-dir build --output-on-failure -j2 || status=1

@@ -133,7 +133,7 @@ std::string windows_form(const std::string &linux_text)
     return crlf;
 }
 
-WineSession::WineSession(const std::string &netns) : netns_(netns)
+WineSession::WineSession(const std::string &netns, const std::string &desktop) : netns_(netns)
 {
     error_ = prepare_shared_prefix();
     if (!error_.empty())
@@ -147,6 +147,19 @@ WineSession::WineSession(const std::string &netns) : netns_(netns)
                               + "'/*.reg; do cp --remove-destination \"$f\" '" + prefix_ + "'/; done";
     if (run_program("sh", {"-c", clone}, 60).status != 0) {
         error_ = "cannot clone the Wine prefix into " + prefix_;
+        return;
+    }
+    // Read when the wineserver starts. Wine has no font of Windows' own
+    // dialog font's name; the nearest it finds draws line edits blank.
+    const std::string desktop_keys =
+        "\n[Software\\\\Wine\\\\Explorer]\n\"Desktop\"=\"Default\"\n"
+        "\n[Software\\\\Wine\\\\Explorer\\\\Desktops]\n\"Default\"=\"" + desktop + "\"\n";
+    const std::string font_keys = "\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\FontSubstitutes]\n"
+                                  "\"MS Shell Dlg\"=\"DejaVu Sans\"\n\"MS Shell Dlg 2\"=\"DejaVu Sans\"\n";
+    if (!desktop.empty()
+        && !(write_text_file(prefix_ + "/user.reg", read_text_file(prefix_ + "/user.reg") + desktop_keys)
+             && write_text_file(prefix_ + "/system.reg", read_text_file(prefix_ + "/system.reg") + font_keys))) {
+        error_ = "cannot set the virtual desktop in " + prefix_;
         return;
     }
     // The wineserver creates every socket, so it must run in the namespace.
@@ -183,5 +196,11 @@ std::vector<std::string> WineSession::command_prefix() const
 ProcessResult WineSession::run(const std::vector<std::string> &args, const std::string &cwd,
                                double timeout_seconds) const
 {
-    return run_program("wine", joined({windows_lumiload()}, args), timeout_seconds, command_prefix(), cwd);
+    return run_exe(windows_lumiload(), args, cwd, timeout_seconds);
+}
+
+ProcessResult WineSession::run_exe(const std::string &exe, const std::vector<std::string> &args,
+                                   const std::string &cwd, double timeout_seconds) const
+{
+    return run_program("wine", joined({exe}, args), timeout_seconds, command_prefix(), cwd);
 }

@@ -30,11 +30,14 @@ std::string windows_form(const std::string &linux_text);
 
 // A private Wine prefix (a hard-linked clone of the shared one, made once
 // per build tree) with its own wineserver, started in `netns` or, when that
-// is empty, in the machine's own namespace. The destructor stops that
-// wineserver (wineserver -k for this prefix only) and removes the clone.
+// is empty, in the machine's own namespace. With `desktop` (e.g.
+// "1024x768"), windows open in a Wine virtual desktop of that size, which
+// draws their Windows frames, and Windows' dialog font is DejaVu Sans. The
+// destructor stops that wineserver
+// (wineserver -k for this prefix only) and removes the clone.
 class WineSession {
 public:
-    explicit WineSession(const std::string &netns = "");
+    explicit WineSession(const std::string &netns = "", const std::string &desktop = "");
     ~WineSession();
     WineSession(const WineSession &) = delete;
     WineSession &operator=(const WineSession &) = delete;
@@ -46,6 +49,9 @@ public:
     // and namespace.
     ProcessResult run(const std::vector<std::string> &args, const std::string &cwd = "",
                       double timeout_seconds = 90) const;
+    // Runs another Windows program (a path, or a program Wine brings).
+    ProcessResult run_exe(const std::string &exe, const std::vector<std::string> &args,
+                          const std::string &cwd = "", double timeout_seconds = 90) const;
 
 private:
     std::vector<std::string> command_prefix() const;

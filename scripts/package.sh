@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds both packages into dist/ (after scripts/setup.sh):
+#   dist/lumi_<version>_amd64.deb    Debian 12: lumidesk, lumiload, vfixture,
+#                                    make_alf in /opt/lumi, menu entry
+#   dist/lumi-<version>-win64.zip    Windows: lumidesk.exe, lumiload.exe, Qt
+#                                    DLLs and plugins, README-Windows.txt
+# Qt for Windows is built first when it is not in the cache (about 25
+# minutes, once: scripts/build_qt_windows.sh).
+#   bash scripts/package.sh              both packages
+#   bash scripts/package.sh --if-cached  the zip only when that Qt is cached
+#                                        (what scripts/test.sh runs)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+mkdir -p dist
+
+cmake --build build -j"$(nproc)" >/dev/null
+(cd build && cpack -B "$PWD/../dist" >/dev/null)
+rm -rf dist/_CPack_Packages
+echo "package.sh: built $(ls dist/lumi_*.deb)"
+
+if [ "${1:-}" = "--if-cached" ] && ! bash scripts/build_qt_windows.sh --prefix >/dev/null; then
+  # No zip from an earlier Qt either: the Windows tests then skip, saying why.
+  rm -f dist/lumi-*-win64.zip
+  echo "package.sh: Windows zip skipped: Qt for Windows is not in the cache" \
+       "(scripts/build_qt_windows.sh builds it, about 25 minutes)"
+  exit 0
+fi
+bash scripts/build_qt_windows.sh >/dev/null
+bash scripts/build_windows.sh >/dev/null
+(cd build-win-desk && cpack -B "$PWD/../dist" >/dev/null)
+rm -rf dist/_CPack_Packages
+echo "package.sh: built $(ls dist/lumi-*-win64.zip)"

@@ -1,0 +1,183 @@
+// The packages scripts/package.sh puts in dist/: what the Windows zip holds
+// and that every DLL its programs import either ships in it or is part of
+// Windows; the .deb installed with apt on a fresh Debian 12 root (a copy of
+// the cached one from scripts/debian_root.sh), where lumiload -h and
+// lumidesk on the offscreen platform must run.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <sstream>
+
+#include "process.h"
+
+namespace {
+
+const std::string WINDOWS_TOP = std::string(LUMI_WINDOWS_PACKAGE) + "/";
+const char OBJDUMP[] = "x86_64-w64-mingw32-objdump";
+
+std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+std::string lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// Removes its folder, whatever happened.
+struct ScratchDir {
+    ~ScratchDir() { remove_tree(path); }
+    const std::string path = make_temp_dir();
+};
+
+// The zip's entry names, and the zip unpacked into a scratch folder.
+class WindowsZip : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (access(LUMI_WINDOWS_ZIP, R_OK) != 0)
+            GTEST_SKIP() << LUMI_WINDOWS_ZIP << " is missing: Qt for Windows is not in the cache "
+                         << "(scripts/build_qt_windows.sh, then scripts/package.sh)";
+        for (const std::string &entry : lines(run_program("unzip", {"-Z1", LUMI_WINDOWS_ZIP}).out))
+            entries_.insert(entry);
+        ASSERT_EQ(run_program("unzip", {"-q", LUMI_WINDOWS_ZIP, "-d", scratch_.path}).status, 0);
+        top_ = scratch_.path + "/" + WINDOWS_TOP;
+    }
+    std::set<std::string> entries_;
+    ScratchDir scratch_;
+    std::string top_;
+};
+
+TEST_F(WindowsZip, HoldsProgramsQtRuntimeIconsAndTexts)
+{
+    for (const char *file :
+         {"lumidesk.exe", "lumiload.exe", "Qt6Core.dll", "Qt6Gui.dll", "Qt6Widgets.dll", "Qt6Network.dll",
+          "libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll", "platforms/qwindows.dll",
+          "styles/qwindowsvistastyle.dll", "imageformats/qico.dll", "icons/logo.ico", "icons/logo.png",
+          "README-Windows.txt", "add-firewall-rule.cmd", "lumidesk.cmd", "licenses/qt/LGPL-3.0-only.txt",
+          "licenses/qt/BUILD.txt", "licenses/gcc-runtime.txt", "licenses/mingw-w64-winpthreads.txt"})
+        EXPECT_EQ(entries_.count(WINDOWS_TOP + file), 1u) << file;
+    for (const std::string &entry : entries_)
+        EXPECT_EQ(entry.find("Qt6Test"), std::string::npos) << entry;
+
+    // The application icon compiled in as ":/icons/logo.ico" (Qt's resource
+    // compiler stores names in UTF-16 big-endian).
+    const std::string exe = read_text_file(top_ + "lumidesk.exe");
+    for (const std::string name : {"icons", "logo.ico"}) {
+        std::string utf16;
+        for (char c : name)
+            utf16 += std::string(1, '\0') + c;
+        EXPECT_NE(exe.find(utf16), std::string::npos) << name;
+    }
+}
+
+// What each program must and must not import: the window is a GUI program
+// on the Qt DLLs, lumiload a console program that needs no DLL beside it.
+struct ImportCase {
+    const char *file;
+    const char *subsystem;
+    const char *must_import;
+    const char *must_not_import;
+};
+
+TEST_F(WindowsZip, ImportsOnlyShippedOrWindowsDlls)
+{
+    // Windows' own DLLs that Qt 6.4 and the mingw-w64 runtime use.
+    const std::set<std::string> windows = {
+        "advapi32.dll", "authz.dll",    "comdlg32.dll", "d3d11.dll",   "d3d9.dll",     "dnsapi.dll",
+        "dwmapi.dll",   "dwrite.dll",   "dxgi.dll",     "gdi32.dll",   "imm32.dll",    "iphlpapi.dll",
+        "kernel32.dll", "mpr.dll",      "msvcrt.dll",   "netapi32.dll", "ole32.dll",   "oleaut32.dll",
+        "secur32.dll",  "shcore.dll",   "shell32.dll",  "shlwapi.dll", "user32.dll",   "userenv.dll",
+        "uxtheme.dll",  "version.dll",  "winhttp.dll",  "winmm.dll",   "ws2_32.dll",   "wsock32.dll",
+        "wtsapi32.dll"};
+    std::set<std::string> shipped;
+    for (const std::string &entry : entries_)
+        if (entry.rfind(WINDOWS_TOP, 0) == 0 && entry.find('/', WINDOWS_TOP.size()) == std::string::npos)
+            shipped.insert(lower(entry.substr(WINDOWS_TOP.size())));
+
+    int programs = 0;
+    for (const std::string &entry : entries_) {
+        const std::string name = lower(entry);
+        if (name.size() < 4 || (name.substr(name.size() - 4) != ".dll" && name.substr(name.size() - 4) != ".exe"))
+            continue;
+        ++programs;
+        const ProcessResult dump = run_program(OBJDUMP, {"-p", scratch_.path + "/" + entry});
+        ASSERT_EQ(dump.status, 0) << entry << dump.err;
+        for (const std::string &line : lines(dump.out)) {
+            const size_t at = line.find("DLL Name: ");
+            if (at == std::string::npos)
+                continue;
+            const std::string dll = lower(line.substr(at + 10));
+            EXPECT_TRUE(shipped.count(dll) || windows.count(dll) || dll.rfind("api-ms-win-", 0) == 0)
+                << entry << " imports " << dll << ", which is neither in the zip nor part of Windows";
+        }
+    }
+    EXPECT_GE(programs, 11);
+
+    for (const ImportCase &c : {ImportCase{"lumidesk.exe", "(Windows GUI)", "DLL Name: Qt6Widgets.dll", "@"},
+                                ImportCase{"lumiload.exe", "(Windows CUI)", "DLL Name: WSOCK32.dll", "DLL Name: lib"}}) {
+        const std::string dump = run_program(OBJDUMP, {"-p", top_ + c.file}).out;
+        EXPECT_NE(dump.find(c.subsystem), std::string::npos) << c.file;
+        EXPECT_NE(dump.find(c.must_import), std::string::npos) << c.file;
+        EXPECT_EQ(dump.find(c.must_not_import), std::string::npos) << c.file;
+    }
+}
+
+// Runs `command` with /bin/sh inside `root`, with /proc mounted in a mount
+// namespace of its own, so that nothing stays mounted afterwards.
+ProcessResult in_root(const std::string &root, const std::string &command, double timeout = 120)
+{
+    return run_program("unshare", {"--mount", "--fork", "sh", "-c",
+                                   "mount -t proc proc \"$0/proc\" && exec chroot \"$0\" /bin/sh -c \"$1\"", root,
+                                   command},
+                       timeout);
+}
+
+TEST(DebPackage, InstallsWithAptOnFreshDebianAndRuns)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for the Debian 12 root (chroot)";
+    if (access(LUMI_DEB, R_OK) != 0)
+        GTEST_SKIP() << LUMI_DEB << " is missing: scripts/package.sh builds it";
+    const ProcessResult base = run_program("bash", {LUMI_DEBIAN_ROOT_SCRIPT}, 900);
+    if (base.status != 0)
+        GTEST_SKIP() << "no Debian 12 root to install into: " << base.err;
+    const ScratchDir scratch;
+    const std::string root = scratch.path + "/root";
+    ASSERT_EQ(run_program("cp", {"-a", lines(base.out).back(), root}).status, 0);
+    ASSERT_EQ(run_program("cp", {LUMI_DEB, root + "/tmp/lumi.deb"}).status, 0);
+
+    const ProcessResult install = in_root(
+        root, "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/lumi.deb", 900);
+    ASSERT_EQ(install.status, 0) << install.out << install.err;
+    struct {
+        const char *command;
+        int status;
+        const char *output;
+    } const runs[] = {
+        {"lumiload -h", 0, "Show help message:"},
+        {"vfixture --help", 0, "--fixture"},
+        // Still running after 3 s: the window came up; a missing library or
+        // plugin ends it at once.
+        {"cd / && QT_QPA_PLATFORM=offscreen timeout 3 lumidesk", 124, ""},
+        {"cat /usr/share/applications/lumidesk.desktop /usr/share/icons/hicolor/256x256/apps/lumidesk.png",
+         0, "Path=/opt/lumi"},
+    };
+    for (const auto &run : runs) {
+        const ProcessResult result = in_root(root, run.command);
+        EXPECT_EQ(result.status, run.status) << run.command << "\n" << result.out << result.err;
+        EXPECT_NE(result.out.find(run.output), std::string::npos) << run.command << "\n" << result.out;
+    }
+}
+
+}  // namespace
