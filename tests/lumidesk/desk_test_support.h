@@ -13,7 +13,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStyleFactory>
 #include <QTest>
 #include <QTimer>
 
@@ -122,30 +121,4 @@ inline void pickFile(QFileDialog *dialog, const QString &path)
 inline QColor highlightOf(const QProgressBar *bar)
 {
     return bar->palette().color(QPalette::Highlight);
-}
-
-// The look lumidesk gives itself at start-up (main.cpp), for pictures of the
-// window.
-inline void applyDeskLook()
-{
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(53, 53, 53));
-    dark.setColor(QPalette::WindowText, Qt::white);
-    dark.setColor(QPalette::Base, QColor(25, 25, 25));
-    dark.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
-    dark.setColor(QPalette::ToolTipBase, Qt::white);
-    dark.setColor(QPalette::ToolTipText, Qt::white);
-    dark.setColor(QPalette::Text, Qt::white);
-    dark.setColor(QPalette::Button, QColor(53, 53, 53));
-    dark.setColor(QPalette::ButtonText, Qt::white);
-    dark.setColor(QPalette::BrightText, Qt::red);
-    dark.setColor(QPalette::Link, QColor(42, 130, 218));
-    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    dark.setColor(QPalette::HighlightedText, Qt::black);
-    QApplication::setPalette(dark);
-    qApp->setStyleSheet("QLineEdit::placeholder {  color: #cccccc;}");
-    QFont font = QApplication::font();
-    font.setPointSize(14);
-    QApplication::setFont(font);
 }
