@@ -92,9 +92,9 @@ TEST(Packets, PollReplyFields)
     reply[25] = 0x4D;
     const uint32_t address = reply_ip_address(reply.data());
     EXPECT_EQ(0, std::memcmp(&address, ip, 4));  // kept in network order
-    EXPECT_EQ(reply_version(reply.data()), 0x0109);
-    EXPECT_EQ(reply_oem_code(reply.data()), 0x4D2A);
-    EXPECT_EQ(reply_esta_code(reply.data()), 0x4D2A);
+    EXPECT_EQ(decode_poll_reply(reply.data()).version, 0x0109);
+    EXPECT_EQ(decode_poll_reply(reply.data()).oem_code, 0x4D2A);
+    EXPECT_EQ(decode_poll_reply(reply.data()).esta_code, 0x4D2A);
 
     // Names that fill their fields are cut to 17 and 63 characters.
     std::memset(&reply[26], 'S', 18);
