@@ -37,9 +37,6 @@ TEST(Packets, ArtFirmwareMaster)
     build_firmware_master(packet, FIRM_CONT, 5, 1530, block);
     EXPECT_EQ(0, std::memcmp(packet, header, sizeof header));
     EXPECT_EQ(0, std::memcmp(packet + 40, block, sizeof block));
-    build_firmware_master(packet, FIRM_LAST, 257, 1530, block);
-    EXPECT_EQ(packet[14], FIRM_LAST);
-    EXPECT_EQ(packet[15], 1) << "BlockId counts modulo 256";
 }
 
 TEST(Packets, ArtPollReply)

@@ -80,6 +80,8 @@ TEST(Run, TimingOnTheTestsClock)
         // queue before the next block, not taken for that block's answer.
         {"bind=2.0.0.10,fault=first:delay=2010", "-f IMG -d 2.0.0.10", "progress=FT - LG\n" + DONE,
          {1, 2002, 2053, 2104}, 2154},
+        // A reply that fails its checks does not count against the wait.
+        {"bind=2.0.0.10,fault=middle:proto=13", "-f IMG -d 2.0.0.10", "progress=F -T LG\n" + DONE, {1, 52, 103, 154}, 204},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string(row.spec) + " / " + row.command);
@@ -177,7 +179,8 @@ TEST(Run, DiscoveryAndUpdateStageRules)
         {{a}, art_net, "", "", send_failed + send_failed + send_failed +
          "    Error: Transmit failure.\nError: run_poll failed\n", 1, 0, 3},
         {{a}, art_net, "-f IMG", "1 fixtures to update\n" + uploading("2.0.0.10", "F! - LG\n" + DONE),
-         send_failed + send_failed + send_failed, 0, 1, 4},
+         send_failed + send_failed + send_failed + send_failed, 0, 1, 5},
+        {{a}, art_net, "", "", "", 1},  // a poll-only run never succeeds
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.command + (" with " + row.specs[0]));

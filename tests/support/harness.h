@@ -1,6 +1,6 @@
-// What the tests that run the real programs share: the report texts of the
-// Linux build, test images, the runs that end before the network, one
-// launcher for the virtual fixture, and private network namespaces.
+// What the tests of the real programs share: report texts of the Linux build,
+// test images, runs that end before the network, the virtual fixture, and
+// private network namespaces.
 #pragma once
 
 #include <cstdint>

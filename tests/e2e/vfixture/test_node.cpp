@@ -10,16 +10,6 @@
 
 namespace {
 
-const uint32_t CONTROLLER = 0x02000001;  // 2.0.0.1
-
-FixtureState fixture()
-{
-    std::vector<FixtureConfig> configs;
-    std::string error;
-    EXPECT_TRUE(parse_fixture_spec("bind=2.0.0.10", &configs, &error)) << error;
-    return make_fixture_state(configs.at(0));
-}
-
 // One ArtFirmwareMaster as lumiload sends it, its data all `fill`.
 std::vector<uint8_t> master(uint8_t type, uint8_t id, uint32_t words, uint8_t fill)
 {
@@ -29,11 +19,6 @@ std::vector<uint8_t> master(uint8_t type, uint8_t id, uint32_t words, uint8_t fi
     memcpy(p.data(), head, sizeof head);
     memset(&p[FIRMWARE_DATA_OFFSET], fill, FIRMWARE_BLOCK_SIZE);
     return p;
-}
-
-Outcome send(FixtureState *state, const std::vector<uint8_t> &packet)
-{
-    return handle_firmware_master(state, packet.data(), packet.size(), CONTROLLER);
 }
 
 TEST(VfixtureNode, BrokenSequencesAreAnsweredWithFirmFail)
@@ -49,11 +34,14 @@ TEST(VfixtureNode, BrokenSequencesAreAnsweredWithFirmFail)
         {{master(FIRM_FIRST, 0, 1025, 1), master(FIRM_CONT, 1, 1025, 1), master(FIRM_LAST, 2, 1025, 1)},
          "error block 2: byte 2 after the end of the image is not zero"},
     };
+    std::vector<FixtureConfig> configs;
+    std::string error;
+    ASSERT_TRUE(parse_fixture_spec("bind=2.0.0.10", &configs, &error)) << error;
     for (const auto &row : rows) {
-        FixtureState state = fixture();
+        FixtureState state = make_fixture_state(configs[0]);
         Outcome out;
         for (const auto &packet : row.first)
-            out = send(&state, packet);
+            out = handle_firmware_master(&state, packet.data(), packet.size(), 0x02000001);
         EXPECT_EQ(out.events.back(), row.second + " -> reply type=255");
         EXPECT_EQ(out.packet.at(FIRMWARE_REPLY_TYPE_OFFSET), FIRM_FAIL) << row.second;
     }
