@@ -82,7 +82,7 @@ bool send_datagram(ArtSocket *, uint32_t destination, const uint8_t *data, size_
         return false;
     }
     const uint32_t to = ntohl(destination);
-    const uint32_t controller = 0x02000001;  // the fixtures' replies go back to lumiload whatever it says
+    const uint32_t controller = 0x02000001;  // every reply reaches lumiload, whatever address it names
     for (FixtureState &fixture : fake.fixtures) {
         if (to != fixture.config.bind && to != fixture.config.broadcast)
             continue;
