@@ -1,5 +1,5 @@
-// ALF images: the block count in 64 bits, and reads that keep failing.
-// Everything the reader prints is in test_report.cpp.
+// ALF images: the block count in 64 bits, and reads that keep failing
+// (all the reader prints is in test_report.cpp).
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -13,9 +13,8 @@ namespace {
 
 std::string text(uint32_t address) { return inet_ntoa(in_addr {address}); }
 
-// Interfaces as "A.B.C.D/P", up and broadcast-capable unless followed by
-// "down", "loopback" or "p2p" (no broadcast). Returns "address netmask
-// broadcast" of the choice, or "none".
+// Interfaces "A.B.C.D/P", up and broadcast-capable unless "down", "loopback" or
+// "p2p" (no broadcast) follows. Returns "address netmask broadcast", or "none".
 std::string choose(const std::vector<std::string> &interfaces, const char *source)
 {
     InterfaceEntry *list = nullptr;

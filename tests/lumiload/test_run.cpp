@@ -104,6 +104,7 @@ TEST(Run, LongUploadWrapsTheBlockId)
     EXPECT_TRUE(ends_with(r.out, "progress=" + marks + "LG\n" + DONE)) << r.out;
     EXPECT_EQ(fake_times(": block 256 type=1 id=0 ").size(), 1u);
     EXPECT_EQ(fake_times("error"), std::vector<uint64_t>());
+    EXPECT_NE(run("-d 2.0.0.10").out.find("    version=1.0.5\n"), std::string::npos) << "the fixture runs the image now";
 }
 
 // The fixture block and what decides it: each field's byte order, names

@@ -1,5 +1,5 @@
-// What the virtual fixture's configuration refuses; what it accepts is
-// used by every end-to-end row.
+// What the virtual fixture's configuration refuses, and config files; what
+// it accepts is used by every end-to-end row.
 #include <gtest/gtest.h>
 
 #include "config.h"
@@ -20,10 +20,15 @@ TEST(VfixtureConfig, RejectedSpecs)
         "bind=1.2.3.4,fault=1:drop*0",             // count 0
         "bind=1.2.3.4,length=0",
     };
+    std::vector<FixtureConfig> fixtures;
+    std::string error;
     for (const char *spec : bad) {
-        std::vector<FixtureConfig> fixtures;
-        std::string error;
         EXPECT_FALSE(parse_fixture_spec(spec, &fixtures, &error)) << spec;
         EXPECT_FALSE(error.empty()) << spec;
     }
+    // A config file: comments and blank lines skipped, errors name the line.
+    ASSERT_TRUE(parse_config_text("# rig\n\n  bind=2.0.1.254,count=3,image=/tmp/%a.alf \r\n", &fixtures, &error)) << error;
+    EXPECT_EQ(fixtures.at(1).image_path, "/tmp/2.0.1.255.alf");
+    EXPECT_FALSE(parse_config_text("bind=2.0.0.10\nbind=x\n", &fixtures, &error));
+    EXPECT_EQ(error.rfind("line 2: ", 0), 0u) << error;
 }
