@@ -4,7 +4,7 @@
 
 #include "config.h"
 
-TEST(VfixtureConfig, RejectedSpecs)
+TEST(VfixtureConfig, RefusedSpecsAndConfigFiles)
 {
     const char *bad[] = {
         "ip=1.2.3.4",                              // no bind
