@@ -86,38 +86,44 @@ static uint16_t data_checksum(FILE *file, uint32_t words)
 
 FILE *open_alf_file(const char *path, AlfHeader *header)
 {
+    FILE *file = nullptr;
+    FILE *accepted = nullptr;
+    int64_t expected = 0;
+    int64_t actual = 0;
+    uint16_t computed = 0;
+
     *header = AlfHeader();
-    FILE *file = std::fopen(path, "rb");
+    file = std::fopen(path, "rb");
     if (!file) {
         report_alf_open_failed(path);
-        return nullptr;
+        goto done;
     }
     report_alf_opened(path);
-    if (!read_alf_header(file, header)) {
-        std::fclose(file);
-        return nullptr;
-    }
-    report_alf_header(*header);
+    if (!read_alf_header(file, header))
+        goto done;
+    report_alf_header(header->name, header->version, header->data_checksum, header->data_length,
+                      header->oemCodes, alf_block_count(header->data_length));
 
-    const int64_t expected = alf_expected_size(header->data_length);
-    const int64_t actual = file_size(file);
+    expected = alf_expected_size(header->data_length);
+    actual = file_size(file);
     if (actual != expected) {
-        std::fclose(file);
         report_alf_length_mismatch(expected, actual);
-        return nullptr;
+        goto done;
     }
-
-    uint16_t computed = 0;
     if (std::fseek(file, ALF_HEADER_SIZE, SEEK_SET) != 0)
         report_alf_seek_failed();
     else
         computed = data_checksum(file, header->data_length);
     std::rewind(file);
-
     if (computed != header->data_checksum) {
-        std::fclose(file);
         report_alf_checksum_invalid(header->data_checksum, computed);
-        return nullptr;
+        goto done;
     }
-    return file;
+    accepted = file;
+    file = nullptr;
+
+done:
+    if (file)
+        std::fclose(file);
+    return accepted;
 }

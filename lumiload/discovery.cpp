@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "report.h"
 #include "socket.h"
 
 static const int POLL_SEND_TRIES = 3;
@@ -24,6 +25,20 @@ UpgradeStatus upgrade_status(const AlfHeader &header, uint16_t esta_code, uint16
     if (header.version == 0 || header.version > fixture_version || ignore_version)
         return UpgradeStatus::UpgradeRequired;
     return UpgradeStatus::UpToDate;  // never offered a downgrade
+}
+
+// The word of the upgradeStatus report line.
+static const char *status_word(UpgradeStatus status)
+{
+    switch (status) {
+    case UpgradeStatus::Incompatible:
+        return "incompatible";
+    case UpgradeStatus::UpgradeRequired:
+        return "upgrade-required";
+    case UpgradeStatus::UpToDate:
+        break;
+    }
+    return "up-to-date";
 }
 
 static bool send_poll(ArtSocket *socket, uint32_t destination)
@@ -70,13 +85,14 @@ static void listen_for_replies(ArtSocket *socket, const PollTarget &target, cons
             continue;
         terminate_reply_texts(reply);
 
-        const UpgradeStatus status = upgrade_status(header, reply_esta_code(reply), reply_oem_code(reply),
-                                                    reply_version(reply), ignore_version);
-        if (!seen.insert(reply_ip_address(reply)).second)
+        const PollReply fixture = decode_poll_reply(reply);
+        const UpgradeStatus status =
+            upgrade_status(header, fixture.esta_code, fixture.oem_code, fixture.version, ignore_version);
+        if (!seen.insert(fixture.ip).second)
             continue;
-        report_fixture(reply);
+        report_fixture(fixture);
         if (header.valid) {
-            report_upgrade_status(status);
+            report_upgrade_status(status_word(status));
             if (status == UpgradeStatus::UpgradeRequired) {
                 FixtureRecord record;
                 std::memcpy(record.bytes, reply, sizeof record.bytes);

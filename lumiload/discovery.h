@@ -7,7 +7,9 @@
 
 #include "alf.h"
 #include "packets.h"
-#include "report.h"
+
+// Whether an image fits a fixture and whether the fixture needs it.
+enum class UpgradeStatus { Incompatible, UpgradeRequired, UpToDate };
 
 struct PollTarget {
     uint32_t source;        // bind address, 0 = any (and no subnet test)
@@ -16,7 +18,7 @@ struct PollTarget {
     bool stop_after_first;
 };
 
-// Whether `header`'s image fits a fixture and whether it needs it.
+// The verdict for a fixture with these codes and firmware version.
 UpgradeStatus upgrade_status(const AlfHeader &header, uint16_t esta_code, uint16_t oem_code,
                              uint16_t fixture_version, bool ignore_version);
 

@@ -64,19 +64,24 @@ uint32_t reply_ip_address(const uint8_t *reply)
     return address;
 }
 
-uint16_t reply_version(const uint8_t *reply)
+// Copies a text field of `size` bytes, keeping at most size - 1 of them.
+static void copy_text(char *to, const uint8_t *from, size_t size)
 {
-    return static_cast<uint16_t>(reply[REPLY_VERS_HI_OFFSET] << 8 | reply[REPLY_VERS_LO_OFFSET]);
+    std::memcpy(to, from, size - 1);
+    to[size - 1] = 0;
 }
 
-uint16_t reply_oem_code(const uint8_t *reply)
+PollReply decode_poll_reply(const uint8_t *reply)
 {
-    return static_cast<uint16_t>(reply[REPLY_OEM_HI_OFFSET] << 8 | reply[REPLY_OEM_LO_OFFSET]);
-}
-
-uint16_t reply_esta_code(const uint8_t *reply)
-{
-    return static_cast<uint16_t>(reply[REPLY_ESTA_HI_OFFSET] << 8 | reply[REPLY_ESTA_LO_OFFSET]);
+    PollReply value;
+    value.ip = reply_ip_address(reply);
+    std::memcpy(value.mac, reply + REPLY_MAC_OFFSET, sizeof value.mac);
+    value.esta_code = static_cast<uint16_t>(reply[REPLY_ESTA_HI_OFFSET] << 8 | reply[REPLY_ESTA_LO_OFFSET]);
+    value.oem_code = static_cast<uint16_t>(reply[REPLY_OEM_HI_OFFSET] << 8 | reply[REPLY_OEM_LO_OFFSET]);
+    value.version = static_cast<uint16_t>(reply[REPLY_VERS_HI_OFFSET] << 8 | reply[REPLY_VERS_LO_OFFSET]);
+    copy_text(value.short_name, reply + REPLY_SHORT_NAME_OFFSET, REPLY_SHORT_NAME_SIZE);
+    copy_text(value.long_name, reply + REPLY_LONG_NAME_OFFSET, REPLY_LONG_NAME_SIZE);
+    return value;
 }
 
 FirmwareReplyCheck check_firmware_reply(const uint8_t *datagram, size_t length)

@@ -88,10 +88,24 @@ bool is_poll_reply(const uint8_t *datagram, size_t length);
 // and LongName and NodeReport at most 63, whatever the sender put there.
 void terminate_reply_texts(uint8_t *reply);
 
-uint32_t reply_ip_address(const uint8_t *reply);   // network byte order
-uint16_t reply_version(const uint8_t *reply);      // VersInfoH * 256 + VersInfoL
-uint16_t reply_oem_code(const uint8_t *reply);     // high byte first on the wire
-uint16_t reply_esta_code(const uint8_t *reply);    // low byte first on the wire
+// The IP Address field, in network byte order as on the wire.
+uint32_t reply_ip_address(const uint8_t *reply);
+
+// What lumiload shows and judges of one accepted ArtPollReply, as a plain
+// value: the report prints it, discovery judges it, nobody reads offsets.
+struct PollReply {
+    uint32_t ip;                               // IP Address field, network byte order
+    uint8_t mac[6];
+    uint16_t esta_code;                        // EstaMan, low byte first on the wire
+    uint16_t oem_code;                         // Oem, high byte first on the wire
+    uint16_t version;                          // VersInfoH * 256 + VersInfoL
+    char short_name[REPLY_SHORT_NAME_SIZE];    // at most 17 characters, terminated
+    char long_name[REPLY_LONG_NAME_SIZE];      // at most 63 characters, terminated
+};
+
+// Decodes a reply that passed is_poll_reply; the names are cut as
+// terminate_reply_texts cuts them, whether or not it ran.
+PollReply decode_poll_reply(const uint8_t *reply);
 
 enum class FirmwareReplyCheck {
     NotAReply,        // too short, wrong ID or OpCode: dropped silently

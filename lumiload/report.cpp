@@ -1,9 +1,10 @@
 #include "report.h"
 
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
+#include <string>
 
-#include "alf.h"
 #include "packets.h"
 
 #ifndef LUMILOAD_PLATFORM_LABEL
@@ -11,6 +12,38 @@
 #endif
 
 static const char SEPARATOR[] = "########################################\n";
+
+// The two forms of an error message: "Error: " for a step of the run and
+// "    Error: " for a step inside a block, then the text and a line feed,
+// written to standard error in one piece. The few messages that keep an
+// older wording (another prefix, none, or perror's ": " and system text)
+// are each written by a call of their own, so they stand out below.
+static void print_error(const char *prefix, const char *format, va_list args)
+{
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    std::vsnprintf(&text[0], text.size() + 1, format, args);
+    std::fprintf(stderr, "%s%s\n", prefix, text.c_str());
+}
+
+__attribute__((format(printf, 1, 2))) static void error_line(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    print_error("Error: ", format, args);
+    va_end(args);
+}
+
+__attribute__((format(printf, 1, 2))) static void step_error_line(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    print_error("    Error: ", format, args);
+    va_end(args);
+}
 
 // Texts that come from outside (image names, fixture names) must not add or
 // break report lines, which the front end parses: control bytes become "?".
@@ -28,9 +61,11 @@ static void print_address(uint32_t address)
     std::printf("%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
 }
 
-static void print_version(uint8_t high, uint8_t low)
+// A version held in two bytes H and L reads H.(L/10).(L%10).
+static void print_version(uint16_t version)
 {
-    std::printf("%d.%d.%d\n", high, low / 10, low % 10);
+    const int low = version & 0xFF;
+    std::printf("%d.%d.%d\n", version >> 8, low / 10, low % 10);
 }
 
 void report_banner()
@@ -64,86 +99,74 @@ void report_separator() { std::fputs(SEPARATOR, stdout); }
 
 void report_alf_opened(const char *path) { std::printf("Opened ALF file %s: \n", path); }
 
-void report_alf_header(const AlfHeader &header)
+void report_alf_header(const std::string &name, uint16_t version, uint16_t data_checksum, uint32_t data_length,
+                       const std::vector<uint16_t> &oem_codes, uint32_t block_count)
 {
     std::fputs("    name=", stdout);
-    print_text_field(header.name.c_str(), header.name.size());
+    print_text_field(name.c_str(), name.size());
     std::fputs("\n    version=", stdout);
-    print_version(static_cast<uint8_t>(header.version >> 8), static_cast<uint8_t>(header.version));
-    std::printf("    data_checksum=0x%04x\n", header.data_checksum);
-    std::printf("    data_length=%" PRIu32 "W\n", header.data_length);
+    print_version(version);
+    std::printf("    data_checksum=0x%04x\n", data_checksum);
+    std::printf("    data_length=%" PRIu32 "W\n", data_length);
     std::fputs("    oemCodes=< ", stdout);
-    for (uint16_t code : header.oemCodes)
+    for (uint16_t code : oem_codes)
         std::printf("0x%04x ", code);
     std::fputs(">\n", stdout);
-    std::printf("    blockCount=%" PRIu32 "\n", alf_block_count(header.data_length));
+    std::printf("    blockCount=%" PRIu32 "\n", block_count);
 }
 
-void report_alf_open_failed(const char *path) { std::fprintf(stderr, "Error: failed to open ALF file at %s\n", path); }
-void report_alf_header_read_failed() { std::fputs("Error: Failed to read ALF header data\n", stderr); }
+void report_alf_open_failed(const char *path) { error_line("failed to open ALF file at %s", path); }
+void report_alf_header_read_failed() { error_line("Failed to read ALF header data"); }
 
 void report_alf_length_mismatch(int64_t expected, int64_t actual)
 {
-    std::fprintf(stderr, "Error: ALF file length does not agree with header (expected=%" PRId64 "B actual=%" PRId64 "B)\n",
-                 expected, actual);
+    error_line("ALF file length does not agree with header (expected=%" PRId64 "B actual=%" PRId64 "B)", expected,
+               actual);
 }
 
-void report_alf_seek_failed() { std::fputs("Error: failed to seek past header\n", stderr); }
-void report_alf_read_failed() { std::fputs("Error: fread failed!\n", stderr); }
+void report_alf_seek_failed() { error_line("failed to seek past header"); }
+void report_alf_read_failed() { error_line("fread failed!"); }
 
 void report_alf_checksum_invalid(uint16_t expected, uint16_t actual)
 {
-    std::fprintf(stderr, "Error: data checksum is invalid (expected=0x%04x actual=0x%04x)\n", expected, actual);
+    error_line("data checksum is invalid (expected=0x%04x actual=0x%04x)", expected, actual);
 }
 
 void report_winsock_failed() { std::fputs("ERROR: winsock2 initialisation failed\n", stderr); }
 void report_getifaddrs_failed() { std::perror("getifaddrs"); }
-void report_no_matching_interface() { std::fputs("Error: Unable to find matching network interface\n", stderr); }
-void report_socket_create_failed() { std::fputs("Error: Failed to create UDP socket.\n", stderr); }
+void report_no_matching_interface() { error_line("Unable to find matching network interface"); }
+void report_socket_create_failed() { error_line("Failed to create UDP socket."); }
 void report_socket_bind_failed() { std::perror("Error: Failed to bind UDP socket"); }
 void report_send_failed(int error) { std::fprintf(stderr, "Failed to send UDP packet. errno=%d\n", error); }
 
-void report_fixture(const uint8_t *reply)
+void report_fixture(const PollReply &fixture)
 {
     std::fputs("Fixture detected:\n    ip=", stdout);
-    print_address(reply_ip_address(reply));
-    const uint8_t *mac = reply + REPLY_MAC_OFFSET;
+    print_address(fixture.ip);
+    const uint8_t *mac = fixture.mac;
     std::printf("\n    mac=%02x:%02x:%02x:%02x:%02x:%02x\n", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    std::printf("    estaMan=0x%04x\n", reply_esta_code(reply));
-    std::printf("    oemCode=0x%04x\n", reply_oem_code(reply));
+    std::printf("    estaMan=0x%04x\n", fixture.esta_code);
+    std::printf("    oemCode=0x%04x\n", fixture.oem_code);
     std::fputs("    version=", stdout);
-    print_version(reply[REPLY_VERS_HI_OFFSET], reply[REPLY_VERS_LO_OFFSET]);
+    print_version(fixture.version);
     std::fputs("    portName=", stdout);
-    print_text_field(reinterpret_cast<const char *>(reply + REPLY_SHORT_NAME_OFFSET), REPLY_SHORT_NAME_SIZE - 1);
+    print_text_field(fixture.short_name, sizeof fixture.short_name);
     std::fputs("\n    longName=", stdout);
-    print_text_field(reinterpret_cast<const char *>(reply + REPLY_LONG_NAME_OFFSET), REPLY_LONG_NAME_SIZE - 1);
+    print_text_field(fixture.long_name, sizeof fixture.long_name);
     std::fputs("\n", stdout);
 }
 
-void report_upgrade_status(UpgradeStatus status)
-{
-    switch (status) {
-    case UpgradeStatus::Incompatible:
-        std::fputs("    upgradeStatus=incompatible\n", stdout);
-        break;
-    case UpgradeStatus::UpgradeRequired:
-        std::fputs("    upgradeStatus=upgrade-required\n", stdout);
-        break;
-    case UpgradeStatus::UpToDate:
-        std::fputs("    upgradeStatus=up-to-date\n", stdout);
-        break;
-    }
-}
+void report_upgrade_status(const char *status) { std::printf("    upgradeStatus=%s\n", status); }
 
 void report_discovery_end() { std::fputs("\n", stdout); }
-void report_broadcast_failed() { std::fputs("Error: failed to set SO_BROADCAST on socket\n", stderr); }
-void report_transmit_failure() { std::fputs("    Error: Transmit failure.\n", stderr); }
-void report_timeout_set_failed() { std::fputs("Error: failed to set socket receive timeout\n", stderr); }
-void report_poll_rx_timeout_failed() { std::fputs("    Error: Failed to set rx timeout\n", stderr); }
-void report_run_poll_failed() { std::fputs("Error: run_poll failed\n", stderr); }
+void report_broadcast_failed() { error_line("failed to set SO_BROADCAST on socket"); }
+void report_transmit_failure() { step_error_line("Transmit failure."); }
+void report_timeout_set_failed() { error_line("failed to set socket receive timeout"); }
+void report_poll_rx_timeout_failed() { step_error_line("Failed to set rx timeout"); }
+void report_run_poll_failed() { error_line("run_poll failed"); }
 
 void report_fixture_count(size_t count) { std::printf("%zu fixtures to update\n", count); }
-void report_no_fixture() { std::fputs("Error: no fixture to update.\n", stderr); }
+void report_no_fixture() { error_line("no fixture to update."); }
 
 void report_multiple_fixtures()
 {
@@ -181,10 +204,10 @@ void report_progress_mark(char mark)
 
 void report_line_end() { std::fputs("\n", stdout); }
 void report_upload_success() { std::fputs("# Firmware uploaded successfully\n", stdout); }
-void report_upload_failed() { std::fputs("Error: Firmware upload failed.\n", stderr); }
+void report_upload_failed() { error_line("Firmware upload failed."); }
 void report_upload_rx_timeout_failed() { std::fputs("    Failed to set rx timeout\n", stderr); }
-void report_seek_start_failed() { std::fputs("    Error: failed to seek to beginning of file\n", stderr); }
-void report_block_read_failed() { std::fputs("    Error: failed to read data block from ALF file\n", stderr); }
+void report_seek_start_failed() { step_error_line("failed to seek to beginning of file"); }
+void report_block_read_failed() { step_error_line("failed to read data block from ALF file"); }
 void report_receive_error(int error) { std::fprintf(stderr, "\n[WSA ERROR %d]\n", error); }
 void report_bad_protocol_version() { std::fputs("    Reply has unexpected artnet protocol version\n", stderr); }
-void report_unexpected_reply_type(unsigned type) { std::fprintf(stderr, "    Error: unexpected reply type=%u\n", type); }
+void report_unexpected_reply_type(unsigned type) { step_error_line("unexpected reply type=%u", type); }

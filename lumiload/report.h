@@ -1,13 +1,14 @@
 // Every line lumiload prints. Report lines go to standard output, error
 // messages to standard error; nothing else in the program formats output.
+// The callers hand over plain values; this unit depends on no other.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
-struct AlfHeader;
-
-enum class UpgradeStatus { Incompatible, UpgradeRequired, UpToDate };
+struct PollReply;
 
 // Run.
 void report_banner();
@@ -18,7 +19,8 @@ void report_separator();
 
 // ALF image.
 void report_alf_opened(const char *path);
-void report_alf_header(const AlfHeader &header);
+void report_alf_header(const std::string &name, uint16_t version, uint16_t data_checksum, uint32_t data_length,
+                       const std::vector<uint16_t> &oem_codes, uint32_t block_count);
 void report_alf_open_failed(const char *path);
 void report_alf_header_read_failed();
 void report_alf_length_mismatch(int64_t expected, int64_t actual);
@@ -35,8 +37,8 @@ void report_socket_bind_failed();
 void report_send_failed(int error);
 
 // Discovery.
-void report_fixture(const uint8_t *reply);
-void report_upgrade_status(UpgradeStatus status);
+void report_fixture(const PollReply &fixture);
+void report_upgrade_status(const char *status);  // "incompatible", "upgrade-required", "up-to-date"
 void report_discovery_end();
 void report_broadcast_failed();
 void report_transmit_failure();

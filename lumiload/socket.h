@@ -1,5 +1,5 @@
 // The UDP endpoint on port 6454. Implemented once per platform
-// (socket_posix.cpp, socket_win32.cpp); callers see only this interface.
+// (socket_linux.cpp, socket_win32.cpp); callers see only this interface.
 #pragma once
 
 #include <cstddef>

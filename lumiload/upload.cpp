@@ -164,22 +164,24 @@ static bool upload_block(ArtSocket *socket, uint32_t fixture, const Block &block
 
 int upload_firmware(FILE *alf_file, AlfHeader header, uint32_t source, uint32_t fixture)
 {
-    ArtSocket socket = open_artnet_socket(source);
-    if (!artnet_socket_is_open(socket))
-        return 1;
-
     const uint64_t file_words = static_cast<uint64_t>(header.data_length) + ALF_HEADER_WORDS;
     const uint32_t block_count = alf_block_count(header.data_length);
     uint8_t data[FIRMWARE_BLOCK_SIZE];
     uint8_t packet[FIRMWARE_MASTER_SIZE];
-    bool ok = true;
+    bool reported = false;  // the blockCount and progress lines are out
+    bool ok = false;
+    ArtSocket socket = open_artnet_socket(source);
 
+    // Before the progress line only the failing step's own message is printed.
+    if (!artnet_socket_is_open(socket))
+        goto done;
     if (std::fseek(alf_file, 0, SEEK_SET) != 0 || std::ferror(alf_file)) {
         report_seek_start_failed();
-        close_artnet_socket(&socket);
-        return 1;
+        goto done;
     }
     report_upload_start(block_count);
+    reported = true;
+    ok = true;
     for (uint32_t i = 0; i < block_count && ok; ++i) {
         const Block block = describe_block(i, block_count, file_words);
         std::memset(data, 0, sizeof data);
@@ -195,10 +197,12 @@ int upload_firmware(FILE *alf_file, AlfHeader header, uint32_t source, uint32_t 
     }
     if (ok)
         report_line_end();
-    close_artnet_socket(&socket);
-    if (ok)
+
+done:
+    close_artnet_socket(&socket);  // also when it never opened
+    if (reported && ok)
         report_upload_success();
-    else
+    else if (reported)
         report_upload_failed();
     return ok ? 0 : 1;
 }

@@ -1,6 +1,5 @@
-// Preloaded into lumiload by a test: from the Nth call on, fread delivers
-// nothing, as on a medium that fails part-way through a file.
-// FAILING_READ_AFTER=N selects N.
+// Preloaded into lumiload by a test: after FAILING_READ_AFTER calls, fread
+// delivers nothing, as a medium that fails part-way through a file.
 
 #include <dlfcn.h>
 

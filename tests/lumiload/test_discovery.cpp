@@ -1,52 +1,61 @@
-// Whether an image fits a fixture and whether the fixture needs it.
-
+// Whether an image fits a fixture and whether the fixture needs it; the
+// subnet filter of discovery over real loopback sockets.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include "discovery.h"
+#include "harness.h"
 
 namespace {
 
-AlfHeader image(uint16_t version, std::vector<uint16_t> oem_codes = {0x0101})
+TEST(Discovery, Verdicts)
 {
-    AlfHeader header;
-    header.valid = true;
-    header.version = version;
-    header.oemCodes = oem_codes;
-    return header;
+    const uint16_t V235 = 2 << 8 | 35;
+    const struct {
+        uint16_t image_version;
+        std::vector<uint16_t> oem_codes;
+        uint16_t esta, oem, fixture_version;
+        bool ignore_version;
+        UpgradeStatus expected;
+    } rows[] = {
+        {V235, {0x0101}, MAKER_CODE, 0x0101, V235, false, UpgradeStatus::UpToDate},
+        {V235, {0x0101}, MAKER_CODE, 0x0101, V235, true, UpgradeStatus::UpgradeRequired},
+        {V235, {0x0101}, MAKER_CODE, 0x0101, 2 << 8 | 34, false, UpgradeStatus::UpgradeRequired},
+        {V235, {0x0101}, MAKER_CODE, 0x0101, 3 << 8, false, UpgradeStatus::UpToDate},  // never a downgrade
+        {0, {0x0101}, MAKER_CODE, 0x0101, 0xFFFF, false, UpgradeStatus::UpgradeRequired},
+        {V235, {0x0101}, 0x2A4D, 0x0101, 0, true, UpgradeStatus::Incompatible},      // maker code bytes swapped
+        {V235, {0x0101}, MAKER_CODE, 0x0102, 0, true, UpgradeStatus::Incompatible},  // -i never lifts this
+        {V235, {0x0001, 0x0202}, MAKER_CODE, 0x0202, 0, false, UpgradeStatus::UpgradeRequired},
+        {V235, {}, MAKER_CODE, 0x0101, 0, false, UpgradeStatus::Incompatible},
+        {V235, {}, MAKER_CODE, MAKER_CODE, 0, false, UpgradeStatus::UpgradeRequired},  // the maker's OEM code fits all
+    };
+    for (const auto &row : rows) {
+        AlfHeader header;
+        header.valid = true;
+        header.version = row.image_version;
+        header.oemCodes = row.oem_codes;
+        EXPECT_EQ(upgrade_status(header, row.esta, row.oem, row.fixture_version, row.ignore_version), row.expected)
+            << &row - rows;
+    }
+    EXPECT_EQ(upgrade_status(AlfHeader(), MAKER_CODE, MAKER_CODE, 0, true), UpgradeStatus::Incompatible);
 }
 
-const uint16_t V235 = 2 << 8 | 35;
-
-struct VerdictCase {
-    const char *what;
-    AlfHeader header;
-    uint16_t esta, oem, fixture_version;
-    bool ignore_version;
-    UpgradeStatus expected;
-};
-
-TEST(UpgradeStatus, Table)
+// Bound to a source address, discovery hears only senders in its subnet, a
+// /24 on loopback here (all of 127.0.0.0/8 is local). The fixtures hear the
+// poll at the /24's broadcast address; the one outside answers first.
+TEST(Discovery, RepliesFromOutsideTheSourceSubnetAreDropped)
 {
-    const VerdictCase cases[] = {
-        {"same version", image(V235), MAKER_CODE, 0x0101, V235, false, UpgradeStatus::UpToDate},
-        {"same version, -i", image(V235), MAKER_CODE, 0x0101, V235, true, UpgradeStatus::UpgradeRequired},
-        {"older fixture", image(V235), MAKER_CODE, 0x0101, 2 << 8 | 34, false, UpgradeStatus::UpgradeRequired},
-        {"newer fixture: no downgrade", image(V235), MAKER_CODE, 0x0101, 3 << 8, false, UpgradeStatus::UpToDate},
-        {"image 0.0.0", image(0), MAKER_CODE, 0x0101, 0xFFFF, false, UpgradeStatus::UpgradeRequired},
-        {"no image", AlfHeader(), MAKER_CODE, 0x0101, 0, true, UpgradeStatus::Incompatible},
-        {"foreign maker", image(V235), 0x2A4D, 0x0101, 0, true, UpgradeStatus::Incompatible},
-        {"OEM not listed", image(V235), MAKER_CODE, 0x0102, 0, true, UpgradeStatus::Incompatible},
-        {"maker OEM fits all", image(V235), MAKER_CODE, MAKER_CODE, 0, false, UpgradeStatus::UpgradeRequired},
-        {"empty OEM list", image(V235, {}), MAKER_CODE, 0x0101, 0, false, UpgradeStatus::Incompatible},
-        {"empty OEM list, maker OEM", image(V235, {}), MAKER_CODE, MAKER_CODE, 0, false,
-         UpgradeStatus::UpgradeRequired},
-        {"second OEM slot", image(V235, {0x0001, 0x0202}), MAKER_CODE, 0x0202, 0, false,
-         UpgradeStatus::UpgradeRequired},
-    };
-    for (const VerdictCase &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(upgrade_status(c.header, c.esta, c.oem, c.fixture_version, c.ignore_version), c.expected);
-    }
+    const TempDir dir;
+    VirtualFixtures fixtures;
+    ASSERT_TRUE(fixtures.start(dir.path, {"bind=127.0.78.11,bcast=127.0.77.255", "bind=127.0.77.11,bcast=127.0.77.255"}))
+        << fixtures.error;
+    const PollTarget target = {inet_addr("127.0.77.1"), inet_addr("255.255.255.0"), inet_addr("127.0.77.255"), true};
+    std::vector<FixtureRecord> found;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(run_poll(target, AlfHeader(), false, &found));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), fixture_block("127.0.77.11") + "\n");
+    EXPECT_EQ(count_lines(fixtures.stop(), "127.0.78.11: poll from 127.0.77.1 -> replied"), 1u);
 }
 
 }  // namespace

@@ -11,8 +11,7 @@
 
 #include <cstdlib>
 
-#include "e2e_support.h"
-#include "netns.h"
+#include "harness.h"
 #include "wine.h"
 
 namespace {
@@ -35,16 +34,16 @@ std::string unavailable_reason()
 struct Xvfb {
     explicit Xvfb(const std::string &dir)
     {
-        server = start_background({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
-                                  dir + "/xvfb.log");
+        pid = start_background({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
+                               dir + "/xvfb.log");
         for (int i = 0; i < 500 && display.empty(); ++i, usleep(10000)) {
             const std::string log = read_text_file(dir + "/xvfb.log");
             if (log.find('\n') != std::string::npos)
                 display = ":" + log.substr(0, log.find('\n'));
         }
     }
-    ~Xvfb() { stop_background(&server); }
-    BackgroundProcess server;
+    ~Xvfb() { stop_background(pid); }
+    int pid;
     std::string display;
 };
 
@@ -60,25 +59,25 @@ TEST(WindowsDesk, WindowDiscoversAndUpdatesTwoFixtures)
     ASSERT_EQ(run_program("unzip", {"-q", LUMI_WINDOWS_ZIP, "-d", dir}).status, 0);
     const std::string desk_dir = std::string(LUMI_DESK_WINDOW).substr(0, std::string(LUMI_DESK_WINDOW).rfind('/'));
     ASSERT_EQ(run_program("cp", {LUMI_DESK_WINDOW, desk_dir + "/Qt6Test.dll", folder}).status, 0);
-    write_image(folder + "/fw.alf", image_spec(1, 20, 5000));
+    write_image(folder + "/fw.alf", 1, 20, 5000);
 
-    NetnsPair net;
-    ASSERT_TRUE(net.create({"2.0.0.1/8"}, {"2.0.0.10/8", "2.0.0.11/8"})) << net.error;
+    Netns net;
+    ASSERT_TRUE(net.up("2.0.0.1/8", {"2.0.0.10/8", "2.0.0.11/8"})) << net.error;
     VirtualFixtures fixtures;
     ASSERT_TRUE(fixtures.start(dir, {"bind=2.0.0.10,version=1.1.0,bcast=2.255.255.255",
                                      "bind=2.0.0.11,version=1.1.0,bcast=2.255.255.255"},
-                               net.in_fixtures()))
+                               net.in("f")))
         << fixtures.error;
     Xvfb x(dir);
     ASSERT_FALSE(x.display.empty()) << read_text_file(dir + "/xvfb.log");
     setenv("DISPLAY", x.display.c_str(), 1);
     {
-        WineSession wine(net.controller, "1024x768");
-        ASSERT_TRUE(wine.error().empty()) << wine.error();
+        WineSession wine(net.name + "-c", "1024x768");
+        ASSERT_EQ(wine.error, "");
         std::vector<std::string> args = {"-o", "results.txt,txt"};
         if (const char *picture = std::getenv("LUMIDESK_SCREENSHOT"))
             args.insert(args.end(), {"--screenshot", picture});
-        const ProcessResult run = wine.run_exe(folder + "/desk_window.exe", args, folder, 300);
+        const ProcessResult run = wine.run(folder + "/desk_window.exe", args, folder, 300);
         const std::string results = read_text_file(folder + "/results.txt");
         EXPECT_EQ(run.status, 0) << results << run.err;
         EXPECT_NE(results.find("Totals: 6 passed, 0 failed"), std::string::npos) << results;

@@ -1,4 +1,6 @@
-// POSIX implementation of the Art-Net endpoint.
+// Linux implementation of the Art-Net endpoint. It relies on Linux beyond
+// POSIX: prctl's timer slack, SO_RCVBUFFORCE, and MSG_TRUNC returning a
+// datagram's real length.
 //
 // Receive time-outs are kept in the ArtSocket and applied with poll(), which
 // waits to the millisecond; SO_RCVTIMEO would round every wait up to the

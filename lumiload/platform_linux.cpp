@@ -1,4 +1,4 @@
-// POSIX implementation of the interface list and the pause.
+// Linux implementation of the interface list and the pause.
 
 #include <ifaddrs.h>
 #include <net/if.h>

@@ -1,0 +1,36 @@
+// A stand-in for lumiload's platform files (socket_linux.cpp and
+// platform_linux.cpp) on a clock the test controls, with the fixtures
+// played by vfixture's own packet logic. Nothing is sent and nothing waits:
+// a receive that times out moves the clock on by its time-out, a pause by
+// its length; replies are due when their fixture's fault script says.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "node.h"
+
+struct FakeNetwork {
+    std::vector<FixtureState> fixtures;   // each answers at its bind and bcast addresses
+    std::vector<std::string> interfaces;  // "A.B.C.D/P", up and broadcast-capable
+    int sends = 0;                        // sends so far; those numbered (from 0) ...
+    int failing_from = -1, failing_to = -1;  // ... from failing_from to before failing_to fail
+    uint64_t now_us = 0;                  // the clock
+    std::vector<std::string> log;         // "<ms> <fixture>: <vfixture event>"
+    struct Datagram {
+        uint64_t due_us;
+        uint32_t sender;  // network byte order
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Datagram> queue;  // on their way to lumiload's socket
+    bool socket_open = false;
+};
+
+extern FakeNetwork fake;
+
+// A new network: fixtures from vfixture specs, and the host's interfaces.
+void fake_reset(const std::vector<std::string> &specs, const std::vector<std::string> &interfaces = {});
+
+// The times (ms) of the log lines that contain `needle`.
+std::vector<uint64_t> fake_times(const std::string &needle);

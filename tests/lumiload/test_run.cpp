@@ -1,0 +1,200 @@
+// Whole runs of lumiload in-process on the stand-in platform: the
+// protocol's timing, counted on the test's clock, and the rules of the
+// discovery and update stages. Real sockets are the end-to-end tests' part.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "fake_platform.h"
+#include "harness.h"
+#include "run.h"
+
+namespace {
+
+struct Images {
+    TempDir dir;
+    std::string path = dir.path + "/fw.alf", big = dir.path + "/big.alf";
+    std::vector<uint8_t> image = write_image(path, 1, 5, 600);  // 1.0.5, 3 blocks
+    std::vector<uint8_t> big_image = write_image(big, 1, 5, 258 * 512 - 530 - 100);
+};
+
+const Images &images()
+{
+    static Images images;
+    return images;
+}
+
+struct RunResult {
+    std::string out, err;
+    int status;
+    uint64_t ms;  // the clock when the run ended
+};
+
+// lumiload with the words of `command`; IMG and BIG name the images.
+RunResult run(const std::string &command)
+{
+    std::vector<std::string> words = {"lumiload"};
+    std::istringstream in(command);
+    for (std::string word; in >> word;)
+        words.push_back(word == "IMG" ? images().path : word == "BIG" ? images().big : word);
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(&word[0]);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    RunResult r;
+    r.status = run_lumiload(static_cast<int>(argv.size()), argv.data());
+    r.out = testing::internal::GetCapturedStdout();
+    r.err = testing::internal::GetCapturedStderr();
+    r.ms = fake.now_us / 1000;
+    return r;
+}
+
+bool ends_with(const std::string &text, const std::string &end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+const std::string DONE = "# Firmware uploaded successfully\n";
+
+TEST(Run, TimingOnTheTestsClock)
+{
+    const struct {
+        const char *spec;               // the fixture
+        const char *command;
+        std::string ending;             // of the report
+        std::vector<uint64_t> packets;  // when the fixture got each ArtFirmwareMaster (ms)
+        uint64_t end_ms;
+    } rows[] = {
+        // Listening ends when 300 receives of 10 ms have failed in all.
+        {"bind=2.0.0.9", "-d 2.0.0.10", NO_ALF + "\n", {}, 3000},
+        {"bind=2.0.0.10,bcast=2.255.255.255", "", "longName=Virtual fixture 2.0.0.10\n\n", {}, 3000},
+        // Per block: 1 ms emptying the queue, the send, the reply, a 50 ms pause.
+        {"bind=2.0.0.10", "-f IMG -d 2.0.0.10", "progress=F - LG\n" + DONE, {1, 52, 103}, 153},
+        // Three attempts, each waiting 40, 1 or 150 receives of 50 ms.
+        {"bind=2.0.0.10,fault=first:drop*all", "-f IMG -d 2.0.0.10", "progress=FTTT\n\n", {1, 2002, 4003}, 6003},
+        {"bind=2.0.0.10,fault=middle:drop*all", "-f IMG -d 2.0.0.10", "progress=F -TTT\n\n", {1, 52, 103, 154}, 204},
+        {"bind=2.0.0.10,fault=last:drop*all", "-f IMG -d 2.0.0.10", "progress=F - LTTT\n\n",
+         {1, 52, 103, 7604, 15105}, 22605},
+        // A reply that comes after its attempt gave up is emptied from the
+        // queue before the next block, not taken for that block's answer.
+        {"bind=2.0.0.10,fault=first:delay=2010", "-f IMG -d 2.0.0.10", "progress=FT - LG\n" + DONE,
+         {1, 2002, 2053, 2104}, 2154},
+        // A reply that fails its checks does not count against the wait.
+        {"bind=2.0.0.10,fault=middle:proto=13", "-f IMG -d 2.0.0.10", "progress=F -T LG\n" + DONE, {1, 52, 103, 154}, 204},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.spec) + " / " + row.command);
+        fake_reset({row.spec}, {"2.0.0.1/8"});
+        const RunResult r = run(row.command);
+        EXPECT_TRUE(ends_with(r.out, row.ending)) << r.out;
+        EXPECT_EQ(fake_times(" block "), row.packets);
+        EXPECT_EQ(r.ms, row.end_ms);
+        EXPECT_EQ(fake_times("error"), std::vector<uint64_t>());
+    }
+}
+
+TEST(Run, LongUploadWrapsTheBlockId)
+{
+    fake_reset({"bind=2.0.0.10"});
+    const RunResult r = run("-f BIG -d 2.0.0.10");
+    std::string marks = "F ";
+    for (int i = 0; i < 256; ++i)
+        marks += "- ";
+    EXPECT_TRUE(ends_with(r.out, "progress=" + marks + "LG\n" + DONE)) << r.out;
+    EXPECT_EQ(fake_times(": block 256 type=1 id=0 ").size(), 1u);
+    EXPECT_EQ(fake_times("error"), std::vector<uint64_t>());
+    EXPECT_NE(run("-d 2.0.0.10").out.find("    version=1.0.5\n"), std::string::npos) << "the fixture runs the image now";
+}
+
+// The fixture block and what decides it: each field's byte order, names
+// cut and made safe, the IP Address field rather than the sender, the
+// sender filter, short replies, one block per IP Address field, verdicts.
+TEST(Run, FixtureBlocks)
+{
+    const std::string a = "bind=2.0.0.10", bcast = ",bcast=2.255.255.255";
+    const std::string image = header_report(images().path, images().image) + SEPARATOR;
+    auto block = [](const std::map<std::string, std::string> &changes) { return fixture_block("2.0.0.10", changes); };
+    const struct {
+        std::vector<std::string> specs;
+        const char *command;
+        std::string report;  // after the banner
+    } table[] = {
+        {{a}, "-d 2.0.0.10", NO_ALF + block({}) + "\n"},
+        // 18 bytes of ShortName without a terminator: 17 shown; control bytes as "?".
+        {{a + ",short=AB\\x01CDEFGHIJKLMNOP\\x1f,long=Spot\\x7f 1\\x02\\x1b"}, "-d 2.0.0.10",
+         NO_ALF + block({{"portName", "AB?CDEFGHIJKLMNOP"}, {"longName", "Spot? 1??"}}) + "\n"},
+        {{a + ",ip=10.1.2.3,mac=aa:bb:cc:00:01:ff,esta=0x2a4d,oem=0x1234,version-bytes=1:255"}, "-d 2.0.0.10",
+         NO_ALF + block({{"ip", "10.1.2.3"}, {"mac", "aa:bb:cc:00:01:ff"}, {"estaMan", "0x2a4d"}, {"oemCode", "0x1234"},
+                         {"version", "1.25.5"}}) + "\n"},
+        {{a + ",length=207,version-bytes=1:9"}, "-d 2.0.0.10", NO_ALF + block({{"version", "1.0.9"}}) + "\n"},
+        {{a + ",length=206"}, "-d 2.0.0.10", NO_ALF + "\n"},
+        {{a + ",alt=2.0.0.20,poll-from=alt"}, "-d 2.0.0.10", NO_ALF + "\n"},  // only the polled address may answer
+        {{a + bcast + ",ip=2.0.0.99", "bind=2.0.0.11,ip=2.0.0.99" + bcast}, "", NO_ALF + block({{"ip", "2.0.0.99"}}) + "\n"},
+        {{a + ",version=1.0.5"}, "-f IMG -d 2.0.0.10",
+         image + block({{"version", "1.0.5"}, {"upgradeStatus", "up-to-date"}}) + "\n"},
+        {{a + ",version=1.0.5"}, "-i -t -f IMG -d 2.0.0.10",
+         "# TEST RUN MODE\n" + image + block({{"version", "1.0.5"}, {"upgradeStatus", "upgrade-required"}}) +
+             "\n1 fixtures to update\n" + SEPARATOR + "Skipped update of fixture at 2.0.0.10 due to -t flag\n"},
+        {{a + ",oem=0x1234"}, "-i -f IMG -d 2.0.0.10", image + block({{"oemCode", "0x1234"}, {"upgradeStatus", "incompatible"}}) + "\n"},
+    };
+    for (const auto &row : table) {
+        SCOPED_TRACE(row.specs[0] + " / " + row.command);
+        fake_reset(row.specs, {"2.0.0.1/8"});
+        EXPECT_EQ(run(row.command).out, BANNER + row.report);
+        EXPECT_EQ(fake.sends, 1) << "one poll";
+    }
+}
+
+TEST(Run, DiscoveryAndUpdateStageRules)
+{
+    const std::string a = "bind=2.0.0.10,bcast=2.255.255.255", b = "bind=2.0.0.11,bcast=2.255.255.255";
+    const std::vector<std::string> art_net = {"2.0.0.1/8"};
+    const std::string multiple = "Error: multiple fixtures detected.\n"
+                                 "# Connect only one, or specify which to use with -d, or use -m to allow multiple upload.\n";
+    auto skipped = [](const char *ip) { return SEPARATOR + "Skipped update of fixture at " + ip + " due to -t flag\n"; };
+    auto uploading = [](const char *ip, const std::string &tail) {
+        return SEPARATOR + "Uploading to fixture at " + ip + ":\n    blockCount=3\n    progress=" + tail;
+    };
+    const std::string send_failed = "Failed to send UDP packet. errno=105\n";
+    const struct {
+        std::vector<std::string> specs;
+        std::vector<std::string> interfaces;
+        const char *command;
+        std::string after;  // the report after the discovery's empty line
+        std::string err;
+        int status;
+        int failing_from = -1, failing_to = -1;  // sends that fail, by number from 0
+    } rows[] = {
+        {{a, b}, art_net, "-f IMG", "2 fixtures to update\n", multiple, 1},
+        {{a, b}, art_net, "-f IMG -t", "2 fixtures to update\n", multiple, 1},
+        {{a, b}, art_net, "-f IMG -m -t", "2 fixtures to update\n" + skipped("2.0.0.10") + skipped("2.0.0.11"), "", 0},
+        {{a + ",fault=middle:type=fail", b, "bind=2.0.0.12,bcast=2.255.255.255,version=1.0.5"}, art_net, "-f IMG -m",
+         "2 fixtures to update\n" + uploading("2.0.0.10", "F -B\n\n") + uploading("2.0.0.11", "F - LG\n" + DONE),
+         "    Error: unexpected reply type=255\nError: Firmware upload failed.\n", 1},
+        {{a + ",version=1.0.5"}, art_net, "-f IMG", "", "Error: no fixture to update.\n", 1},
+        {{a}, {"192.168.1.10/24"}, "", "", "Error: Unable to find matching network interface\n", 1},
+        {{"bind=10.0.0.9,bcast=10.255.255.255"}, {"2.0.0.1/8", "10.0.0.5/8"}, "-s 10.0.0.5 -f IMG -t",
+         "1 fixtures to update\n" + skipped("10.0.0.9"), "", 0},
+        {{a}, art_net, "-d fixture -f IMG -t", "1 fixtures to update\n" + skipped("2.0.0.10"), "", 0},
+        {{a}, art_net, "", "", send_failed + send_failed + send_failed +
+         "    Error: Transmit failure.\nError: run_poll failed\n", 1, 0, 3},
+        {{a}, art_net, "-f IMG", "1 fixtures to update\n" + uploading("2.0.0.10", "F! - LG\n" + DONE),
+         send_failed + send_failed + send_failed + send_failed, 0, 1, 5},
+        {{a}, art_net, "", "", "", 1},  // a poll-only run never succeeds
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.command + (" with " + row.specs[0]));
+        fake_reset(row.specs, row.interfaces);
+        fake.failing_from = row.failing_from;
+        fake.failing_to = row.failing_to;
+        const RunResult r = run(row.command);
+        const size_t discovered = r.out.find("\n\n");
+        EXPECT_EQ(discovered == std::string::npos ? "" : r.out.substr(discovered + 2), row.after) << r.out;
+        EXPECT_EQ(r.err, row.err);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_FALSE(fake.socket_open);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+// lumiload.exe under Wine, every run compared with the Linux build: the
+// Windows report must be the Linux report with CR LF line ends and the
+// banner's " Win32" label, byte for byte, on both streams, apart from the
+// socket error numbers, which are each platform's own.
+//
+// Wine makes Windows Sockets calls with host sockets created by the
+// prefix's wineserver, so they live in the namespace that wineserver
+// started in: each session has its own prefix (a clone of a shared one)
+// and its own wineserver, started in the namespace of its runs.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "harness.h"
+#include "wine.h"
+
+namespace {
+
+// A Linux report as the Windows build prints it.
+std::string windows_form(std::string text)
+{
+    if (text.rfind(BANNER, 0) == 0)
+        text.replace(BANNER.size() - 8, 6, " Win32");
+    std::string crlf;
+    for (char c : text)
+        crlf += c == '\n' ? "\r\n" : std::string(1, c);
+    return crlf;
+}
+
+struct NetworkRow {
+    const char *name;
+    std::vector<std::string> args;
+    std::string expect;  // in the Linux report
+    std::string linux_err, windows_err;
+    int status;
+};
+
+// The runs that end before the network in any case; the network runs where
+// namespaces can be made, against virtual fixtures on a veth pair.
+TEST(Windows, RunsMatchTheLinuxBuild)
+{
+    if (!wine_unavailable_reason().empty())
+        GTEST_SKIP() << wine_unavailable_reason();
+    if (access(LUMI_WINDOWS_EXE, R_OK) != 0)
+        GTEST_SKIP() << LUMI_WINDOWS_EXE << " is missing: cross-build it with scripts/build_windows.sh";
+    const std::string no_network = netns_unavailable_reason();
+    const TempDir temp;
+    const std::string &dir = temp.path;
+    // The fixtures' own version: an upload changes nothing a later run reports.
+    const std::vector<uint8_t> image = write_image(dir + "/fw.alf", 1, 0, 600, 11);
+    Netns net;
+    VirtualFixtures fixtures;
+    if (no_network.empty()) {
+        ASSERT_TRUE(net.up("2.0.0.2/8", {"2.0.0.21/8", "2.0.0.22/8", "2.0.0.23/8", "2.0.0.24/8"})) << net.error;
+        // Thirty adapters more than fit GetAdaptersAddresses' first buffer, and
+        // one without an address; the Art-Net adapter must still be chosen.
+        std::string adapters = "link add bare0 type veth peer name bare1\nlink set bare0 up\nlink set bare1 up\n";
+        for (int i = 1; i <= 30; ++i) {
+            const std::string n = std::to_string(i);
+            adapters += "link add va" + n + " type veth peer name vb" + n + "\naddr add 10.0." + n + ".1/24 dev va" + n +
+                        "\naddr add 10.1." + n + ".1/24 dev vb" + n + "\nlink set va" + n + " up\nlink set vb" + n + " up\n";
+        }
+        ASSERT_TRUE(net.batch("c", adapters)) << net.error;
+        ASSERT_TRUE(fixtures.start(dir, {"bind=2.0.0.21,bcast=2.255.255.255,reply=broadcast",
+                                         "bind=2.0.0.22,image=" + dir + "/received.alf", "bind=2.0.0.23,fault=1:oversize=40",
+                                         "bind=2.0.0.24,fault=middle:drop"}, net.in("f"))) << fixtures.error;
+    }
+    const WineSession wine(no_network.empty() ? net.name + "-c" : "");
+    ASSERT_EQ(wine.error, "");
+
+    for (const OfflineCase &c : offline_cases(dir)) {
+        if (!c.windows)
+            continue;
+        SCOPED_TRACE(c.name);
+        const ProcessResult r = wine.run(LUMI_WINDOWS_EXE, c.args, dir);
+        EXPECT_EQ(r.out, windows_form(c.out));
+        EXPECT_EQ(r.err, windows_form(c.err));
+        EXPECT_EQ(r.status, c.status);
+    }
+    if (!no_network.empty())
+        GTEST_SKIP() << "network runs: " << no_network << " (the Windows build never uses the machine's network)";
+
+    const std::string ok = "# Firmware uploaded successfully\n";
+    auto upload = [](const char *fixture) { return std::vector<std::string> {"-i", "-f", "fw.alf", "-s", "2.0.0.2", "-d", fixture}; };
+    const NetworkRow rows[] = {
+        {"poll of one fixture", {"-s", "2.0.0.2", "-d", "2.0.0.22"}, fixture_block("2.0.0.22") + "\n", "", "", 1},
+        // The image is read in binary mode although the streams are in text mode.
+        {"upload", upload("2.0.0.22"), "    progress=F - LG\n" + ok, "", "", 0},
+        // Windows Sockets fail a receive into a buffer too small (10040); the time-out (10060) is silent.
+        {"oversize reply", upload("2.0.0.23"), "    progress=F -T LG\n" + ok, "\n[WSA ERROR 90]\n",
+         "\r\n[WSA ERROR 10040]\r\n", 0},
+        {"lost reply", upload("2.0.0.24"), "    progress=F -T LG\n" + ok, "", "", 0},
+        // The adapter from GetAdaptersAddresses; its socket hears a broadcast reply.
+        {"broadcast discovery", {}, fixture_block("2.0.0.21") + "\n", "", "", 1},
+    };
+    for (const NetworkRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        const ProcessResult lin = run_program(bin_path("lumiload"), row.args, 60, net.in("c"), dir);
+        const ProcessResult win = wine.run(LUMI_WINDOWS_EXE, row.args, dir);
+        EXPECT_NE(lin.out.find(row.expect), std::string::npos) << lin.out;
+        EXPECT_EQ(win.out, windows_form(lin.out));
+        EXPECT_EQ(lin.err, row.linux_err);
+        EXPECT_EQ(win.err, row.windows_err);
+        EXPECT_EQ(lin.status, row.status);
+        EXPECT_EQ(win.status, row.status);
+    }
+    EXPECT_EQ(read_text_file(dir + "/received.alf"), std::string(image.begin(), image.end()));
+}
+
+}  // namespace
