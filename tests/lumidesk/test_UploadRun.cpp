@@ -1,5 +1,7 @@
-// The upload run: its plan in a table, a real run of stand-in children that
-// is stopped after its first fixture, and the summary and CSV it leaves.
+// The upload run and its jobs: the plan in a table, each job's verdict with
+// a real child (the stand-in lumiload playing a script) and a stuck
+// time-out short enough not to be waited out, a real run that is stopped
+// part way, and the summary and CSV it leaves.
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -14,12 +16,84 @@ class TestUploadRun : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void jobVerdict_data();
+    void jobVerdict();
     void plan_data();
     void plan();
     void runStoppedPartWay();
     void preferredInterface_data();
     void preferredInterface();
+
+private:
+    QTemporaryDir m_dir;
 };
+
+void TestUploadRun::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    UploadJob::setTimeouts(5000, 500);
+    UploadJob job("2.0.0.5", nullptr);
+    QVERIFY2(!job.start(m_dir.filePath("missing"), {}), "a child that cannot start");
+}
+
+void TestUploadRun::jobVerdict_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<bool>("succeeded");
+    QTest::addColumn<int>("stuckSignals");
+    QTest::addColumn<int>("blockCount");
+    const QString done = "out LG\\n# Firmware uploaded successfully\\n";
+    QTest::newRow("success") << QStringList{"out    blockCount=3\\n    progress=F -", "sleep 50", done}
+                             << true << 0 << 3;
+    QTest::newRow("error exit part way") << QStringList{"out    blockCount=9\\n    progress=F -T", "exit 1"}
+                                         << false << 0 << 9;
+    QTest::newRow("crash part way") << QStringList{"out    blockCount=9\\n    progress=F - ", "crash"}
+                                    << false << 0 << 9;
+    QTest::newRow("no output at all") << QStringList{"exit 1"} << false << 0 << 0;
+    QTest::newRow("success line without line feed")
+        << QStringList{"out    blockCount=2\\n    progress=F LG\\n# Firmware uploaded successfully"} << true
+        << 0 << 2;
+    QTest::newRow("steady output is never stuck")
+        << QStringList{"out    blockCount=6\\n    progress=F ", "sleep 150", "out - ", "sleep 150", "out - ",
+                       "sleep 150", "out - ", "sleep 150", "out - ", "sleep 150", done}
+        << true << 0 << 6;
+    QTest::newRow("silent while flashing, then success")
+        << QStringList{"out    blockCount=4\\n    progress=F - - ", "sleep 1000", done} << true << 1 << 4;
+    QTest::newRow("success, then a crash") << QStringList{"out    blockCount=2\\n" + done, "crash"} << true
+                                           << 0 << 2;
+}
+
+void TestUploadRun::jobVerdict()
+{
+    QFETCH(QStringList, script);
+    QFETCH(bool, succeeded);
+    QFETCH(int, stuckSignals);
+    QFETCH(int, blockCount);
+    QFile file("script-2.0.0.5.txt");
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(script.join('\n').toUtf8() + "\n");
+    file.close();
+
+    UploadJob job("2.0.0.5", nullptr);
+    QSignalSpy output(&job, &UploadJob::outputRead);
+    QSignalSpy stuck(&job, &UploadJob::stuck);
+    QSignalSpy ended(&job, &UploadJob::ended);
+    QVERIFY(job.start(LUMILOAD_STANDIN, {"-f", "fw.alf", "-d", "2.0.0.5"}));
+    QVERIFY(!job.hasEnded());
+    job.waitForEnd();
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(job.succeeded(), succeeded);
+    QCOMPARE(stuck.size(), stuckSignals);
+    QCOMPARE(job.progress().blockCount(), blockCount);
+    QCOMPARE(output.isEmpty(), script.first().startsWith("exit"));
+    // An ended job's timer is gone: a failure is not reported stuck later.
+    if (!succeeded && !output.isEmpty()) {
+        QTest::qWait(600);
+        QCOMPARE(stuck.size(), stuckSignals);
+    }
+}
 
 void TestUploadRun::plan_data()
 {
@@ -58,25 +132,23 @@ void TestUploadRun::plan()
 
 void TestUploadRun::runStoppedPartWay()
 {
-    QTemporaryDir dir;
-    QVERIFY(QDir::setCurrent(dir.path()));
     QFile script("upload.txt");
     QVERIFY(script.open(QIODevice::WriteOnly));
     script.write("out    blockCount=3\\n    progress=F \nsleep 300\nout - LG\\n# Firmware uploaded successfully\\n\n");
     script.close();
-    QFile failing("script-2.0.0.6.txt");
+    QFile failing("script-2.0.0.8.txt");
     QVERIFY(failing.open(QIODevice::WriteOnly));
     failing.write("out    blockCount=3\\n    progress=F -TTT\\n\\n\nexit 1\n");
     failing.close();
 
     UploadRun run(LUMILOAD_STANDIN, {"-i", "-f", "fw.alf", "-m"}, "1.2.0", nullptr);
-    for (const char *ip : {"2.0.0.5", "2.0.0.6", "2.0.0.7"})
+    for (const char *ip : {"2.0.0.7", "2.0.0.8", "2.0.0.9"})
         run.addFixture(ip, QString("F ") + ip, "1.0.0");
     int secondsLeft = -2;
     connect(&run, &UploadRun::outputRead, [&](const QString &, const QString &ip) {
-        if (ip == "2.0.0.6")
+        if (ip == "2.0.0.8")
             run.stopAfterCurrent();
-        if (ip == "2.0.0.5")
+        if (ip == "2.0.0.7")
             secondsLeft = run.secondsLeft();
     });
     QSignalSpy started(&run, &UploadRun::fixtureStarted);
@@ -92,10 +164,10 @@ void TestUploadRun::runStoppedPartWay()
     QCOMPARE(results[2].outcome, FixtureResult::Outcome::NotStarted);
     QCOMPARE(summaryLine(results), QString("Update finished: 1 updated, 0 skipped, 1 failed, 1 not started."));
     QCOMPARE(failureLines(results).size(), 1);
-    QVERIFY(failureLines(results)[0].startsWith("2.0.0.6 (F 2.0.0.6): The fixture stopped answering"));
+    QVERIFY(failureLines(results)[0].startsWith("2.0.0.8 (F 2.0.0.8): The fixture stopped answering"));
 
     QString error;
-    QVERIFY(!writeCsvReport(dir.filePath("missing/report.csv"), results, &error));
+    QVERIFY(!writeCsvReport(m_dir.filePath("missing/report.csv"), results, &error));
     QVERIFY(!error.isEmpty());
 }
 

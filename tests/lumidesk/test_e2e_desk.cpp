@@ -13,40 +13,20 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include <cstdio>
-#include <cstdlib>
-#include <sys/wait.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "DeskStyle.h"
 #include "MainWindow.h"
 #include "desk_test_support.h"
+#include "harness.h"
 
-static QString g_name;     // namespace pair name, lumi-<pid>-desk
-static QString g_bin;      // build/bin
-static QString g_netns;    // scripts/netns.sh
-
-// For the set-up and tear-down outside the application.
-static int shell(const QString &command)
-{
-    const int status = std::system(command.toUtf8().constData());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-static int run(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedChannels);
-    p.start(program, args);
-    if (!p.waitForFinished(30000))
-        return -1;
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
+static Netns g_net;
 
 class TestE2eDesk : public QObject
 {
@@ -54,12 +34,11 @@ class TestE2eDesk : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void discoversAndUpdatesThreeFixtures();
 
 private:
-    QProcess m_fixtures;
-    QTemporaryDir m_dir;
+    TempDir m_dir;
+    VirtualFixtures m_fixtures;
 };
 
 void TestE2eDesk::initTestCase()
@@ -71,43 +50,21 @@ void TestE2eDesk::initTestCase()
             if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
                 addresses << entry.ip().toString();
     addresses.sort();
-    if (addresses != QStringList({"127.0.0.1", "2.0.0.1"}))
-        qFatal("not inside the test namespace: %s", qPrintable(addresses.join(' ')));
-
-    m_fixtures.setProcessChannelMode(QProcess::MergedChannels);
+    QCOMPARE(addresses, QStringList({"127.0.0.1", "2.0.0.1"}));
     // The second fixture rejects the fourth block with FirmFail.
-    QStringList args = {"netns", "exec", g_name + "-f", g_bin + "/vfixture"};
+    std::vector<std::string> specs;
     for (const char *fixture : {"bind=2.0.0.10", "bind=2.0.0.11,fault=3:type=fail", "bind=2.0.0.12"})
-        args << "--fixture" << QString(fixture) + ",version=1.1.0,bcast=2.255.255.255";
-    m_fixtures.start("ip", args);
-    QVERIFY(m_fixtures.waitForStarted(10000));
-    QByteArray log;
-    QVERIFY(QTest::qWaitFor([&] {
-        log += m_fixtures.readAll();
-        return log.contains("ready 3 fixtures") || m_fixtures.state() == QProcess::NotRunning;
-    }, 10000));
-    QVERIFY2(log.contains("ready 3 fixtures"), log.constData());
-}
-
-void TestE2eDesk::cleanupTestCase()
-{
-    if (m_fixtures.state() != QProcess::NotRunning) {
-        m_fixtures.terminate();
-        if (!m_fixtures.waitForFinished(3000))
-            m_fixtures.kill();
-        m_fixtures.waitForFinished(3000);
-    }
+        specs.push_back(std::string(fixture) + ",version=1.1.0,bcast=2.255.255.255");
+    QVERIFY2(m_fixtures.start(m_dir.path, specs, g_net.in("f")), m_fixtures.error.c_str());
 }
 
 void TestE2eDesk::discoversAndUpdatesThreeFixtures()
 {
-    const QString image = m_dir.filePath("fw.alf");
-    QCOMPARE(run(g_bin + "/make_alf", {"-o", image, "--version", "1.2.0", "--words", "20000",
-                                       "--name", "desk-e2e"}),
-             0);
+    const QString image = QString::fromStdString(m_dir.path + "/fw.alf");
+    write_image(image.toStdString(), 1, 20, 20000);
 
     // The window starts lumiload as ./lumiload from its working directory.
-    QVERIFY(QDir::setCurrent(g_bin));
+    QVERIFY(QDir::setCurrent(LUMI_BIN_DIR));
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -173,54 +130,31 @@ void TestE2eDesk::discoversAndUpdatesThreeFixtures()
 
 int main(int argc, char **argv)
 {
-    g_bin = QStringLiteral(LUMI_BIN_DIR);
-    g_netns = QStringLiteral(LUMI_NETNS_SCRIPT);
-    g_name = QString("lumi-%1-desk").arg(getpid());
-    if (geteuid() != 0) {
-        std::printf("SKIP: needs root for network namespaces\n");
+    const std::string reason = netns_unavailable_reason();
+    if (!reason.empty()) {
+        std::printf("SKIP: %s\n", reason.c_str());
         return 77;
     }
-    if (shell("ip netns list >/dev/null 2>&1") != 0) {
-        std::printf("SKIP: ip netns is not available\n");
-        return 77;
-    }
-    for (const char *program : {"lumiload", "vfixture", "make_alf"}) {
-        if (!QFile::exists(g_bin + "/" + program)) {
-            std::printf("SKIP: %s is not built\n", program);
-            return 77;
-        }
-    }
-    shell(g_netns + " cleanup");
-    if (shell(g_netns + " up " + g_name + " 2.0.0.1/8 2.0.0.10/8 2.0.0.11/8 2.0.0.12/8") != 0) {
-        std::printf("FAIL: could not create the namespaces\n");
-        shell(g_netns + " down " + g_name);
+    if (!g_net.up("2.0.0.1/8", {"2.0.0.10/8", "2.0.0.11/8", "2.0.0.12/8"})) {
+        std::printf("FAIL: %s\n", g_net.error.c_str());
         return 1;
     }
-
     // Enter the controller namespace before any thread exists; everything
     // started from here on inherits it.
-    int status = 1;
-    const QByteArray path = ("/var/run/netns/" + g_name + "-c").toUtf8();
-    const int fd = open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0 && setns(fd, CLONE_NEWNET) == 0) {
-        close(fd);
-        QTemporaryDir config;
-        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-        if (qEnvironmentVariableIsSet("LUMIDESK_SCREENSHOT"))
-            applyDeskStyle();  // the README picture shows the real look
-        TestE2eDesk test;
-        status = QTest::qExec(&test, argc, argv);
-    } else {
+    const int fd = open(("/var/run/netns/" + g_net.name + "-c").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || setns(fd, CLONE_NEWNET) != 0) {
         std::perror("setns");
-        if (fd >= 0)
-            close(fd);
+        return 1;
     }
-    shell(g_netns + " down " + g_name);
-    return status;
+    close(fd);
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (qEnvironmentVariableIsSet("LUMIDESK_SCREENSHOT"))
+        applyDeskStyle();  // the README picture shows the real look
+    TestE2eDesk test;
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "test_e2e_desk.moc"
