@@ -59,20 +59,14 @@ private slots:
     void startsInDiscoveryMode();
     void interfaceListShowsNamesAndRemembersTheLastOne();
     void discoveryFillsTheTableAndSaysWhatItFound();
-    void failedDiscoverySaysWhy();
     void startFailureBoxesAreAnswerable_data();
     void startFailureBoxesAreAnswerable();
-    void interfaceFilter();
-    void selectionAndReadOnlyCells();
-    void uploadBoxWithoutFileOrSelection();
+    void tableFilterAndSelection();
     void uploadsRunOneByOneInTableOrderAfterConfirmation();
-    void versionsDecideSkipsAndTheVersionColumn();
     void progressReasonsAndSummary();
     void stopAfterThisFixtureAndBarsOutsideTheRun();
     void browseChecksTheImage();
-    void closeIsRefusedWithoutHoldingTheRun();
-    void closeStopsRunningDiscovery();
-    void reportIsSavedAsCsv();
+    void closing();
     void checkBoxFramesAreVisible();
 
 private:
@@ -283,10 +277,8 @@ void TestMainWindow::discoveryFillsTheTableAndSaysWhatItFound()
     QVERIFY(t->item(1, 0)->toolTip().isEmpty());
     QVERIFY(discover("", 2));
     QCOMPARE(status(), QString("No fixture answered on 127.0.0.1: check the interface"));
-}
 
-void TestMainWindow::failedDiscoverySaysWhy()
-{
+    // A discovery that fails says why.
     writeScript("discover.txt", {"err Error: Failed to bind UDP socket: Address already in use\\n"
                                  "    Port 6454 is in use by console (pid 42).\\nError: run_poll failed\\n",
                                  "exit 1"});
@@ -326,7 +318,9 @@ void TestMainWindow::startFailureBoxesAreAnswerable()
     QVERIFY(widget<QPushButton>("runButton")->isEnabled());
 }
 
-void TestMainWindow::interfaceFilter()
+// Rows show by the interface's first number; the header and the button
+// toggle the selection; cells cannot be edited.
+void TestMainWindow::tableFilterAndSelection()
 {
     QVERIFY(discover(fixtureBlock("127.0.0.5", "Local", "1.0.0") + fixtureBlock("10.1.2.3", "Ten", "1.0.0") +
                          fixtureBlock("127.9.9.9", "Local 2", "1.0.0"),
@@ -343,16 +337,10 @@ void TestMainWindow::interfaceFilter()
     // A fixture found after the filter ran is shown whatever its address.
     QVERIFY(discover(fixtureBlock("192.168.7.7", "Late", "1.0.0"), 4));
     QVERIFY(!t->isRowHidden(3));
-}
 
-void TestMainWindow::selectionAndReadOnlyCells()
-{
-    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0") +
-                         fixtureBlock("2.0.0.7", "C", "1.0.0"),
-                     3));
-    QItemSelectionModel *selection = table()->selectionModel();
+    QItemSelectionModel *selection = t->selectionModel();
     click("selectAllButton");
-    QCOMPARE(selection->selectedRows().size(), 3);
+    QCOMPARE(selection->selectedRows().size(), 4);
     click("selectAllButton");
     QCOMPARE(selection->selectedRows().size(), 0);
     clickRow(1);
@@ -363,7 +351,7 @@ void TestMainWindow::selectionAndReadOnlyCells()
     QHeaderView *header = table()->horizontalHeader();
     const QPoint onIp(header->sectionViewportPosition(1) + 5, header->height() / 2);
     QTest::mousePress(header->viewport(), Qt::LeftButton, {}, onIp);
-    QCOMPARE(selection->selectedRows().size(), 3);
+    QCOMPARE(selection->selectedRows().size(), 4);
     QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, onIp);
     QTest::mouseClick(header->viewport(), Qt::RightButton, {}, onIp);
     QCOMPARE(selection->selectedRows().size(), 0);
@@ -371,31 +359,23 @@ void TestMainWindow::selectionAndReadOnlyCells()
         QVERIFY(!(table()->item(0, column)->flags() & Qt::ItemIsEditable));
 }
 
-void TestMainWindow::uploadBoxWithoutFileOrSelection()
+void TestMainWindow::uploadsRunOneByOneInTableOrderAfterConfirmation()
 {
     // Without a file the upload box still runs a discovery.
     widget<QCheckBox>("fileUpdateCheckBox")->click();
-    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0"), 1));
-    QCOMPARE(startedArguments(), QStringList({"[-s ][127.0.0.1]"}));
-    QVERIFY(!widget<QCheckBox>("fileUpdateCheckBox")->isChecked());
-    QCOMPARE(widget<QPushButton>("runButton")->text(), QString("Discover Fixtures"));
-
-    // With a file but no row selected nothing starts and nothing is asked.
-    prepareUpload();
-    table()->clearSelection();
-    click("runButton");
-    QCOMPARE(startedArguments().size(), 1);
-    QVERIFY(m_boxes->boxes.isEmpty());
-    QVERIFY(!widget<QCheckBox>("fileUpdateCheckBox")->isChecked());
-}
-
-void TestMainWindow::uploadsRunOneByOneInTableOrderAfterConfirmation()
-{
     QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.2.0") +
                          fixtureBlock("2.0.0.7", "C", "1.0.0"),
                      3));
+    QCOMPARE(startedArguments(), QStringList({"[-s ][127.0.0.1]"}));
+    QVERIFY(!widget<QCheckBox>("fileUpdateCheckBox")->isChecked());
+    QCOMPARE(widget<QPushButton>("runButton")->text(), QString("Discover Fixtures"));
+    // With a file but no row selected nothing starts and nothing is asked.
     const QString path = makeAlf("fw.alf", 1, 20);
-    widget<QLineEdit>("filePathEdit")->setText(path);
+    prepareUpload(path);
+    table()->clearSelection();
+    click("runButton");
+    QVERIFY(m_boxes->boxes.isEmpty());
+
     writeScript("upload.txt", {"out    blockCount=4\\n    progress=F - - LG\\n", "sleep 50",
                                "out # Firmware uploaded successfully\\n"});
     clickRow(2);
@@ -424,28 +404,6 @@ void TestMainWindow::uploadsRunOneByOneInTableOrderAfterConfirmation()
     QCOMPARE(bar(0)->format(), QString("Upload Successful"));
     QCOMPARE(bar(1)->format(), QString("Version Skipped"));
     QCOMPARE(status(), QString("Update finished: 2 updated, 1 skipped, 0 failed."));
-}
-
-// The image's version reads as lumiload reads it, and the skip compares
-// numbers: bytes 2, 23 are 2.2.3, and bytes 1, 200 are 1.20.0, not 1.2.0.
-void TestMainWindow::versionsDecideSkipsAndTheVersionColumn()
-{
-    QVERIFY(discover(fixtureBlock("2.0.0.5", "Same", "2.2.3") + fixtureBlock("2.0.0.6", "Older", "1.2.0"), 2));
-    writeScript("upload.txt", {kSuccess});
-    prepareUpload(makeAlf("a.alf", 2, 23));
-    QCOMPARE(widget<QLabel>("versionLabel")->text(), QString("Target Version: v2.2.3"));
-    click("runButton");
-    QCOMPARE(startedArguments().size(), 2);
-    QCOMPARE(bar(0)->format(), QString("Version Skipped"));
-    QCOMPARE(highlightOf(bar(0)), QColor(Qt::green));
-    QCOMPARE(table()->item(1, 2)->text(), QString("2.2.3"));
-
-    prepareUpload(makeAlf("b.alf", 1, 200));
-    QCOMPARE(widget<QLabel>("versionLabel")->text(), QString("Target Version: v1.20.0"));
-    widget<QCheckBox>("forceUpdateCheckBox")->click();
-    click("runButton");
-    QCOMPARE(startedArguments().size(), 4);
-    QCOMPARE(table()->item(0, 2)->text(), QString("1.20.0"));
 }
 
 // The bar counts the blocks the fixture accepted (never the dashes of a
@@ -527,9 +485,10 @@ void TestMainWindow::progressReasonsAndSummary()
 
 void TestMainWindow::stopAfterThisFixtureAndBarsOutsideTheRun()
 {
-    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0") +
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B, left", "1.0.0") +
                          fixtureBlock("2.0.0.7", "C", "1.0.0"),
                      3));
+    QVERIFY(!widget<QPushButton>("saveReportButton")->isEnabled());
     writeScript("upload.txt", {"out    blockCount=3\\n    progress=F ", "sleep 400",
                                "out - LG\\n# Firmware uploaded successfully\\n"});
     prepareUpload();
@@ -558,6 +517,15 @@ void TestMainWindow::stopAfterThisFixtureAndBarsOutsideTheRun()
     QCOMPARE(bar(2)->format(), QString("Not Started"));
     QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.2.0"), 3));
     QCOMPARE(bar(0)->format(), QString("Upload Successful"));
+
+    // The last run's report as CSV.
+    const QString path = QDir::current().absoluteFilePath("report.csv");
+    m_boxes->fileDialog = [&](QFileDialog *dialog) { pickFile(dialog, path); };
+    click("saveReportButton");
+    QFile csv(path);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(csv.readAll()), QString("name,address,version before,version after,result,reason\n"
+                                                       "\"B, left\",2.0.0.6,1.0.0,1.2.0,updated,\n"));
 }
 
 // A damaged file is refused with the reason; a good one shows its name and
@@ -611,7 +579,9 @@ void TestMainWindow::browseChecksTheImage()
     QCOMPARE(startDirectory, images);
 }
 
-void TestMainWindow::closeIsRefusedWithoutHoldingTheRun()
+// Refused while an upload runs, with a notice that lets the run go on;
+// at other times it stops a running discovery.
+void TestMainWindow::closing()
 {
     QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0"), 2));
     writeScript("upload.txt", {"out    blockCount=10\\n    progress=F - ", "sleep 600",
@@ -627,38 +597,16 @@ void TestMainWindow::closeIsRefusedWithoutHoldingTheRun()
     QVERIFY(notice->text().contains("upload is in progress"));
     QCOMPARE(bar(1)->format(), QString("Upload Successful"));   // the run went on meanwhile
     notice->close();
-    QVERIFY(m_window->close());
-}
 
-void TestMainWindow::closeStopsRunningDiscovery()
-{
-    writeScript("discover.txt", {"out " + escaped(fixtureBlock("2.0.0.5", "A", "1.0.0")), "sleep 20000"});
+    writeScript("discover.txt", {"out " + escaped(fixtureBlock("2.0.0.7", "C", "1.0.0")), "sleep 20000"});
     click("runButton");
-    QTRY_COMPARE(table()->rowCount(), 1);
+    QTRY_COMPARE(table()->rowCount(), 3);
     QFile log("calls.log");
     QVERIFY(log.open(QIODevice::ReadOnly));
-    const pid_t pid = pid_t(QString(log.readLine()).section(' ', 1, 1).toLongLong());
+    const pid_t pid = pid_t(QString::fromUtf8(log.readAll()).split('\n').filter("start").last().section(' ', 1, 1).toLongLong());
     QVERIFY(pid > 0 && ::kill(pid, 0) == 0);
     QVERIFY(m_window->close());
     QVERIFY(::kill(pid, 0) != 0);
-}
-
-void TestMainWindow::reportIsSavedAsCsv()
-{
-    QVERIFY(discover(fixtureBlock("2.0.0.5", "Spot, left", "1.0.0") + fixtureBlock("2.0.0.6", "Wash", "1.2.0"), 2));
-    writeScript("upload.txt", {kSuccess});
-    prepareUpload();
-    QVERIFY(!widget<QPushButton>("saveReportButton")->isEnabled());
-    click("runButton");
-    const QString path = QDir::current().absoluteFilePath("report.csv");
-    m_boxes->fileDialog = [&](QFileDialog *dialog) { pickFile(dialog, path); };
-    click("saveReportButton");
-    QFile csv(path);
-    QVERIFY(csv.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(csv.readAll()),
-             QString("name,address,version before,version after,result,reason\n"
-                     "\"Spot, left\",2.0.0.5,1.0.0,1.2.0,updated,\n"
-                     "Wash,2.0.0.6,1.2.0,,not updated,Skipped: it already runs v1.2.0\n"));
 }
 
 // The box's frame must stand out from the dark window around it.
