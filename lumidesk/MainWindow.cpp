@@ -27,6 +27,8 @@
 #include "UploadJob.h"
 
 static const char kUpdaterProgram[] = "./lumiload";
+// Transfers a parallel run keeps in flight at most.
+static const int kMaxTransfersInFlight = 64;
 static const char kFailureSummary[] =
     "Some devices failed to update. Please check the chart for details.";
 
@@ -159,15 +161,27 @@ void MainWindow::buildOptionsRow(QVBoxLayout *mainLayout)
         new QLabel(QString::fromUtf8(" Apply Update to selected Fixtures\xEF\xBC\x9A ")),
         "fileUpdateLabel");
     fileUpdateCheckBox = named(new QCheckBox(), "fileUpdateCheckBox");
+    checkboxVerticalLayout->addLayout(optionRow(forceUpdateLabel, forceUpdateCheckBox));
+    checkboxVerticalLayout->addLayout(optionRow(fileUpdateLabel, fileUpdateCheckBox));
+    // One lumiload for all the chosen fixtures, confirming each one's new
+    // version; off until the operator chooses it, then remembered.
+    parallelCheckBox = named(new QCheckBox("Update fixtures in parallel"), "parallelCheckBox");
+    parallelCheckBox->setLayoutDirection(Qt::RightToLeft);
+    parallelCheckBox->setChecked(QSettings("YourCompanyName", "YourAppName").value("parallelUpdates").toBool());
+    connect(parallelCheckBox, &QCheckBox::toggled, this, [](bool on) {
+        QSettings("YourCompanyName", "YourAppName").setValue("parallelUpdates", on);
+    });
     // The style draws a box's frame a shade darker than the window colour:
     // on the dark palette it would vanish, so these boxes get a light one.
-    for (QCheckBox *box : {forceUpdateCheckBox, fileUpdateCheckBox}) {
+    for (QCheckBox *box : {forceUpdateCheckBox, fileUpdateCheckBox, parallelCheckBox}) {
         QPalette palette = box->palette();
         palette.setColor(QPalette::Window, QColor(190, 190, 190));
         box->setPalette(palette);
     }
-    checkboxVerticalLayout->addLayout(optionRow(forceUpdateLabel, forceUpdateCheckBox));
-    checkboxVerticalLayout->addLayout(optionRow(fileUpdateLabel, fileUpdateCheckBox));
+    QHBoxLayout *parallelRow = new QHBoxLayout();
+    parallelRow->addStretch(1);
+    parallelRow->addWidget(parallelCheckBox);
+    checkboxVerticalLayout->addLayout(parallelRow);
     checkboxLayout->addLayout(versionLayout);
     checkboxLayout->addStretch(1);
     checkboxLayout->addLayout(checkboxVerticalLayout);
@@ -479,6 +493,8 @@ void MainWindow::runUploads()
     }
 
     UploadRun run(kUpdaterProgram, currentArguments, target, this);
+    if (parallelCheckBox->isChecked())
+        run.setParallel(kMaxTransfersInFlight);
     QList<int> toUpdate;
     for (const DiscoveredFixture &fixture : plan.toUpdate) {
         run.addFixture(fixture.ip, fixture.name, fixture.version);
@@ -516,11 +532,11 @@ void MainWindow::setControlsEnabled(bool enabled)
 {
     for (QWidget *control : std::initializer_list<QWidget *>{
              nicComboBox, refreshButton, browseButton, forceUpdateCheckBox, fileUpdateCheckBox,
-             selectAllButton, saveReportButton, runButton})
+             selectAllButton, saveReportButton, runButton, parallelCheckBox})
         control->setEnabled(enabled);
     saveReportButton->setEnabled(enabled && !lastResults.isEmpty());
     stopButton->setEnabled(true);
-    stopButton->setVisible(!enabled);
+    stopButton->setVisible(!enabled && !parallelCheckBox->isChecked());
 }
 
 void MainWindow::showRunStatus()
@@ -528,11 +544,16 @@ void MainWindow::showRunStatus()
     if (!currentRun || currentRun->currentIndex() < 0)
         return;
     const int left = currentRun->secondsLeft();
-    statusLabel->setText(QString("Fixture %1 of %2 (%3)%4")
-                             .arg(currentRun->currentIndex() + 1)
-                             .arg(currentRun->count())
-                             .arg(currentRun->results()[currentRun->currentIndex()].ip)
-                             .arg(left < 0 ? QString() : ", about " + durationText(left) + " left"));
+    const QString timeLeft = left < 0 ? QString() : ", about " + durationText(left) + " left";
+    if (currentRun->isParallel())
+        statusLabel->setText(QString("Updating %1 fixtures in parallel: %2 done%3")
+                                 .arg(currentRun->count()).arg(currentRun->settledCount()).arg(timeLeft));
+    else
+        statusLabel->setText(QString("Fixture %1 of %2 (%3)%4")
+                                 .arg(currentRun->currentIndex() + 1)
+                                 .arg(currentRun->count())
+                                 .arg(currentRun->results()[currentRun->currentIndex()].ip)
+                                 .arg(timeLeft));
 }
 
 void MainWindow::stopAfterThisFixture()
@@ -577,6 +598,8 @@ void MainWindow::updateProgressBar(const QString &output, const QString &ip)
     if (progress->succeeded()) {
         qDebug() << "'# Firmware uploaded successfully' detected for IP:" << ip;
         FixtureTable::setBarState(bar, FixtureTable::BarState::Succeeded);
+    } else if (!progress->phase().isEmpty()) {
+        bar->setFormat(progress->phase());
     }
     showRunStatus();
 }

@@ -108,6 +108,7 @@ private:
     QString lastDirectory;
 
     QLabel *imageLabel;
+    QCheckBox *parallelCheckBox;
     QPushButton *stopButton;
     QPushButton *saveReportButton;
     QLabel *statusLabel;

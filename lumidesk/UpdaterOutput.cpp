@@ -133,6 +133,42 @@ void UploadProgress::feedErrors(const QString &errors)
         m_errors.append(withoutLineEnd(line));
 }
 
+// The events of a parallel run. A failed fixture's reason is lumiload's
+// own, with the same note on whether the fixture was touched.
+void UploadProgress::feedEvent(const QString &rawEvent)
+{
+    const QString event = withoutLineEnd(rawEvent);
+    m_log += event + '\n';
+    static const QRegularExpression started("^upload started, blockCount=(\\d+)$");
+    static const QRegularExpression block("^block (\\d+) of (\\d+) (accepted|attempt)");
+    QRegularExpressionMatch match = block.match(event);
+    if (match.hasMatch()) {
+        m_blocksStarted = qMax(m_blocksStarted, match.captured(1).toInt());
+        if (match.captured(3) == "accepted")
+            ++m_acceptedDone;
+        m_phase.clear();
+    } else if ((match = started.match(event)).hasMatch()) {
+        m_blockCount = match.captured(1).toInt();
+    } else if (event == "waiting for the fixture to restart") {
+        m_phase = "Waiting for restart";
+    } else if (event.startsWith("confirmed: the fixture reports version ")) {
+        m_confirmedVersion = event.section(' ', -1);
+        m_succeeded = true;
+    } else if (event == "uploaded") {
+        m_uploaded = true;
+    } else if (event.startsWith("failed: ") || event.startsWith("not started: ")) {
+        const QString why = event.section(": ", 1);
+        if (event.startsWith("not started"))
+            m_reason = "Not started: " + why + ". Nothing was sent to the fixture.";
+        else
+            m_reason = why.left(1).toUpper() + why.mid(1) + "." +
+                       (touched() ? QString(" The fixture accepted %1 of %2 blocks before the failure and may be "
+                                            "half-written: update it again.").arg(acceptedBlocks()).arg(m_blockCount)
+                                  : " Nothing was sent to the fixture.");
+        m_phase.clear();
+    }
+}
+
 void UploadProgress::finish(bool crashed, int exitCode)
 {
     if (m_ended)
@@ -143,7 +179,10 @@ void UploadProgress::finish(bool crashed, int exitCode)
         m_errors.append(withoutLineEnd(m_pendingErrors));
     m_pendingErrors.clear();
     m_ended = true;
-    if (!m_succeeded)
+    // A parallel run without confirmation ends its fixtures at "uploaded".
+    if (m_uploaded && m_reason.isEmpty() && !crashed && exitCode == 0)
+        m_succeeded = true;
+    if (!m_succeeded && m_reason.isEmpty())
         m_reason = failureReason(crashed, exitCode);
 }
 

@@ -68,6 +68,9 @@ class UploadProgress
 public:
     void feed(const QString &output);
     void feedErrors(const QString &errors);
+    // One event line of a parallel run about this fixture, without its
+    // leading address: "block 3 of 41 accepted", "failed: ...", and so on.
+    void feedEvent(const QString &event);
     // The child has ended (`crashed`: killed by a signal or a crash, else
     // `exitCode`): its last lines may lack the line feed.
     void finish(bool crashed = false, int exitCode = 0);
@@ -77,6 +80,14 @@ public:
     // last one counts only with the success line, so a full bar means done.
     int progress() const;
     bool succeeded() const { return m_succeeded; }
+    // A parallel run's last word on this fixture came (confirmed, failed
+    // or not started): nothing more will be reported about it.
+    bool settled() const { return m_succeeded || !m_reason.isEmpty(); }
+    bool started() const { return m_blockCount > 0 || touched(); }
+    // The version the fixture reported after its restart, when confirmed.
+    QString confirmedVersion() const { return m_confirmedVersion; }
+    // What the fixture is doing while no bar can show it, else empty.
+    QString phase() const { return m_phase; }
     // Whether any block went to the fixture: a failed fixture that was
     // touched may be half-written.
     bool touched() const { return m_blocksStarted > 0; }
@@ -104,8 +115,11 @@ private:
     int m_blocksStarted = 0;
     QString m_lastMarks;          // marks of the last progress line
     bool m_succeeded = false;
+    bool m_uploaded = false;
     bool m_ended = false;
     QString m_reason;
+    QString m_confirmedVersion;
+    QString m_phase;
 };
 
 // Why a run failed, from the error lines of its standard error, in words

@@ -23,15 +23,22 @@ void UploadJob::setTimeouts(int startMs, int stuckMs)
     s_stuckTimeoutMs = stuckMs;
 }
 
-UploadJob::UploadJob(const QString &ip, QObject *parent)
-    : QObject(parent), m_ip(ip), m_process(new QProcess(this)), m_stuckTimer(new QTimer(this))
+UploadJob::UploadJob(const QStringList &ips, bool parallel, QObject *parent)
+    : QObject(parent), m_ips(ips), m_parallel(parallel), m_process(new QProcess(this))
 {
-    m_stuckTimer->setSingleShot(true);
-    connect(m_stuckTimer, &QTimer::timeout, this, &UploadJob::stuck);
+    for (const QString &ip : ips) {
+        QTimer *timer = new QTimer(this);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [this, ip]() { emit stuck(ip); });
+        m_fixtures[ip].stuckTimer = timer;
+    }
     // Connected before the start, so no output is missed.
     connect(m_process, &QProcess::readyReadStandardOutput, this, &UploadJob::readOutput);
     connect(m_process, &QProcess::readyReadStandardError, this, [this]() {
-        m_progress.feedErrors(QString::fromUtf8(m_process->readAllStandardError()));
+        // Errors of the run as a whole concern every fixture of it.
+        const QString errors = QString::fromUtf8(m_process->readAllStandardError());
+        for (Fixture &fixture : m_fixtures)
+            fixture.progress.feedErrors(errors);
     });
     connect(m_process, &QProcess::finished, this, &UploadJob::processEnded);
 }
@@ -51,19 +58,54 @@ void UploadJob::waitForEnd()
     loop.exec();
 }
 
+// A sequential report is its one fixture's; a parallel run's lines go to
+// the fixture they name, and lines about the run as a whole (banner,
+// discovery, summary) to none.
 void UploadJob::readOutput()
 {
     const QString output = QString::fromUtf8(m_process->readAllStandardOutput());
     if (output.isEmpty())
         return;
-    m_progress.feed(output);
-    // Each piece without the success line gives the child another
-    // stuckTimeout() before it counts as stuck.
-    if (m_progress.succeeded())
-        m_stuckTimer->stop();
+    if (!m_parallel) {
+        m_fixtures[m_ips.first()].progress.feed(output);
+        took(m_ips.first(), output);
+        return;
+    }
+    QStringList lines = (m_pendingLine + output).split('\n');
+    m_pendingLine = lines.takeLast();
+    route(lines);
+}
+
+void UploadJob::route(const QStringList &lines)
+{
+    QMap<QString, QString> byFixture;
+    for (const QString &line : lines) {
+        const QString ip = line.section(' ', 0, 0);
+        if (!m_fixtures.contains(ip))
+            continue;
+        m_fixtures[ip].progress.feedEvent(line.section(' ', 1));
+        byFixture[ip] += line + '\n';
+    }
+    for (auto it = byFixture.cbegin(); it != byFixture.cend(); ++it)
+        took(it.key(), it.value());
+}
+
+// Each piece about a fixture that leaves it uploading gives it another
+// stuckTimeout(); while it restarts, or once settled, it cannot be stuck.
+void UploadJob::took(const QString &ip, const QString &output)
+{
+    Fixture &fixture = m_fixtures[ip];
+    const bool uploading = !fixture.progress.succeeded() && !fixture.progress.settled() &&
+                           fixture.progress.phase().isEmpty();
+    if (uploading)
+        fixture.stuckTimer->start(s_stuckTimeoutMs);
     else
-        m_stuckTimer->start(s_stuckTimeoutMs);
-    emit outputRead(output);
+        fixture.stuckTimer->stop();
+    emit outputRead(output, ip);
+    if (m_parallel && fixture.progress.settled() && !fixture.settled) {
+        fixture.settled = true;
+        emit settled(ip);
+    }
 }
 
 void UploadJob::processEnded()
@@ -71,9 +113,21 @@ void UploadJob::processEnded()
     if (m_ended)
         return;
     readOutput();
-    m_progress.feedErrors(QString::fromUtf8(m_process->readAllStandardError()));
-    m_progress.finish(m_process->exitStatus() == QProcess::CrashExit, m_process->exitCode());
-    m_stuckTimer->stop();
+    if (m_parallel && !m_pendingLine.isEmpty())
+        route({m_pendingLine});
+    m_pendingLine.clear();
+    const QString errors = QString::fromUtf8(m_process->readAllStandardError());
+    const bool crashed = m_process->exitStatus() == QProcess::CrashExit;
     m_ended = true;
+    for (const QString &ip : m_ips) {
+        Fixture &fixture = m_fixtures[ip];
+        fixture.progress.feedErrors(errors);
+        fixture.progress.finish(crashed, m_process->exitCode());
+        fixture.stuckTimer->stop();
+        if (!fixture.settled) {
+            fixture.settled = true;
+            emit settled(ip);
+        }
+    }
     emit ended();
 }

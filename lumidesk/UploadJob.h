@@ -1,8 +1,11 @@
-// One fixture's upload: the lumiload child that writes its firmware, the
-// timer that notices when that child falls silent, and the progress read
-// from its output. The window wires a job to the fixture's row.
+// One lumiload child of an upload run and the fixtures it updates: one
+// fixture with the sequential report, or many at once in a parallel run
+// whose event lines each name their fixture. The job owns the child, a
+// stuck timer per fixture and each fixture's progress, and tells the run
+// what happened.
 #pragma once
 
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -17,33 +20,34 @@ class UploadJob : public QObject
     Q_OBJECT
 
 public:
-    UploadJob(const QString &ip, QObject *parent);
+    UploadJob(const QStringList &ips, bool parallel, QObject *parent);
 
     // Starts the child and waits up to startTimeout() for it to run.
     bool start(const QString &program, const QStringList &arguments);
-    // Runs a nested event loop until the child has ended and its verdict
-    // is known; the job's signals are delivered meanwhile.
+    // Runs a nested event loop until the child has ended and every
+    // fixture's verdict is known; the job's signals are delivered meanwhile.
     void waitForEnd();
 
-    QString ip() const { return m_ip; }
-    const UploadProgress &progress() const { return m_progress; }
+    const QStringList &ips() const { return m_ips; }
+    const UploadProgress &progress(const QString &ip) const { return m_fixtures.constFind(ip)->progress; }
     bool hasEnded() const { return m_ended; }
-    // The fixture took the image only if its child printed the success
-    // line before it ended; an error, a crash or silence is a failure.
-    bool succeeded() const { return m_ended && m_progress.succeeded(); }
+    // A fixture took the image only if the child said so before it ended:
+    // the success line, or its confirmation in a parallel run.
+    bool succeeded(const QString &ip) const { return progress(ip).succeeded(); }
 
-    // How long a start may take, and how long the child may stay silent
-    // before the job reports it stuck (defaults 30000 and 5000 ms).
+    // How long a start may take, and how long a fixture's upload may stay
+    // silent before it is reported stuck (defaults 30000 and 5000 ms).
     static int startTimeout();
     static int stuckTimeout();
     static void setTimeouts(int startMs, int stuckMs);
 
 signals:
-    // A piece of the child's standard output, already taken into progress().
-    void outputRead(const QString &output);
-    // No output for stuckTimeout() since the last piece without success.
-    void stuck();
-    // The child has ended; succeeded() holds the verdict.
+    // Output about one fixture, already taken into its progress.
+    void outputRead(const QString &output, const QString &ip);
+    // No output about the fixture for stuckTimeout() while it uploads.
+    void stuck(const QString &ip);
+    // The fixture's outcome is known: its last event came, or the child ended.
+    void settled(const QString &ip);
     void ended();
 
 private slots:
@@ -51,9 +55,18 @@ private slots:
     void processEnded();
 
 private:
-    QString m_ip;
+    struct Fixture {
+        UploadProgress progress;
+        QTimer *stuckTimer = nullptr;
+        bool settled = false;
+    };
+    void route(const QStringList &lines);
+    void took(const QString &ip, const QString &output);
+
+    QStringList m_ips;
+    bool m_parallel;
     QProcess *m_process;
-    QTimer *m_stuckTimer;
-    UploadProgress m_progress;
+    QMap<QString, Fixture> m_fixtures;
+    QString m_pendingLine;
     bool m_ended = false;
 };

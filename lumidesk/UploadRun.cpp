@@ -29,23 +29,52 @@ void UploadRun::stopAfterCurrent()
 
 const UploadProgress *UploadRun::progressOf(const QString &ip) const
 {
-    return m_job && m_job->ip() == ip ? &m_job->progress() : nullptr;
+    return m_job && m_job->ips().contains(ip) ? &m_job->progress(ip) : nullptr;
 }
 
+// By the pace of the blocks accepted so far in the whole run: the blocks
+// still to send, at that pace.
 int UploadRun::secondsLeft() const
 {
-    const int done = m_job ? m_job->progress().acceptedBlocks() : 0;
-    const int blockCount = m_blockCount > 0 ? m_blockCount : m_job ? m_job->progress().blockCount() : 0;
-    const int accepted = m_blocksBefore + done;
-    if (!m_job || accepted == 0 || blockCount == 0)
+    if (!m_job)
         return -1;
-    const int remaining = blockCount - done + (m_results.size() - m_current - 1) * blockCount;
+    int done = 0;
+    int blockCount = m_blockCount;
+    for (const QString &ip : m_job->ips()) {
+        done += m_job->progress(ip).acceptedBlocks();
+        blockCount = qMax(blockCount, m_job->progress(ip).blockCount());
+    }
+    const int accepted = m_blocksBefore + done;
+    if (accepted == 0 || blockCount == 0)
+        return -1;
+    const int waiting = isParallel() ? 0 : m_results.size() - m_current - 1;
+    const int remaining = blockCount * (m_job->ips().size() + waiting) - done;
     return qCeil(m_clock.elapsed() / 1000.0 / accepted * remaining);
+}
+
+void UploadRun::settle(FixtureResult *result, const UploadJob &job)
+{
+    const UploadProgress &progress = job.progress(result->ip);
+    const bool notStarted = progress.reason().startsWith("Not started");
+    result->outcome = job.succeeded(result->ip) ? FixtureResult::Outcome::Updated
+                      : notStarted              ? FixtureResult::Outcome::NotStarted
+                                                : FixtureResult::Outcome::Failed;
+    result->reason = progress.reason();
+    result->touched = progress.touched();
+    result->log = progress.log();
+    if (job.succeeded(result->ip))
+        result->versionAfter = isParallel() ? progress.confirmedVersion() : m_imageVersion;
+    result->seconds = m_clock.elapsed() / 1000.0 - result->seconds;
+    ++m_settled;
 }
 
 void UploadRun::run()
 {
     m_clock.start();
+    if (isParallel()) {
+        runParallel();
+        return;
+    }
     for (int i = 0; i < m_results.size(); ++i) {
         FixtureResult &result = m_results[i];
         if (m_stopRequested) {
@@ -56,42 +85,69 @@ void UploadRun::run()
         }
         m_current = i;
         result.outcome = FixtureResult::Outcome::Running;
+        result.seconds = m_clock.elapsed() / 1000.0;
         emit fixtureStarted(result.ip, i);
 
         const QString ip = result.ip;
-        QElapsedTimer clock;
-        clock.start();
-        m_job = new UploadJob(ip, this);
-        connect(m_job, &UploadJob::outputRead, this, [this, ip](const QString &output) {
-            emit outputRead(output, ip);
-        });
-        connect(m_job, &UploadJob::stuck, this, [this, ip]() { emit stuck(ip); });
+        m_job = new UploadJob({ip}, false, this);
+        connect(m_job, &UploadJob::outputRead, this, &UploadRun::outputRead);
+        connect(m_job, &UploadJob::stuck, this, &UploadRun::stuck);
         const QStringList arguments = m_arguments + QStringList{"-d", ip};
         const bool started = m_job->start(m_program, arguments);
         qDebug() << "Running process:" << m_program << arguments;
         if (started) {
             m_job->waitForEnd();
-            const UploadProgress &progress = m_job->progress();
-            result.outcome = m_job->succeeded() ? FixtureResult::Outcome::Updated
-                                                : FixtureResult::Outcome::Failed;
-            result.reason = progress.reason();
-            result.touched = progress.touched();
-            result.log = progress.log();
-            if (m_job->succeeded())
-                result.versionAfter = m_imageVersion;
-            m_blocksBefore += progress.acceptedBlocks();
-            if (progress.blockCount() > 0)
-                m_blockCount = progress.blockCount();
+            settle(&result, *m_job);
+            m_blocksBefore += m_job->progress(ip).acceptedBlocks();
+            m_blockCount = qMax(m_blockCount, m_job->progress(ip).blockCount());
         } else {
             result.outcome = FixtureResult::Outcome::Failed;
             result.reason = "lumiload could not be started. Nothing was sent to the fixture.";
         }
-        result.seconds = clock.elapsed() / 1000.0;
         m_job->deleteLater();
         m_job = nullptr;
         if (!started)
             emit startFailed(ip);
         emit fixtureEnded(ip, result);
+    }
+    m_current = -1;
+}
+
+// One lumiload updates every fixture, keeping up to the chosen number of
+// transfers in flight, and confirms each by the version it reports after
+// its restart. Each fixture is reported as soon as its outcome is known.
+void UploadRun::runParallel()
+{
+    QStringList ips;
+    for (FixtureResult &result : m_results) {
+        result.outcome = FixtureResult::Outcome::Running;
+        ips << result.ip;
+    }
+    m_current = 0;
+    m_job = new UploadJob(ips, true, this);
+    connect(m_job, &UploadJob::outputRead, this, &UploadRun::outputRead);
+    connect(m_job, &UploadJob::stuck, this, &UploadRun::stuck);
+    connect(m_job, &UploadJob::settled, this, [this](const QString &ip) {
+        for (FixtureResult &result : m_results)
+            if (result.ip == ip)
+                settle(&result, *m_job), emit fixtureEnded(ip, result);
+    });
+    const QStringList arguments = m_arguments + QStringList{"-p", QString::number(qMin(m_inFlight, int(ips.size()))),
+                                                            "-c", "-u", ips.join(',')};
+    emit fixtureStarted(ips.first(), 0);
+    const bool started = m_job->start(m_program, arguments);
+    qDebug() << "Running process:" << m_program << arguments;
+    if (started)
+        m_job->waitForEnd();
+    m_job->deleteLater();
+    m_job = nullptr;
+    if (!started) {
+        for (FixtureResult &result : m_results) {
+            result.outcome = FixtureResult::Outcome::Failed;
+            result.reason = "lumiload could not be started. Nothing was sent to the fixture.";
+            emit fixtureEnded(result.ip, result);
+        }
+        emit startFailed(ips.join(", "));
     }
     m_current = -1;
 }

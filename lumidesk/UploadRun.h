@@ -1,7 +1,8 @@
 // An upload run: the fixtures the operator chose, updated one after the
-// other, each by its own lumiload child (an UploadJob), and what became of
-// each. The window decides which fixtures go in and shows what the run
-// reports. QtCore only.
+// other, each by its own lumiload child (an UploadJob), or all by one
+// lumiload that keeps several transfers in flight and confirms each
+// fixture's new version; and what became of each. The window decides which
+// fixtures go in and shows what the run reports. QtCore only.
 #pragma once
 
 #include <QElapsedTimer>
@@ -20,7 +21,7 @@ struct FixtureResult {
     QString ip;
     QString name;
     QString versionBefore;
-    QString versionAfter;     // the image's version once the fixture took it
+    QString versionAfter;     // what the fixture runs once it took the image
     Outcome outcome = Outcome::Waiting;
     QString reason;           // why it failed or was not started
     bool touched = false;     // a block went to the fixture
@@ -38,8 +39,13 @@ public:
               QObject *parent);
 
     void addFixture(const QString &ip, const QString &name, const QString &versionBefore);
-    // Updates the fixtures in order; returns when the last child has ended,
-    // or the one running when stopAfterCurrent() was asked for.
+    // With `inFlight` > 0 one child updates every fixture, that many at once,
+    // and each counts as updated only once it reports the image's version
+    // after its restart.
+    void setParallel(int inFlight) { m_inFlight = inFlight; }
+    bool isParallel() const { return m_inFlight > 0; }
+    // Updates the fixtures; returns when the last child has ended, or the
+    // one running when stopAfterCurrent() was asked for.
     void run();
     // Lets the running upload finish and starts no more; the rest are
     // reported as not started. Never stops a child part way.
@@ -47,8 +53,9 @@ public:
 
     int count() const { return m_results.size(); }
     int currentIndex() const { return m_current; }   // -1 before and after
+    int settledCount() const { return m_settled; }
     const QList<FixtureResult> &results() const { return m_results; }
-    // Progress of the fixture whose child runs now, else nullptr.
+    // Progress of a fixture whose child runs now, else nullptr.
     const UploadProgress *progressOf(const QString &ip) const;
     // Time left by the pace of the blocks accepted so far; -1 while unknown.
     int secondsLeft() const;
@@ -61,11 +68,16 @@ signals:
     void fixtureEnded(const QString &ip, const FixtureResult &result);
 
 private:
+    void runParallel();
+    void settle(FixtureResult *result, const UploadJob &job);
+
     QString m_program;
     QStringList m_arguments;
     QString m_imageVersion;
     QList<FixtureResult> m_results;
     int m_current = -1;
+    int m_inFlight = 0;
+    int m_settled = 0;
     bool m_stopRequested = false;
     UploadJob *m_job = nullptr;
     QElapsedTimer m_clock;

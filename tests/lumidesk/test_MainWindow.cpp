@@ -65,6 +65,7 @@ private slots:
     void uploadsRunOneByOneInTableOrderAfterConfirmation();
     void progressReasonsAndSummary();
     void stopAfterThisFixtureAndBarsOutsideTheRun();
+    void parallelRunFollowsEachFixture();
     void browseChecksTheImage();
     void closing();
     void checkBoxFramesAreVisible();
@@ -526,6 +527,34 @@ void TestMainWindow::stopAfterThisFixtureAndBarsOutsideTheRun()
     QVERIFY(csv.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(csv.readAll()), QString("name,address,version before,version after,result,reason\n"
                                                        "\"B, left\",2.0.0.6,1.0.0,1.2.0,updated,\n"));
+}
+
+// With the box ticked (and remembered), one lumiload updates the fixtures
+// at once; each row follows its own fixture's lines and shows the version
+// the fixture reported after its restart.
+void TestMainWindow::parallelRunFollowsEachFixture()
+{
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0"), 2));
+    writeScript("upload.txt",
+                {"out 2.0.0.5 upload started, blockCount=3\\n2.0.0.6 upload started, blockCount=3\\n"
+                 "2.0.0.5 block 1 of 3 accepted\\n2.0.0.6 block 1 of 3 accepted\\n2.0.0.6 block 2 of 3 accepted\\n",
+                 "sleep 200",
+                 "out 2.0.0.6 block 3 of 3 accepted\\n2.0.0.6 uploaded\\n2.0.0.6 waiting for the fixture to restart\\n"
+                 "2.0.0.5 failed: no reply to block 2 of 3 after 3 attempts\\n",
+                 "sleep 200", "out 2.0.0.6 confirmed: the fixture reports version 1.2.0\\n", "exit 1"});
+    widget<QCheckBox>("parallelCheckBox")->click();
+    prepareUpload();
+    BarWatcher b(bar(1));
+    click("runButton");
+    QVERIFY(startedArguments().last().endsWith("[-m][-s ][127.0.0.1][-p][2][-c][-u][2.0.0.5,2.0.0.6]"));
+    QVERIFY2(b.states.contains("2/3 %p%") && b.states.contains("2/3 Waiting for restart"), qPrintable(b.states.join('|')));
+    QCOMPARE(bar(1)->format(), QString("Upload Successful"));
+    QCOMPARE(table()->item(1, 2)->text(), QString("1.2.0"));
+    QCOMPARE(bar(0)->format(), QString("Upload Failed"));
+    QVERIFY(bar(0)->toolTip().startsWith("No reply to block 2 of 3 after 3 attempts. The fixture accepted 1 of 3"));
+    delete m_window;
+    m_window = new MainWindow;
+    QVERIFY(widget<QCheckBox>("parallelCheckBox")->isChecked());
 }
 
 // A damaged file is refused with the reason; a good one shows its name and

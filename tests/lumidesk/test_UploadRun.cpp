@@ -17,6 +17,7 @@ class TestUploadRun : public QObject
 
 private slots:
     void initTestCase();
+    void parallelRun();
     void jobVerdict_data();
     void jobVerdict();
     void plan_data();
@@ -34,7 +35,7 @@ void TestUploadRun::initTestCase()
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir::setCurrent(m_dir.path()));
     UploadJob::setTimeouts(5000, 500);
-    UploadJob job("2.0.0.5", nullptr);
+    UploadJob job({"2.0.0.5"}, false, nullptr);
     QVERIFY2(!job.start(m_dir.filePath("missing"), {}), "a child that cannot start");
 }
 
@@ -76,7 +77,7 @@ void TestUploadRun::jobVerdict()
     file.write(script.join('\n').toUtf8() + "\n");
     file.close();
 
-    UploadJob job("2.0.0.5", nullptr);
+    UploadJob job({"2.0.0.5"}, false, nullptr);
     QSignalSpy output(&job, &UploadJob::outputRead);
     QSignalSpy stuck(&job, &UploadJob::stuck);
     QSignalSpy ended(&job, &UploadJob::ended);
@@ -84,15 +85,56 @@ void TestUploadRun::jobVerdict()
     QVERIFY(!job.hasEnded());
     job.waitForEnd();
     QCOMPARE(ended.size(), 1);
-    QCOMPARE(job.succeeded(), succeeded);
+    QCOMPARE(job.succeeded("2.0.0.5"), succeeded);
     QCOMPARE(stuck.size(), stuckSignals);
-    QCOMPARE(job.progress().blockCount(), blockCount);
+    QCOMPARE(job.progress("2.0.0.5").blockCount(), blockCount);
     QCOMPARE(output.isEmpty(), script.first().startsWith("exit"));
     // An ended job's timer is gone: a failure is not reported stuck later.
     if (!succeeded && !output.isEmpty()) {
         QTest::qWait(600);
         QCOMPARE(stuck.size(), stuckSignals);
     }
+}
+
+// One child for every fixture; its event lines, interleaved and cut
+// anywhere, go to the fixture they name: one confirmed with the version it
+// reports, one failed with lumiload's reason, one that falls silent part way
+// (reported stuck, failed when the child ends), one never started.
+void TestUploadRun::parallelRun()
+{
+    QFile script("upload.txt");
+    QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    script.write("out # banner\\n2.0.0.21 upload started, blockCount=3\\n2.0.0.22 upload started, bl\n"
+                 "out ockCount=3\\n2.0.0.23 upload started, blockCount=3\\n2.0.0.21 block 1 of 3 accepted\\n\n"
+                 "out 2.0.0.22 block 1 of 3 attempt 1 failed: no reply\\n2.0.0.23 block 1 of 3 accepted\\n\n"
+                 "out 2.0.0.22 failed: the fixture rejected block 1 of 3 (reply type 255)\\n\n"
+                 "out 2.0.0.21 block 2 of 3 accepted\\n2.0.0.21 block 3 of 3 accepted\\n2.0.0.21 uploaded\\n"
+                 "2.0.0.21 waiting for the fixture to restart\\n\nsleep 700\n"
+                 "out 2.0.0.21 confirmed: the fixture reports version 1.2.1\\n"
+                 "2.0.0.24 not started: 1 fixtures failed (-k 1)\\n# Summary\\n\nexit 1\n");
+    script.close();
+    // The version a fixture reports, not the image's, is what it runs.
+    UploadRun run(LUMILOAD_STANDIN, {"-i", "-f", "fw.alf", "-m"}, "image version", nullptr);
+    for (const char *ip : {"2.0.0.21", "2.0.0.22", "2.0.0.23", "2.0.0.24"})
+        run.addFixture(ip, ip, "1.0.0");
+    run.setParallel(64);
+    QStringList order;
+    connect(&run, &UploadRun::fixtureEnded, [&](const QString &ip) { order << ip; });
+    QSignalSpy stuck(&run, &UploadRun::stuck);
+    run.run();
+    QCOMPARE(order, QStringList({"2.0.0.22", "2.0.0.21", "2.0.0.24", "2.0.0.23"}));
+    QCOMPARE(stuck.size(), 1);
+    QCOMPARE(stuck[0][0].toString(), QString("2.0.0.23"));
+    const QList<FixtureResult> &r = run.results();
+    QCOMPARE(r[0].outcome, FixtureResult::Outcome::Updated);
+    QCOMPARE(r[0].versionAfter, QString("1.2.1"));
+    QVERIFY(r[1].reason.startsWith("The fixture rejected block 1 of 3 (reply type 255). The fixture accepted 0 of 3"));
+    QCOMPARE(r[2].outcome, FixtureResult::Outcome::Failed);
+    QVERIFY2(r[2].reason.contains("accepted 1 of 3 blocks"), qPrintable(r[2].reason));
+    QCOMPARE(r[3].outcome, FixtureResult::Outcome::NotStarted);
+    QFile log("calls.log");
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("[-m][-p][4][-c][-u][2.0.0.21,2.0.0.22,2.0.0.23,2.0.0.24]"));
 }
 
 void TestUploadRun::plan_data()
