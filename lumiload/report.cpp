@@ -46,8 +46,9 @@ __attribute__((format(printf, 1, 2))) static void step_error_line(const char *fo
     va_end(args);
 }
 
-// Texts that come from outside (image names, fixture names) must not add or
-// break report lines, which the front end parses: control bytes become "?".
+// Texts that come from outside (image names, fixture names, the name of the
+// program that holds the port) must not add or break report lines, which the
+// front end parses: control bytes become "?".
 static std::string safe_text(const char *text, size_t max_length)
 {
     std::string safe;
@@ -146,9 +147,8 @@ void report_no_matching_interface() { error_line("Unable to find matching networ
 void report_socket_create_failed() { error_line("Failed to create UDP socket."); }
 void report_socket_bind_failed() { std::perror("Error: Failed to bind UDP socket"); }
 
-// An indented line of its own after the bind error. The program's name comes
-// from outside (any process may name itself), so it is made safe like the
-// names of the report.
+// An indented line of its own after the bind error; any process may give
+// itself any name.
 void report_port_owner(const char *program, unsigned long pid)
 {
     std::fprintf(stderr, "    Port 6454 is in use by %s (pid %lu).\n", safe_text(program, std::strlen(program)).c_str(),
