@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "packets.h"
@@ -45,14 +46,22 @@ __attribute__((format(printf, 1, 2))) static void step_error_line(const char *fo
     va_end(args);
 }
 
-// Texts that come from outside (image names, fixture names) must not add or
-// break report lines, which the front end parses: control bytes become "?".
-static void print_text_field(const char *text, size_t max_length)
+// Texts that come from outside (image names, fixture names, the name of the
+// program that holds the port) must not add or break report lines, which the
+// front end parses: control bytes become "?".
+static std::string safe_text(const char *text, size_t max_length)
 {
+    std::string safe;
     for (size_t i = 0; i < max_length && text[i]; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        std::fputc(c < 0x20 || c == 0x7F ? '?' : c, stdout);
+        safe += static_cast<char>(c < 0x20 || c == 0x7F ? '?' : c);
     }
+    return safe;
+}
+
+static void print_text_field(const char *text, size_t max_length)
+{
+    std::fputs(safe_text(text, max_length).c_str(), stdout);
 }
 
 static void print_address(uint32_t address)
@@ -137,6 +146,15 @@ void report_getifaddrs_failed() { std::perror("getifaddrs"); }
 void report_no_matching_interface() { error_line("Unable to find matching network interface"); }
 void report_socket_create_failed() { error_line("Failed to create UDP socket."); }
 void report_socket_bind_failed() { std::perror("Error: Failed to bind UDP socket"); }
+
+// An indented line of its own after the bind error; any process may give
+// itself any name.
+void report_port_owner(const char *program, unsigned long pid)
+{
+    std::fprintf(stderr, "    Port 6454 is in use by %s (pid %lu).\n", safe_text(program, std::strlen(program)).c_str(),
+                 pid);
+}
+
 void report_send_failed(int error) { std::fprintf(stderr, "Failed to send UDP packet. errno=%d\n", error); }
 
 void report_fixture(const PollReply &fixture)

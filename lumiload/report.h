@@ -34,6 +34,7 @@ void report_getifaddrs_failed();
 void report_no_matching_interface();
 void report_socket_create_failed();
 void report_socket_bind_failed();
+void report_port_owner(const char *program, unsigned long pid);  // after the bind failure
 void report_send_failed(int error);
 
 // Discovery.

@@ -17,6 +17,7 @@
 #include <ctime>
 
 #include "packets.h"
+#include "port_owner.h"
 #include "report.h"
 #include "socket.h"
 
@@ -62,7 +63,7 @@ ArtSocket open_artnet_socket(uint32_t source)
     }
     const sockaddr_in local = artnet_address(source);
     if (bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
-        report_socket_bind_failed();
+        explain_bind_failure(source);
         close(fd);
         return result;
     }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "packets.h"
+#include "port_owner.h"
 #include "report.h"
 
 // A SOCKET is an unsigned pointer-sized value; INVALID_SOCKET (~0) is the
@@ -59,7 +60,7 @@ ArtSocket open_artnet_socket(uint32_t source)
     // No SO_REUSEADDR: a second endpoint on the same address and port must
     // fail here rather than share the fixtures' replies.
     if (bind(s, reinterpret_cast<const sockaddr *>(&local), sizeof local) == SOCKET_ERROR) {
-        report_socket_bind_failed();
+        explain_bind_failure(source);
         closesocket(s);
         return result;
     }

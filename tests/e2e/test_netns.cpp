@@ -53,6 +53,12 @@ TEST(Namespaces, BroadcastDiscovery)
     // An address the host lacks can be neither bound nor chosen.
     const ProcessResult unbound = lumiload({"-s", "2.0.0.99", "-d", "2.0.0.10"});
     EXPECT_EQ(unbound.err, "Error: Failed to bind UDP socket: Cannot assign requested address\nError: run_poll failed\n");
+    // The port held by a process this user may not look into: no holder named.
+    VirtualFixtures holder;
+    ASSERT_TRUE(holder.start(dir.path, {"bind=2.0.0.1"}, net.in("c"))) << holder.error;
+    const ProcessResult hidden = run_program("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", bin_path("lumiload"),
+                                                         "-s", "2.0.0.1", "-d", "2.0.0.10"}, 30, net.in("c"));
+    EXPECT_EQ(hidden.err, "Error: Failed to bind UDP socket: Address already in use\nError: run_poll failed\n");
     const ProcessResult unmatched = lumiload({"-s", "2.0.0.99"});
     EXPECT_EQ(unmatched.out, BANNER + NO_ALF);
     EXPECT_EQ(unmatched.err, "Error: Unable to find matching network interface\n");

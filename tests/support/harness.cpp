@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <sstream>
 
@@ -142,9 +143,11 @@ std::vector<OfflineCase> offline_cases(const std::string &dir)
         {"names made safe", {"-f", "names.alf"},
          header("names.alf", "Evil?Fixture detected:??NNNNNN", "1.0.0", "0xffff", "0", "0x4142 ", "2"),
          length + "(expected=1060B actual=1061B)\n", 1, true},
-        // Accepted: the run goes on to its socket, which the test holds.
+        // Accepted: the run goes on to its socket, which this test program holds.
         {"accepted image", {"-f", "empty.alf"}, header("empty.alf", "Test image", "1.0.0", "0xffff", "0", "", "2") + SEPARATOR,
-         "Error: Failed to bind UDP socket: Address already in use\nError: run_poll failed\n", 1, false},
+         "Error: Failed to bind UDP socket: Address already in use\n    Port 6454 is in use by " +
+             std::string(program_invocation_short_name) + " (pid " + std::to_string(getpid()) + ").\nError: run_poll failed\n",
+         1, false},
     };
     // Loopback only, should a run get past its checks by mistake.
     for (OfflineCase &c : cases)

@@ -54,6 +54,7 @@ public:
                const std::vector<std::string> &prefix = {});
     std::string stop();  // by PID; returns the log
     std::string log() const { return read_text_file(log_path_); }
+    int pid() const { return pid_; }
     std::string error;
 
 private:

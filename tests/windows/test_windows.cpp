@@ -11,6 +11,9 @@
 
 #include <unistd.h>
 
+#include <future>
+#include <regex>
+
 #include "harness.h"
 #include "wine.h"
 
@@ -26,6 +29,15 @@ std::string windows_form(std::string text)
         crlf += c == '\n' ? "\r\n" : std::string(1, c);
     return crlf;
 }
+
+// The errors of a run whose port another program holds, with the holder's
+// line when it is named; the system's error text and PIDs masked by `masked`.
+std::string port_taken(const std::string &holder)
+{
+    return "Error: Failed to bind UDP socket: *\n" + (holder.empty() ? "" : "    Port 6454 is in use by " + holder + " (pid *).\n") +
+           "Error: run_poll failed\n";
+}
+std::string masked(const std::string &err) { return std::regex_replace(err, std::regex("(socket: )[^\r\n]*|(\\(pid )[0-9]+"), "$1$2*"); }
 
 struct NetworkRow {
     const char *name;
@@ -77,6 +89,15 @@ TEST(Windows, RunsMatchTheLinuxBuild)
         EXPECT_EQ(r.err, windows_form(c.err));
         EXPECT_EQ(r.status, c.status);
     }
+    // Wine attributes only its own processes' sockets: the port held by a
+    // Linux program, which the Linux build names, shows no holder.
+    const std::vector<std::string> here = no_network.empty() ? net.in("c") : std::vector<std::string>();
+    const std::vector<std::string> taken = {"-s", "127.0.63.1", "-d", "127.0.63.2"};
+    VirtualFixtures other;
+    ASSERT_TRUE(other.start(dir, {"bind=127.0.63.1"}, here)) << other.error;
+    EXPECT_EQ(masked(run_program(bin_path("lumiload"), taken, 30, here, dir).err), port_taken("vfixture"));
+    EXPECT_EQ(masked(wine.run(LUMI_WINDOWS_EXE, taken, dir).err), windows_form(port_taken("")));
+    other.stop();
     if (!no_network.empty())
         GTEST_SKIP() << "network runs: " << no_network << " (the Windows build never uses the machine's network)";
 
@@ -105,6 +126,16 @@ TEST(Windows, RunsMatchTheLinuxBuild)
         EXPECT_EQ(win.status, row.status);
     }
     EXPECT_EQ(read_text_file(dir + "/received.alf"), std::string(image.begin(), image.end()));
+
+    // While one lumiload.exe listens, both builds name it (Wine binds it to every address, so only here
+    // where nothing else holds the port): Windows by its image, Linux by the name Wine gives the process.
+    const std::vector<std::string> listen = {"-s", "2.0.0.2", "-d", "2.0.0.99"};
+    auto first = std::async(std::launch::async, [&] { return wine.run(LUMI_WINDOWS_EXE, listen, dir); });
+    for (int i = 0; i < 1000 && run_program("grep", {"-q", ":1936 ", "/proc/net/udp"}, 10, net.in("c")).status; ++i)
+        usleep(10000);
+    EXPECT_EQ(masked(run_program(bin_path("lumiload"), listen, 30, net.in("c"), dir).err), port_taken("lumiload.exe"));
+    EXPECT_EQ(masked(wine.run(LUMI_WINDOWS_EXE, listen, dir).err), windows_form(port_taken("lumiload.exe")));
+    EXPECT_EQ(first.get().err, "");
 }
 
 }  // namespace
