@@ -83,6 +83,8 @@ TEST(Run, TimingOnTheTestsClock)
          {1, 2002, 2053, 2104}, 2154},
         // A reply that fails its checks does not count against the wait.
         {"bind=2.0.0.10,fault=middle:proto=13", "-f IMG -d 2.0.0.10", "progress=F -T LG\n" + DONE, {1, 52, 103, 154}, 204},
+        {"bind=2.0.0.10,fault=middle:proto=13,fault=middle:delay=20", "-f IMG -d 2.0.0.10", "progress=F -T LG\n" + DONE,
+         {1, 52, 103, 154}, 204},  // nor restart it
         // A reply too long for the buffer from the polled host is a failed receive.
         {"bind=2.0.0.9,length=600", "-d 2.0.0.9", NO_ALF + "\n", {}, 2990},
         // Traffic of another controller, 20-byte packets at 1000/s or ArtDmx
