@@ -32,19 +32,23 @@ static SOCKET as_socket(intptr_t handle)
 }
 
 static const UINT TIMER_RESOLUTION_MS = 1;
+static bool timer_resolution_raised = false;  // timeEndPeriod only matches a successful timeBeginPeriod
 
 bool net_startup()
 {
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
         return false;
-    timeBeginPeriod(TIMER_RESOLUTION_MS);
+    // Refused, it leaves the waits to wake on the default tick: later, never early.
+    timer_resolution_raised = timeBeginPeriod(TIMER_RESOLUTION_MS) == TIMERR_NOERROR;
     return true;
 }
 
 void net_cleanup()
 {
-    timeEndPeriod(TIMER_RESOLUTION_MS);
+    if (timer_resolution_raised)
+        timeEndPeriod(TIMER_RESOLUTION_MS);
+    timer_resolution_raised = false;
     WSACleanup();
 }
 
