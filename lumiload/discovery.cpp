@@ -4,12 +4,13 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "receive_window.h"
 #include "report.h"
 #include "socket.h"
 
 static const int POLL_SEND_TRIES = 3;
-static const uint32_t LISTEN_TIMEOUT_MS = 10;
-static const int LISTEN_FAILED_RECEIVES = 300;  // about 3 s of silence
+static const uint64_t LISTEN_WINDOW_US = 10000;
+static const int LISTEN_FAILED_WINDOWS = 300;  // 3 s without a new fixture
 static const uint32_t ALL_ONES = 0xFFFFFFFFu;
 
 UpgradeStatus upgrade_status(const AlfHeader &header, uint16_t esta_code, uint16_t oem_code,
@@ -55,52 +56,84 @@ static bool send_poll(ArtSocket *socket, uint32_t destination)
     return false;
 }
 
+static bool is_broadcast_poll(const PollTarget &target)
+{
+    return (target.destination | target.netmask) == ALL_ONES;
+}
+
 // Sender tests: the controller's own subnet, and the polled host itself
 // when the poll went to one host rather than a broadcast address.
 static bool sender_accepted(const PollTarget &target, uint32_t sender)
 {
     if (target.source != 0 && (sender & target.netmask) != (target.source & target.netmask))
         return false;
-    if ((target.destination | target.netmask) != ALL_ONES && sender != target.destination)
+    if (!is_broadcast_poll(target) && sender != target.destination)
         return false;
     return true;
 }
 
+// Reports an ArtPollReply of a fixture not seen yet in this discovery
+// and keeps the fixture when it needs the image. False for anything else,
+// a fixture answering twice included.
+static bool take_reply(uint8_t *reply, long length, const AlfHeader &header, bool ignore_version,
+                       std::unordered_set<uint32_t> *seen, std::vector<FixtureRecord> *fixtures)
+{
+    if (length < 0 || !is_poll_reply(reply, static_cast<size_t>(length)))
+        return false;
+    terminate_reply_texts(reply);
+    const PollReply fixture = decode_poll_reply(reply);
+    if (!seen->insert(fixture.ip).second)
+        return false;
+    report_fixture(fixture);
+    if (header.valid) {
+        const UpgradeStatus status =
+            upgrade_status(header, fixture.esta_code, fixture.oem_code, fixture.version, ignore_version);
+        report_upgrade_status(status_word(status));
+        if (status == UpgradeStatus::UpgradeRequired) {
+            FixtureRecord record;
+            std::memcpy(record.bytes, reply, sizeof record.bytes);
+            fixtures->push_back(record);
+        }
+    }
+    return true;
+}
+
+// Receive windows of 10 ms (receive_window.h) until 300 have passed without
+// a new fixture; a new fixture ends its window early, every other datagram
+// is dropped inside it. A failed receive ends its window as failed: an
+// error of the sockets layer, or a datagram too long for the buffer from
+// the polled host itself. Too long from anyone else (a console's ArtDmx of
+// 512 channels, say), a datagram is dropped like any other foreign one.
 static void listen_for_replies(ArtSocket *socket, const PollTarget &target, const AlfHeader &header,
                                bool ignore_version, std::vector<FixtureRecord> *fixtures)
 {
     std::unordered_set<uint32_t> seen;  // IP Address fields already reported
     uint8_t reply[POLL_REPLY_BUFFER_SIZE];
-    int failed_receives = 0;
-    while (failed_receives < LISTEN_FAILED_RECEIVES) {
+    int failed_windows = 0;
+    uint64_t deadline = clock_us() + LISTEN_WINDOW_US;
+    while (failed_windows < LISTEN_FAILED_WINDOWS) {
         std::memset(reply, 0, sizeof reply);
         uint32_t sender = 0;
         int error = 0;
-        const long length = receive_datagram(socket, reply, sizeof reply, &sender, &error);
-        if (length < 0) {
-            ++failed_receives;
+        const long length = receive_datagram(socket, reply, sizeof reply, deadline, &sender, &error);
+        const uint64_t now = clock_us();
+        const bool timed_out = length < 0 && is_receive_timeout(error);
+        const bool accepted = sender_accepted(target, sender);
+        if (accepted && take_reply(reply, length, header, ignore_version, &seen, fixtures)) {
+            if (target.stop_after_first)
+                break;
+            deadline = now + LISTEN_WINDOW_US;
             continue;
         }
-        if (!sender_accepted(target, sender) || !is_poll_reply(reply, static_cast<size_t>(length)))
+        if (length < 0 && !timed_out && (sender == 0 || (accepted && !is_broadcast_poll(target)))) {
+            ++failed_windows;
+            deadline = now + LISTEN_WINDOW_US;
             continue;
-        terminate_reply_texts(reply);
-
-        const PollReply fixture = decode_poll_reply(reply);
-        const UpgradeStatus status =
-            upgrade_status(header, fixture.esta_code, fixture.oem_code, fixture.version, ignore_version);
-        if (!seen.insert(fixture.ip).second)
-            continue;
-        report_fixture(fixture);
-        if (header.valid) {
-            report_upgrade_status(status_word(status));
-            if (status == UpgradeStatus::UpgradeRequired) {
-                FixtureRecord record;
-                std::memcpy(record.bytes, reply, sizeof record.bytes);
-                fixtures->push_back(record);
-            }
         }
-        if (target.stop_after_first)
-            break;
+        while (failed_windows < LISTEN_FAILED_WINDOWS && deadline_reached(deadline, now, timed_out)) {
+            ++failed_windows;
+            deadline += LISTEN_WINDOW_US;
+        }
     }
 }
 
@@ -117,14 +150,9 @@ bool run_poll(const PollTarget &target, AlfHeader header, bool ignore_version,
         report_broadcast_failed();
     } else {
         // Before the poll goes out, so no early broadcast reply is missed.
-        if ((target.destination | target.netmask) == ALL_ONES)
+        if (is_broadcast_poll(target))
             receive_broadcasts_too(&socket, target.source, target.destination);
-        if (!send_poll(&socket, target.destination)) {
-            ok = false;
-        } else if (!set_receive_timeout(&socket, LISTEN_TIMEOUT_MS)) {
-            report_timeout_set_failed();
-            report_poll_rx_timeout_failed();
-        } else {
+        if (send_poll(&socket, target.destination)) {
             listen_for_replies(&socket, target, header, ignore_version, fixtures);
             report_discovery_end();
             ok = true;

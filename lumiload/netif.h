@@ -1,5 +1,5 @@
 // The host's IPv4 interfaces and the choice of the one that faces the
-// fixtures; also the blocking pause of the upload.
+// fixtures.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +57,3 @@ bool match_source_interface(const InterfaceEntry *list, uint32_t source, SourceI
 // Enumerates the host's interfaces and matches them as above; reports a
 // failed enumeration ("getifaddrs: ...") and fails. No other message.
 bool choose_source_interface(uint32_t source, SourceInterface *chosen);
-
-// Platform: blocks the calling thread for `microseconds`.
-void sleep_microseconds(uint32_t microseconds);

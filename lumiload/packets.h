@@ -63,9 +63,6 @@ constexpr uint8_t FIRM_BLOCK_GOOD = 0x00;
 constexpr uint8_t FIRM_ALL_GOOD = 0x01;
 constexpr uint8_t FIRM_FAIL = 0xFF;
 
-// Buffer used only to empty the receive queue before a block.
-constexpr size_t DRAIN_BUFFER_SIZE = 64;
-
 // One fixture to update: its accepted ArtPollReply, first 239 bytes, with
 // the name fields terminated. After discovery only the IP Address is read.
 struct FixtureRecord {

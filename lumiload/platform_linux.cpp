@@ -1,9 +1,8 @@
-// Linux implementation of the interface list and the pause.
+// Linux implementation of the interface list.
 
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <time.h>
 
 #include <cerrno>
 
@@ -45,20 +44,4 @@ int getifaddrs(InterfaceEntry **list)
     }
     *list = result;
     return 0;
-}
-
-void sleep_microseconds(uint32_t microseconds)
-{
-    // An absolute deadline on the monotonic clock: a signal that interrupts
-    // the sleep does not shorten it, and resuming does not add drift.
-    timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += microseconds / 1000000;
-    deadline.tv_nsec += static_cast<long>(microseconds % 1000000) * 1000;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
 }

@@ -1,5 +1,5 @@
-// Interface list and pause on Windows: getifaddrs on top of the IP Helper's
-// GetAdaptersAddresses, and a microsecond pause on a waitable timer.
+// Interface list on Windows: getifaddrs on top of the IP Helper's
+// GetAdaptersAddresses.
 #include "netif.h"
 
 #include <winsock2.h>
@@ -97,17 +97,4 @@ done:
     free_interface_list(entries);
     free(adapters);
     return result;
-}
-
-// A manual-reset waitable timer with a relative due time in 100 ns units;
-// unlike Sleep() it is not rounded to whole milliseconds. A failing timer
-// call is not checked: the pause may then be shorter.
-void sleep_microseconds(uint32_t microseconds)
-{
-    HANDLE timer = CreateWaitableTimerA(nullptr, TRUE, nullptr);
-    LARGE_INTEGER due;
-    due.QuadPart = -10LL * static_cast<LONGLONG>(microseconds);
-    SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
-    WaitForSingleObject(timer, INFINITE);
-    CloseHandle(timer);
 }

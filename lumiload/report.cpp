@@ -179,8 +179,6 @@ void report_upgrade_status(const char *status) { std::printf("    upgradeStatus=
 void report_discovery_end() { std::fputs("\n", stdout); }
 void report_broadcast_failed() { error_line("failed to set SO_BROADCAST on socket"); }
 void report_transmit_failure() { step_error_line("Transmit failure."); }
-void report_timeout_set_failed() { error_line("failed to set socket receive timeout"); }
-void report_poll_rx_timeout_failed() { step_error_line("Failed to set rx timeout"); }
 void report_run_poll_failed() { error_line("run_poll failed"); }
 
 void report_fixture_count(size_t count) { std::printf("%zu fixtures to update\n", count); }
@@ -223,7 +221,6 @@ void report_progress_mark(char mark)
 void report_line_end() { std::fputs("\n", stdout); }
 void report_upload_success() { std::fputs("# Firmware uploaded successfully\n", stdout); }
 void report_upload_failed() { error_line("Firmware upload failed."); }
-void report_upload_rx_timeout_failed() { std::fputs("    Failed to set rx timeout\n", stderr); }
 void report_seek_start_failed() { step_error_line("failed to seek to beginning of file"); }
 void report_block_read_failed() { step_error_line("failed to read data block from ALF file"); }
 void report_receive_error(int error) { std::fprintf(stderr, "\n[WSA ERROR %d]\n", error); }

@@ -43,8 +43,6 @@ void report_upgrade_status(const char *status);  // "incompatible", "upgrade-req
 void report_discovery_end();
 void report_broadcast_failed();
 void report_transmit_failure();
-void report_timeout_set_failed();
-void report_poll_rx_timeout_failed();
 void report_run_poll_failed();
 
 // Update stage.
@@ -60,7 +58,6 @@ void report_progress_mark(char mark);
 void report_line_end();
 void report_upload_success();
 void report_upload_failed();
-void report_upload_rx_timeout_failed();
 void report_seek_start_failed();
 void report_block_read_failed();
 void report_receive_error(int error);

@@ -10,17 +10,21 @@ constexpr intptr_t INVALID_HANDLE = -1;
 // One Art-Net endpoint. `handle` is bound to the source address; where the
 // platform does not deliver broadcasts to a socket bound to a unicast
 // address, `broadcast_handle` is a second socket bound to the interface's
-// broadcast address. `timeout_ms` is the receive time-out, 0 = no limit.
+// broadcast address.
 struct ArtSocket {
     intptr_t handle = INVALID_HANDLE;
     intptr_t broadcast_handle = INVALID_HANDLE;
-    uint32_t timeout_ms = 0;
 };
 
-// Starts and stops the platform's sockets layer (Windows Sockets 2.2;
-// nothing elsewhere). Every successful start is matched by one stop.
+// Starts and stops the platform's sockets layer and what timed waits need
+// for the length of the run (Windows: Windows Sockets 2.2 and a 1 ms timer
+// resolution; Linux: exact wake-ups). Every successful start is matched by
+// one stop.
 bool net_startup();
 void net_cleanup();
+
+// The monotonic clock that receive deadlines are given on, in microseconds.
+uint64_t clock_us();
 
 // IPv4 dotted-quad parser of the sockets interface (inet_addr): network
 // byte order, 255.255.255.255 for an unparsable text.
@@ -39,21 +43,19 @@ bool enable_broadcast(ArtSocket *socket);
 // Best effort: if it cannot be arranged, only unicast replies are seen.
 void receive_broadcasts_too(ArtSocket *socket, uint32_t source, uint32_t broadcast);
 
-// Receive time-out in milliseconds, 0 = wait without limit. Waits are exact
-// to the millisecond, not rounded up to scheduler ticks.
-bool set_receive_timeout(ArtSocket *socket, uint32_t milliseconds);
-
 // Sends the whole datagram to `destination`:6454. Returns true only when all
 // `length` bytes went out; otherwise `*error` holds the C library's errno.
 bool send_datagram(ArtSocket *socket, uint32_t destination, const uint8_t *data, size_t length,
                    int *error);
 
-// Receives one datagram into `buffer`. Returns its length and the sender's
-// IPv4 address, or -1 with the platform's socket error code in `*error`:
-// the time-out, or a datagram longer than `capacity` (which is consumed and
-// lost, never cut short).
-long receive_datagram(ArtSocket *socket, uint8_t *buffer, size_t capacity, uint32_t *sender,
-                      int *error);
+// Receives one datagram into `buffer`, waiting for it until `deadline_us`
+// on clock_us() and not beyond (a deadline already past only takes what is
+// queued). Returns its length and the sender's IPv4 address, or -1 with the
+// platform's socket error code in `*error`: the time-out; a datagram longer
+// than `capacity`, which is consumed and lost, never cut short, and whose
+// sender is still given; or another error of the sockets layer, sender 0.
+long receive_datagram(ArtSocket *socket, uint8_t *buffer, size_t capacity, uint64_t deadline_us,
+                      uint32_t *sender, int *error);
 
-// True when `error` from receive_datagram is the receive time-out.
+// True when `error` from receive_datagram is the time-out.
 bool is_receive_timeout(int error);

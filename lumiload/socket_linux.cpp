@@ -2,9 +2,9 @@
 // POSIX: prctl's timer slack, SO_RCVBUFFORCE, and MSG_TRUNC returning a
 // datagram's real length.
 //
-// Receive time-outs are kept in the ArtSocket and applied with poll(), which
-// waits to the millisecond; SO_RCVTIMEO would round every wait up to the
-// scheduler tick and stretch both discovery and upload.
+// Receives wait with ppoll() until a deadline on the monotonic clock, to the
+// microsecond; SO_RCVTIMEO would round every wait up to the scheduler tick
+// and stretch both discovery and upload.
 
 #include <arpa/inet.h>
 #include <sys/prctl.h>
@@ -33,6 +33,13 @@ bool net_startup()
     return true;
 }
 void net_cleanup() {}
+
+uint64_t clock_us()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
+}
 
 uint32_t parse_ipv4_address(const char *text) { return inet_addr(text); }
 
@@ -108,14 +115,6 @@ void receive_broadcasts_too(ArtSocket *socket, uint32_t source, uint32_t broadca
     socket->broadcast_handle = fd;
 }
 
-bool set_receive_timeout(ArtSocket *socket, uint32_t milliseconds)
-{
-    if (socket->handle == INVALID_HANDLE)
-        return false;
-    socket->timeout_ms = milliseconds;
-    return true;
-}
-
 bool send_datagram(ArtSocket *socket, uint32_t destination, const uint8_t *data, size_t length, int *error)
 {
     const sockaddr_in peer = artnet_address(destination);
@@ -127,67 +126,61 @@ bool send_datagram(ArtSocket *socket, uint32_t destination, const uint8_t *data,
     return false;
 }
 
-static int64_t monotonic_ms()
+// Waits until one of the socket's handles is readable or `deadline_us` has
+// passed; returns its index in `fds`, or -1 with *error set (EAGAIN for the
+// deadline).
+static int wait_readable(pollfd fds[2], int count, uint64_t deadline_us, int *error)
 {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// Waits until one of the socket's handles is readable; returns its index in
-// `fds`, or -1 with *error set (EAGAIN for the time-out).
-static int wait_readable(ArtSocket *socket, pollfd fds[2], int count, int *error)
-{
-    const bool unlimited = socket->timeout_ms == 0;
-    const int64_t deadline = monotonic_ms() + socket->timeout_ms;
     for (;;) {
-        int wait = -1;
-        if (!unlimited) {
-            const int64_t left = deadline - monotonic_ms();
-            wait = left > 0 ? static_cast<int>(left) : 0;
-        }
-        const int ready = poll(fds, static_cast<nfds_t>(count), wait);
+        const uint64_t now = clock_us();
+        const uint64_t left = deadline_us > now ? deadline_us - now : 0;
+        const timespec wait = {static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000) * 1000};
+        const int ready = ppoll(fds, static_cast<nfds_t>(count), &wait, nullptr);
         if (ready > 0) {
             for (int i = 0; i < count; ++i) {
                 if (fds[i].revents)
                     return i;
             }
         }
-        if (ready == 0) {
+        // ppoll may wake a little early; only the clock says the deadline came.
+        if (ready == 0 && clock_us() >= deadline_us) {
             *error = EAGAIN;
             return -1;
         }
-        if (errno != EINTR) {
+        if (ready < 0 && errno != EINTR) {
             *error = errno;
             return -1;
         }
     }
 }
 
-long receive_datagram(ArtSocket *socket, uint8_t *buffer, size_t capacity, uint32_t *sender, int *error)
+long receive_datagram(ArtSocket *socket, uint8_t *buffer, size_t capacity, uint64_t deadline_us, uint32_t *sender,
+                      int *error)
 {
     pollfd fds[2] = {{static_cast<int>(socket->handle), POLLIN, 0},
                      {static_cast<int>(socket->broadcast_handle), POLLIN, 0}};
     const int count = socket->broadcast_handle != INVALID_HANDLE ? 2 : 1;
-    const int ready = wait_readable(socket, fds, count, error);
+    const int ready = wait_readable(fds, count, deadline_us, error);
+    *sender = 0;
     if (ready < 0)
         return -1;
 
     sockaddr_in from {};
     socklen_t from_length = sizeof from;
     // MSG_TRUNC reports the datagram's real length, so an oversize datagram
-    // is recognised and dropped rather than taken in part.
+    // is recognised and dropped rather than taken in part; the sender's
+    // address is filled in either way.
     const ssize_t got = recvfrom(fds[ready].fd, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT,
                                  reinterpret_cast<sockaddr *>(&from), &from_length);
     if (got < 0) {
         *error = errno;
         return -1;
     }
+    *sender = from.sin_family == AF_INET ? from.sin_addr.s_addr : 0;
     if (static_cast<size_t>(got) > capacity) {
         *error = EMSGSIZE;
         return -1;
     }
-    *sender = from.sin_family == AF_INET ? from.sin_addr.s_addr : 0;
     return static_cast<long>(got);
 }
 

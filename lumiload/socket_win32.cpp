@@ -1,10 +1,20 @@
 // The UDP endpoint on Windows Sockets. Only the calls that WSOCK32 exports
-// are used (socket, bind, setsockopt, sendto, recvfrom, closesocket, htons,
-// htonl, inet_addr, WSAStartup, WSACleanup, WSAGetLastError), so the
-// program links against wsock32 alone.
+// are used (socket, bind, setsockopt, select, sendto, recvfrom, closesocket,
+// htons, htonl, inet_addr, WSAStartup, WSACleanup, WSAGetLastError), so the
+// program links against wsock32 alone for its sockets.
+//
+// Receives wait in select() for the time left until their deadline, never
+// with SO_RCVTIMEO: Windows 7 and earlier treat receive time-outs below
+// 500 ms as 500 ms, and later versions round them up to the timer tick.
+// For the same reason the run raises the timer resolution to 1 ms
+// (timeBeginPeriod, winmm) from net_startup to net_cleanup: select() and
+// every other timed wait of the process then wake within a millisecond of
+// their time instead of on the default 15.6 ms tick.
 #include "socket.h"
 
 #include <winsock2.h>
+#include <windows.h>
+#include <mmsystem.h>
 
 #include <cerrno>
 #include <cstring>
@@ -22,15 +32,35 @@ static SOCKET as_socket(intptr_t handle)
     return static_cast<SOCKET>(handle);
 }
 
+static const UINT TIMER_RESOLUTION_MS = 1;
+static bool timer_resolution_raised = false;  // timeEndPeriod only matches a successful timeBeginPeriod
+
 bool net_startup()
 {
     WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return false;
+    // Refused, it leaves the waits to wake on the default tick: later, never early.
+    timer_resolution_raised = timeBeginPeriod(TIMER_RESOLUTION_MS) == TIMERR_NOERROR;
+    return true;
 }
 
 void net_cleanup()
 {
+    if (timer_resolution_raised)
+        timeEndPeriod(TIMER_RESOLUTION_MS);
+    timer_resolution_raised = false;
     WSACleanup();
+}
+
+uint64_t clock_us()
+{
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    // In two parts, so that the product cannot overflow on a long uptime.
+    const uint64_t ticks = static_cast<uint64_t>(now.QuadPart), hz = static_cast<uint64_t>(frequency.QuadPart);
+    return ticks / hz * 1000000 + ticks % hz * 1000000 / hz;
 }
 
 uint32_t parse_ipv4_address(const char *text)
@@ -99,17 +129,6 @@ void receive_broadcasts_too(ArtSocket *, uint32_t, uint32_t)
 {
 }
 
-// SO_RCVTIMEO on Windows is a DWORD of milliseconds; 0 waits without limit.
-bool set_receive_timeout(ArtSocket *socket, uint32_t milliseconds)
-{
-    DWORD value = milliseconds;
-    if (setsockopt(as_socket(socket->handle), SOL_SOCKET, SO_RCVTIMEO,
-                   reinterpret_cast<const char *>(&value), sizeof value) == SOCKET_ERROR)
-        return false;
-    socket->timeout_ms = milliseconds;
-    return true;
-}
-
 bool send_datagram(ArtSocket *socket, uint32_t destination, const uint8_t *data, size_t length,
                    int *error)
 {
@@ -124,24 +143,55 @@ bool send_datagram(ArtSocket *socket, uint32_t destination, const uint8_t *data,
     return false;
 }
 
-// Winsock fails a receive whose datagram is longer than the buffer with
-// WSAEMSGSIZE (10040) and drops the datagram; the partial bytes it leaves
-// in the buffer are never handed on. The time-out is WSAETIMEDOUT (10060).
-long receive_datagram(ArtSocket *socket, uint8_t *buffer, size_t capacity, uint32_t *sender,
-                      int *error)
+// Waits in select() until the socket is readable or `deadline_us` has
+// passed. Returns 1 when readable, 0 at the deadline, SOCKET_ERROR.
+static int wait_readable(SOCKET s, uint64_t deadline_us)
 {
+    for (;;) {
+        const uint64_t now = clock_us();
+        const uint64_t left = deadline_us > now ? deadline_us - now : 0;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        timeval wait;
+        wait.tv_sec = static_cast<long>(left / 1000000);
+        wait.tv_usec = static_cast<long>(left % 1000000);
+        const int ready = select(0, &readable, nullptr, nullptr, &wait);
+        // select() may return on the tick before the deadline; only the
+        // clock says it came.
+        if (ready != 0 || clock_us() >= deadline_us)
+            return ready;
+    }
+}
+
+// Winsock fails a receive whose datagram is longer than the buffer with
+// WSAEMSGSIZE (10040) and drops the datagram, still filling in its sender;
+// the partial bytes it leaves in the buffer are never handed on. The
+// deadline is reported as WSAETIMEDOUT (10060), the code of a receive
+// time-out.
+long receive_datagram(ArtSocket *socket, uint8_t *buffer, size_t capacity, uint64_t deadline_us,
+                      uint32_t *sender, int *error)
+{
+    *sender = 0;
+    const int ready = wait_readable(as_socket(socket->handle), deadline_us);
+    if (ready == 0)
+        *error = WSAETIMEDOUT;
+    if (ready == SOCKET_ERROR)
+        *error = WSAGetLastError();
+    if (ready <= 0)
+        return -1;
+
     sockaddr_in from;
     int from_length = sizeof from;
     memset(&from, 0, sizeof from);
     int got = recvfrom(as_socket(socket->handle), reinterpret_cast<char *>(buffer),
                        static_cast<int>(capacity), 0, reinterpret_cast<sockaddr *>(&from),
                        &from_length);
-    if (got == SOCKET_ERROR) {
+    if (got == SOCKET_ERROR)
         *error = WSAGetLastError();
-        return -1;
-    }
-    *sender = from.sin_family == AF_INET ? from.sin_addr.s_addr : 0;
-    return got;
+    if (got != SOCKET_ERROR || *error == WSAEMSGSIZE)
+        *sender = from.sin_family == AF_INET ? from.sin_addr.s_addr : 0;
+    return got == SOCKET_ERROR ? -1 : got;
 }
 
 bool is_receive_timeout(int error)

@@ -5,10 +5,12 @@
 #   upload       wall time of a 100-block upload / its floor (100 x 50 ms pause)   target <= 1.03
 #   quiet poll   wall time of a discovery nobody answers / its floor (3 s)       target <= 1.03
 #   500 poll     500 fixtures answering one broadcast poll at once: time, listed  target 500 of 500
+#   busy poll    the same while a console broadcasts 10 universes at 44 Hz      target 3 s, 500 listed
+#                (530-byte ArtDmx, 440/s, from 2.0.0.50; tools/artnet_traffic)
 #   memory       peak resident set of lumiload over all runs                      target < 4 MB
 #
 # The upload and the quiet discovery run on loopback (-s and -d both 127.x);
-# the 500-fixture discovery needs root: it runs in a private pair of network
+# the 500-fixture discoveries need root: they run in a private pair of network
 # namespaces that the script makes and deletes (scripts/netns.sh).
 #
 #   bash scripts/bench_lumiload.sh [-n RUNS]     (BUILD_DIR selects the build, default build)
@@ -20,7 +22,7 @@ RUNS=3
 if [ "${1:-}" = "-n" ]; then RUNS=$2; fi
 BIN=$ROOT/${BUILD_DIR:-build}/bin
 TIME=/usr/bin/time
-for program in "$BIN/lumiload" "$BIN/vfixture" "$BIN/make_alf" "$TIME"; do
+for program in "$BIN/lumiload" "$BIN/vfixture" "$BIN/make_alf" "$BIN/artnet_traffic" "$TIME"; do
   [ -x "$program" ] || { echo "bench: $program not found (run scripts/setup.sh)" >&2; exit 1; }
 done
 
@@ -57,6 +59,7 @@ start_fixtures() {  # LOG PREFIX... -- VFIXTURE ARGS
   local prefix=()
   while [ "$1" != "--" ]; do prefix+=("$1"); shift; done
   shift
+  : >"$log"  # there before the first look at it
   "${prefix[@]}" "$BIN/vfixture" "$@" >"$log" 2>&1 &
   PIDS+=($!)
   for _ in $(seq 1 200); do
@@ -107,6 +110,17 @@ else
     listed=$(grep -c '^Fixture detected:' "$WORK/many$i.out" || true)
     distinct=$(grep '^    ip=' "$WORK/many$i.out" | sort -u | wc -l)
     MANY_ROWS+=("$(printf '%-38s %8.3f s   %3d of 500 listed (%d distinct)' "500-fixture discovery, run $i" "$SECONDS_TAKEN" "$listed" "$distinct")")
+    PEAKS+=("$PEAK_KB")
+  done
+  # 4. The same under a console's ArtDmx, which lumiload drops inside its waits.
+  bash scripts/netns.sh add "$NS" 2.0.0.50/8
+  ip netns exec "$NS-f" "$BIN/artnet_traffic" --to 2.255.255.255 --from 2.0.0.50 --size 530 --rate 440 \
+    --universes 10 --seconds $((RUNS * 4 + 2)) >"$WORK/console.log" 2>&1 &
+  PIDS+=($!)
+  for i in $(seq 1 "$RUNS"); do
+    run_timed "busy$i" ip netns exec "$NS-c" --
+    listed=$(grep -c '^Fixture detected:' "$WORK/busy$i.out" || true)
+    MANY_ROWS+=("$(printf '%-38s %8.3f s   %3d of 500 listed' "same, 440 ArtDmx frames/s, run $i" "$SECONDS_TAKEN" "$listed")")
     PEAKS+=("$PEAK_KB")
   done
 fi

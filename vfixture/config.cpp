@@ -17,6 +17,8 @@ const char *const FIXTURE_KEYS_HELP =
     "  reply=unicast|broadcast   ArtPollReply to the poller (default) or to bcast\n"
     "                    (or, without bcast, to the bind address's /8 broadcast)\n"
     "  poll-from=bind|alt        socket the ArtPollReply is sent from (default bind)\n"
+    "  poll-delay=MS     send the ArtPollReply MS milliseconds after the poll (Art-Net 4\n"
+    "                    nodes wait a random time of up to 1 s; default 0)\n"
     "  version=X.Y.Z     firmware version as lumiload prints it: VersInfoH=X, VersInfoL=Y*10+Z\n"
     "  version-bytes=H:L raw VersInfoH and VersInfoL (default 1:0)\n"
     "  oem=N             OEM code (default 0x4d2a)\n"
@@ -302,6 +304,9 @@ bool parse_fixture_spec(const std::string &spec, std::vector<FixtureConfig> *fix
         } else if (key == "poll-from") {
             ok = value == "bind" || value == "alt";
             config.poll_reply_from_alt = value == "alt";
+        } else if (key == "poll-delay") {
+            ok = parse_number(value, 600000, &n);
+            config.poll_delay_ms = static_cast<uint32_t>(n);
         } else if (key == "version") {
             ok = parse_version(value, &config.version_hi, &config.version_lo);
         } else if (key == "version-bytes") {

@@ -37,6 +37,7 @@ struct FixtureConfig {
     uint32_t broadcast = 0;          // broadcast address it listens on, 0 = none
     ReplyMode reply = ReplyMode::Unicast;
     bool poll_reply_from_alt = false;
+    uint32_t poll_delay_ms = 0;      // ArtPollReply this late
     uint8_t version_hi = 1;
     uint8_t version_lo = 0;
     uint16_t oem = 0x4D2A;

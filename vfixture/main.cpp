@@ -84,7 +84,7 @@ void usage(FILE *stream)
                  "address where they belong to one fixture:\n"
                  "  listening ADDR ip=IP version=X.Y.Z      one per fixture, then\n"
                  "  ready N fixtures\n"
-                 "  ADDR: poll from S -> replied LEN bytes to D[ from ALT]\n"
+                 "  ADDR: poll from S -> replied LEN bytes to D[ from ALT][ after MS ms]\n"
                  "  ADDR: block I type=T id=B len=W accepted|duplicate|rejected -> reply type=R[ notes]\n"
                  "  ADDR: block I type=T id=B len=W dropped (fault, packet K)\n"
                  "  ADDR: error ...                          a packet that breaks the rules\n"

@@ -135,6 +135,7 @@ Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uin
     outcome.reply = true;
     outcome.packet = build_poll_reply(*state);
     outcome.from_alt = config.poll_reply_from_alt;
+    outcome.delay_ms = config.poll_delay_ms;
     if (config.reply == ReplyMode::Broadcast)
         outcome.destination = config.broadcast ? config.broadcast : (config.bind | 0x00FFFFFF);
     else
@@ -143,6 +144,8 @@ Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uin
                               format_address(outcome.destination).c_str());
     if (outcome.from_alt)
         line += " from " + format_address(config.alt);
+    if (outcome.delay_ms)
+        line += format(" after %u ms", outcome.delay_ms);
     outcome.events.push_back(line);
     return outcome;
 }

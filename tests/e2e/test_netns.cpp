@@ -4,6 +4,10 @@
 // broadcasts, as on a real rig, without reaching any real network.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <future>
+
 #include "harness.h"
 
 // No -s and no -d: the interface in 2.0.0.1's network is chosen, the poll
@@ -63,4 +67,78 @@ TEST(Namespaces, BroadcastDiscovery)
     EXPECT_EQ(unmatched.out, BANNER + NO_ALF);
     EXPECT_EQ(unmatched.err, "Error: Unable to find matching network interface\n");
     EXPECT_EQ(unmatched.status, 1);
+}
+
+// Another controller on the fixtures' network (artnet_traffic broadcasting
+// from 2.0.0.50): 20-byte packets at 1000/s, or ArtDmx frames of 512
+// channels (530 bytes) at 440/s, ten universes at 44 Hz. Every wait keeps
+// its length: a discovery lasts its 3 s and lists every fixture, a late one
+// included; an upload (its socket bound to any address, so it hears the
+// broadcasts) reports as on a quiet network, or fails after its three
+// attempts at the last block. The cases run side by side, each in
+// namespaces of its own.
+TEST(Namespaces, WaitsUnderAnotherControllersTraffic)
+{
+    const std::string why = netns_unavailable_reason();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    const std::vector<std::string> shorts = {"--size", "20", "--rate", "1000"};
+    const std::vector<std::string> frames = {"--size", "530", "--rate", "440", "--universes", "10"};
+    const std::string ok = "# Firmware uploaded successfully\n";
+    const struct {
+        std::vector<std::string> traffic;
+        std::string fixtures;  // at 2.0.0.10 and on
+        std::string tail;      // of an upload's report; "" for a plain discovery
+        std::string err;
+        size_t listed;
+        double min_s, max_s;
+    } rows[] = {
+        {shorts, "bind=2.0.0.10,count=20,bcast=2.255.255.255", "", "", 20, 3.0, 3.5},
+        {frames, "bind=2.0.0.10,bcast=2.255.255.255,poll-delay=900", "", "", 1, 3.0, 3.5},
+        {frames, "bind=2.0.0.10,fault=first:delay=1500", "F - LG\n" + ok, "", 1, 1.6, 2.5},
+        {shorts, "bind=2.0.0.10,fault=last:drop*all", "F - LTTT\n\n", "Error: Firmware upload failed.\n", 1, 22.6, 24},
+    };
+    const TempDir temp;
+    const std::string image = temp.path + "/fw.alf";
+    const std::vector<uint8_t> bytes = write_image(image, 1, 1, 600);  // 3 blocks
+    std::vector<std::future<std::string>> running;
+    for (const auto &row : rows) {
+        running.push_back(std::async(std::launch::async, [&] {
+            Netns net;
+            std::vector<std::string> addresses = {"2.0.0.50/8"};
+            for (int i = 10; i < 30; ++i)
+                addresses.push_back("2.0.0." + std::to_string(i) + "/8");
+            VirtualFixtures fixtures;
+            if (!net.up("2.0.0.1/8", addresses) || !fixtures.start(temp.path, {row.fixtures}, net.in("f")))
+                return net.error + fixtures.error;
+            std::vector<std::string> traffic = net.in("f");
+            traffic.insert(traffic.end(), {bin_path("artnet_traffic"), "--to", "2.255.255.255", "--from", "2.0.0.50",
+                                           "--seconds", "40"});
+            traffic.insert(traffic.end(), row.traffic.begin(), row.traffic.end());
+            const std::string traffic_log = temp.path + "/" + net.name + ".traffic";
+            const int flood = start_background(traffic, traffic_log);
+            const auto start = std::chrono::steady_clock::now();
+            const std::vector<std::string> args = {"-i", "-f", image, "-d", "2.0.0.10"};
+            const ProcessResult r = run_program(bin_path("lumiload"), row.tail.empty() ? std::vector<std::string>() : args,
+                                                60, net.in("c"));
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            stop_background(flood);
+            std::string faults;
+            const std::string upload =
+                update_report(image, bytes, fixture_block("2.0.0.10", {{"upgradeStatus", "upgrade-required"}}), row.tail);
+            if (row.tail.empty() ? count_lines(r.out, "Fixture detected:") != row.listed : r.out != upload)
+                faults += "report:\n" + r.out;
+            if (r.err != row.err)
+                faults += "errors:\n" + r.err;
+            if (took.count() < row.min_s || took.count() > row.max_s)
+                faults += "took " + std::to_string(took.count()) + " s\n";
+            unsigned long sent = 0;
+            std::sscanf(read_text_file(traffic_log).c_str(), "sent %lu", &sent);
+            if (sent < std::stoul(row.traffic[3]) * row.min_s * 0.9)
+                faults += "the other controller sent only " + read_text_file(traffic_log);
+            return faults;
+        }));
+    }
+    for (size_t i = 0; i < running.size(); ++i)
+        EXPECT_EQ(running[i].get(), "") << "row " << i << ": " << rows[i].fixtures;
 }

@@ -42,7 +42,7 @@ uint32_t parse_ipv4_address(const char *text) { return inet_addr(text); }
 bool enable_broadcast(ArtSocket *) { return true; }
 void receive_broadcasts_too(ArtSocket *, uint32_t, uint32_t) {}
 bool is_receive_timeout(int error) { return error == EAGAIN; }
-void sleep_microseconds(uint32_t microseconds) { fake.now_us += microseconds; }
+uint64_t clock_us() { return fake.now_us; }
 
 // One socket at a time, as on port 6454: a socket left open makes the next
 // one fail to bind.
@@ -66,12 +66,6 @@ void close_artnet_socket(ArtSocket *socket)
     if (socket->handle != INVALID_HANDLE)
         fake.socket_open = false;
     socket->handle = INVALID_HANDLE;
-}
-
-bool set_receive_timeout(ArtSocket *socket, uint32_t milliseconds)
-{
-    socket->timeout_ms = milliseconds;
-    return true;
 }
 
 bool send_datagram(ArtSocket *, uint32_t destination, const uint8_t *data, size_t length, int *error)
@@ -99,29 +93,37 @@ bool send_datagram(ArtSocket *, uint32_t destination, const uint8_t *data, size_
     return true;
 }
 
-long receive_datagram(ArtSocket *socket, uint8_t *buffer, size_t capacity, uint32_t *sender, int *error)
+long receive_datagram(ArtSocket *, uint8_t *buffer, size_t capacity, uint64_t deadline_us, uint32_t *sender,
+                      int *error)
 {
     // The datagram due first (the earliest sent among equals), if it is due
-    // before the time-out ends.
-    const auto next = std::min_element(fake.queue.begin(), fake.queue.end(),
-                                       [](const FakeNetwork::Datagram &a, const FakeNetwork::Datagram &b) {
-                                           return a.due_us < b.due_us;
-                                       });
-    const uint64_t end = fake.now_us + socket->timeout_ms * 1000ull;
-    if (next == fake.queue.end() || (socket->timeout_ms != 0 && next->due_us > end)) {
-        fake.now_us = end;
+    // by the deadline; the flood's next one if that is due sooner.
+    auto next = std::min_element(fake.queue.begin(), fake.queue.end(),
+                                 [](const FakeNetwork::Datagram &a, const FakeNetwork::Datagram &b) {
+                                     return a.due_us < b.due_us;
+                                 });
+    const bool flood = fake.flood.every_us && fake.flood.next_us < 60000000 &&
+                       (next == fake.queue.end() || fake.flood.next_us < next->due_us);
+    const uint64_t due = flood ? fake.flood.next_us : next == fake.queue.end() ? UINT64_MAX : next->due_us;
+    if (due > std::max(fake.now_us, deadline_us)) {
+        fake.now_us = std::max(fake.now_us, deadline_us);
         *error = EAGAIN;
         return -1;
     }
-    const FakeNetwork::Datagram datagram = *next;
-    fake.queue.erase(next);
+    FakeNetwork::Datagram datagram = {due, htonl(0x02000032), std::vector<uint8_t>(fake.flood.bytes, 0)};
+    if (flood) {
+        fake.flood.next_us += fake.flood.every_us;
+    } else {
+        datagram = *next;
+        fake.queue.erase(next);
+    }
     fake.now_us = std::max(fake.now_us, datagram.due_us);
+    *sender = datagram.sender;
     if (datagram.bytes.size() > capacity) {
         *error = EMSGSIZE;
         return -1;
     }
     std::memcpy(buffer, datagram.bytes.data(), datagram.bytes.size());
-    *sender = datagram.sender;
     return static_cast<long>(datagram.bytes.size());
 }
 

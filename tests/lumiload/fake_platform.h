@@ -1,8 +1,8 @@
 // A stand-in for lumiload's platform files (socket_linux.cpp and
 // platform_linux.cpp) on a clock the test controls, with the fixtures
 // played by vfixture's own packet logic. Nothing is sent and nothing waits:
-// a receive that times out moves the clock on by its time-out, a pause by
-// its length; replies are due when their fixture's fault script says.
+// a receive moves the clock on to its datagram or to its deadline; replies
+// are due when their fixture's fault script says.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +24,13 @@ struct FakeNetwork {
         std::vector<uint8_t> bytes;
     };
     std::vector<Datagram> queue;  // on their way to lumiload's socket
+    // Another controller's traffic from 2.0.0.50: `bytes` every `every_us`,
+    // for the first minute.
+    struct Flood {
+        uint64_t every_us = 0;
+        size_t bytes = 0;
+        uint64_t next_us = 0;
+    } flood;
     bool socket_open = false;
 };
 

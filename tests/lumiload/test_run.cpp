@@ -65,6 +65,7 @@ TEST(Run, TimingOnTheTestsClock)
         std::string ending;             // of the report
         std::vector<uint64_t> packets;  // when the fixture got each ArtFirmwareMaster (ms)
         uint64_t end_ms;
+        FakeNetwork::Flood flood = {};  // another controller's traffic
     } rows[] = {
         // Listening ends when 300 receives of 10 ms have failed in all.
         {"bind=2.0.0.9", "-d 2.0.0.10", NO_ALF + "\n", {}, 3000},
@@ -82,12 +83,30 @@ TEST(Run, TimingOnTheTestsClock)
          {1, 2002, 2053, 2104}, 2154},
         // A reply that fails its checks does not count against the wait.
         {"bind=2.0.0.10,fault=middle:proto=13", "-f IMG -d 2.0.0.10", "progress=F -T LG\n" + DONE, {1, 52, 103, 154}, 204},
+        {"bind=2.0.0.10,fault=middle:proto=13,fault=middle:delay=20", "-f IMG -d 2.0.0.10", "progress=F -T LG\n" + DONE,
+         {1, 52, 103, 154}, 204},  // nor restart it
+        // A reply too long for the buffer from the polled host is a failed receive.
+        {"bind=2.0.0.9,length=600", "-d 2.0.0.9", NO_ALF + "\n", {}, 2990},
+        // Traffic of another controller, 20-byte packets at 1000/s or ArtDmx
+        // frames of 530 bytes at 440/s, is dropped inside the windows: it
+        // neither ends nor stretches a wait, and too long it is no failure.
+        {"bind=2.0.0.10,bcast=2.255.255.255", "", "longName=Virtual fixture 2.0.0.10\n\n", {}, 3000, {1000, 20}},
+        {"bind=2.0.0.10,bcast=2.255.255.255,poll-delay=900", "", "longName=Virtual fixture 2.0.0.10\n\n", {}, 3010,
+         {2273, 530}},
+        {"bind=2.0.0.10,fault=first:delay=1500", "-f IMG -d 2.0.0.10", "progress=F - LG\n" + DONE, {1, 1552, 1603}, 1653,
+         {2273, 530}},
+        {"bind=2.0.0.10,fault=last:drop*all", "-f IMG -d 2.0.0.10", "progress=F - LTTT\n\n",
+         {1, 52, 103, 7604, 15105}, 22605, {1000, 20}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string(row.spec) + " / " + row.command);
         fake_reset({row.spec}, {"2.0.0.1/8"});
+        fake.flood = row.flood;
         const RunResult r = run(row.command);
         EXPECT_TRUE(ends_with(r.out, row.ending)) << r.out;
+        if (row.flood.every_us) {
+            EXPECT_EQ(r.err.find("WSA ERROR"), std::string::npos) << r.err;
+        }
         EXPECT_EQ(fake_times(" block "), row.packets);
         EXPECT_EQ(r.ms, row.end_ms);
         EXPECT_EQ(fake_times("error"), std::vector<uint64_t>());
