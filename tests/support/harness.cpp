@@ -19,7 +19,12 @@ static const std::string HELP =
     "    Multi-fixture upload:  -m\n"
     "    Ignore version check:  -i\n"
     "    Test run:              -t             (specify to prevent actual programming taking place)\n"
-    "    Show help message:     -h\n";
+    "    Show help message:     -h\n"
+    "    Parallel upload:       -p [N]         (update up to N fixtures at once; implies -m)\n"
+    "    Fixtures to update:    -u [a,b,...]   (skip to update every fixture that needs the image)\n"
+    "    Confirm new version:   -c             (wait for each fixture's restart and check its version)\n"
+    "    Stop after failures:   -k [K]         (start no more uploads once K fixtures have failed)\n"
+    "    Summary as CSV:        -o [file.csv]\n";
 const std::string NO_ALF = "# No ALF file supplied with -f, performing fixture poll without update.\n";
 const std::string SEPARATOR = "########################################\n";
 
