@@ -44,7 +44,8 @@ static int run_network_stages(const RunSettings &settings, const AlfHeader &head
     }
     if (!settings.alf_given)
         return 1;  // a poll-only run never counts as an update
-    return run_update_stage(settings, header, alf_file, target.source, fixtures, summary);
+    const uint32_t broadcast = target.source | ~target.netmask;
+    return run_update_stage(settings, header, alf_file, target.source, broadcast, fixtures, summary);
 }
 
 int run_lumiload(int argc, char *argv[])

@@ -53,7 +53,7 @@ static bool succeeded(const Transfer &t, bool confirm)
 // after a restart too; with -k the fixtures after the K-th failure are
 // named and left alone.
 static void update_one_by_one(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
-                              RunFixtures *run)
+                              uint32_t broadcast, RunFixtures *run)
 {
     unsigned failures = 0;
     for (size_t i = 0; i < run->found; ++i) {
@@ -67,7 +67,7 @@ static void update_one_by_one(const RunSettings &settings, const AlfHeader &head
         Transfer *t = &run->transfers[i];
         if (upload_firmware(alf_file, header, source, address, t) == 0 && settings.confirm) {
             Transfer check;
-            confirm_restart(source, address, header.version, &check);
+            confirm_restart(source, broadcast, address, header.version, &check);
             t->result = check.result;
             t->ended_us = check.ended_us;
             t->version_reported = check.version_reported;
@@ -111,11 +111,13 @@ static void drive_in_parallel(const RunSettings &settings, const AlfHeader &head
 }
 
 static void update_in_parallel(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
-                               RunFixtures *run)
+                               uint32_t broadcast, RunFixtures *run)
 {
     ArtSocket socket = open_artnet_socket(source);
     if (!artnet_socket_is_open(socket))
         goto done;  // every fixture failed; the socket step said why
+    if (settings.confirm)
+        receive_broadcasts_too(&socket, source, broadcast);  // some fixtures broadcast their poll replies
     if (std::fseek(alf_file, 0, SEEK_SET) != 0 || std::ferror(alf_file)) {
         report_seek_start_failed();
         goto done;
@@ -145,7 +147,7 @@ static std::vector<SummaryRow> summary_rows(const RunFixtures &run, const AlfHea
 }
 
 int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
-                     const std::vector<FixtureRecord> &fixtures, FILE *summary)
+                     uint32_t broadcast, const std::vector<FixtureRecord> &fixtures, FILE *summary)
 {
     RunFixtures run = choose_fixtures(settings, fixtures);
     const bool parallel = settings.parallel > 0;
@@ -167,9 +169,9 @@ int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE 
         return status;
     }
     if (parallel)
-        update_in_parallel(settings, header, alf_file, source, &run);
+        update_in_parallel(settings, header, alf_file, source, broadcast, &run);
     else
-        update_one_by_one(settings, header, alf_file, source, &run);
+        update_one_by_one(settings, header, alf_file, source, broadcast, &run);
 
     for (size_t i = 0; i < run.found; ++i) {
         if (run.not_started[i] || !succeeded(run.transfers[i], settings.confirm))

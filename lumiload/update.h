@@ -13,9 +13,10 @@
 #include "packets.h"
 
 // Updates the `fixtures` that need the image (discovery's list, in its
-// order) from a socket bound to `source`. `summary` is the open CSV file of
+// order) from a socket bound to `source`; with -c it also hears replies sent
+// to `broadcast`, as discovery does. `summary` is the open CSV file of
 // -o, or nullptr. Returns the run's exit status: 0 only when every fixture
 // of the run took the image (and reported its version, with -c), or in a
 // test run.
 int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
-                     const std::vector<FixtureRecord> &fixtures, FILE *summary);
+                     uint32_t broadcast, const std::vector<FixtureRecord> &fixtures, FILE *summary);

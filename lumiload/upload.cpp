@@ -34,13 +34,14 @@ done:
     return succeeded ? 0 : 1;
 }
 
-int confirm_restart(uint32_t source, uint32_t fixture, uint16_t version, Transfer *transfer)
+int confirm_restart(uint32_t source, uint32_t broadcast, uint32_t fixture, uint16_t version, Transfer *transfer)
 {
     Transfer own;
     Transfer *t = transfer ? transfer : &own;
     *t = Transfer();
     ArtSocket socket = open_artnet_socket(source);
     if (artnet_socket_is_open(socket)) {
+        receive_broadcasts_too(&socket, source, broadcast);  // some fixtures broadcast their poll replies
         start_confirmation(t, fixture, version, clock_us(), false);
         run_transfers(&socket, nullptr, t, 1);
     }

@@ -158,7 +158,7 @@ TEST(Namespaces, ParallelConfirmedUpdates)
     Netns net;
     VirtualFixtures fixtures;
     const std::pair<std::string, std::string> rig[] = {  // fault, and the fixture's last event
-        {"", "confirmed: the fixture reports version 1.2.0"},
+        {",reply=broadcast", "confirmed: the fixture reports version 1.2.0"},
         {",fault=middle:drop*2", "confirmed: the fixture reports version 1.2.0"},
         {",fault=3:type=fail", "failed: the fixture rejected block 4 of 11 (reply type 255)"},
         {",fault=reboot:old", "failed: the fixture came back with version 1.1.0, not 1.2.0"},
