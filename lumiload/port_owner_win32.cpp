@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "packets.h"
@@ -71,10 +72,33 @@ static std::string image_name(DWORD pid)
     return name;
 }
 
+// Winsock does not set errno, so perror would print whatever the C runtime
+// last left there ("No error" for a failed bind): the reason is the Winsock
+// error's own, in the words the Linux build prints for the usual ones.
+static std::string socket_error_text(int error)
+{
+    switch (error) {
+    case WSAEADDRINUSE:
+        return "Address already in use";
+    case WSAEADDRNOTAVAIL:
+        return "Cannot assign requested address";
+    case WSAEACCES:
+        return "Permission denied";
+    }
+    char text[512] = {};
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(error), 0, text,
+                       sizeof text, nullptr) == 0)
+        return "Windows Sockets error " + std::to_string(error);
+    std::string reason = text;
+    while (!reason.empty() && std::strchr("\r\n. ", reason.back()))
+        reason.pop_back();
+    return reason;
+}
+
 void explain_bind_failure(uint32_t source)
 {
     const int error = WSAGetLastError();
-    report_socket_bind_failed();
+    report_socket_bind_failed(socket_error_text(error).c_str());
     if (error != WSAEADDRINUSE)
         return;
     const DWORD pid = holder_pid(source);

@@ -197,7 +197,13 @@ void report_winsock_failed() { std::fputs("ERROR: winsock2 initialisation failed
 void report_getifaddrs_failed() { std::perror("getifaddrs"); }
 void report_no_matching_interface() { error_line("Unable to find matching network interface"); }
 void report_socket_create_failed() { error_line("Failed to create UDP socket."); }
-void report_socket_bind_failed() { std::perror("Error: Failed to bind UDP socket"); }
+void report_socket_bind_failed(const char *reason)
+{
+    if (reason)
+        std::fprintf(stderr, "Error: Failed to bind UDP socket: %s\n", reason);
+    else
+        std::perror("Error: Failed to bind UDP socket");
+}
 
 // An indented line of its own after the bind error; any process may give
 // itself any name.

@@ -34,7 +34,9 @@ void report_winsock_failed();
 void report_getifaddrs_failed();
 void report_no_matching_interface();
 void report_socket_create_failed();
-void report_socket_bind_failed();
+// `reason`: the system's text for the failure; nullptr for the C library's
+// text for errno (perror).
+void report_socket_bind_failed(const char *reason = nullptr);
 void report_port_owner(const char *program, unsigned long pid);  // after the bind failure
 void report_send_failed(int error);
 
