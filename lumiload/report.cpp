@@ -14,11 +14,7 @@
 
 static const char SEPARATOR[] = "########################################\n";
 
-// The two forms of an error message: "Error: " for a step of the run and
-// "    Error: " for a step inside a block, then the text and a line feed,
-// written to standard error in one piece. The few messages that keep an
-// older wording (another prefix, none, or perror's ": " and system text)
-// are each written by a call of their own, so they stand out below.
+// printf's formatting into a text of its own length.
 static std::string format_text(const char *format, va_list args)
 {
     va_list measure;
@@ -30,6 +26,11 @@ static std::string format_text(const char *format, va_list args)
     return text;
 }
 
+// The two forms of an error message: "Error: " for a step of the run and
+// "    Error: " for a step inside a block, then the text and a line feed,
+// written to standard error in one piece. The few messages that keep an
+// older wording (another prefix, none, or perror's ": " and system text)
+// are each written by a call of their own, so they stand out below.
 static void print_error(const char *prefix, const char *format, va_list args)
 {
     std::fprintf(stderr, "%s%s\n", prefix, format_text(format, args).c_str());
