@@ -4,7 +4,41 @@
 
 #include "socket.h"
 
-static const char OPTION_STRING[] = "f:d:s:mith";
+static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:";
+static const unsigned long MAX_COUNT = 65535;
+
+// A count of fixtures or transfers: decimal digits only, 1 to MAX_COUNT.
+static bool parse_count(const char *text, unsigned *count)
+{
+    unsigned long value = 0;
+    for (const char *c = text; *c; ++c) {
+        if (*c < '0' || *c > '9' || (value = value * 10 + static_cast<unsigned long>(*c - '0')) > MAX_COUNT)
+            return false;
+    }
+    *count = static_cast<unsigned>(value);
+    return value > 0;
+}
+
+// Addresses joined by commas, each a dotted quad of the sockets interface
+// that names one host (neither 0.0.0.0 nor 255.255.255.255).
+static bool parse_address_list(const char *text, std::vector<uint32_t> *addresses)
+{
+    std::vector<uint32_t> parsed;
+    const char *start = text;
+    for (;;) {
+        const char *comma = std::strchr(start, ',');
+        const std::string item = comma ? std::string(start, comma) : std::string(start);
+        const uint32_t address = parse_ipv4_address(item.c_str());
+        if (item.empty() || address == 0 || address == 0xFFFFFFFFu)
+            return false;
+        parsed.push_back(address);
+        if (!comma)
+            break;
+        start = comma + 1;
+    }
+    *addresses = parsed;
+    return true;
+}
 
 int next_option(OptionParser *parser, int argc, char *const argv[], const char *optstring)
 {
@@ -55,6 +89,26 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
             break;
         case 't':
             settings->test_run = true;
+            break;
+        case 'p':
+            if (!parse_count(parser.argument, &settings->parallel))
+                settings->bad_value = std::string("-p ") + parser.argument;
+            break;
+        case 'u':
+            if (!parse_address_list(parser.argument, &settings->only))
+                settings->bad_value = std::string("-u ") + parser.argument;
+            break;
+        case 'c':
+            settings->confirm = true;
+            break;
+        case 'k':
+            if (!parse_count(parser.argument, &settings->failure_limit))
+                settings->bad_value = std::string("-k ") + parser.argument;
+            break;
+        case 'o':
+            settings->summary_path = parser.argument;
+            if (settings->summary_path.empty())
+                settings->bad_value = "-o ''";
             break;
         default:
             break;  // a letter with no meaning of its own, such as ':' or a lone "-"

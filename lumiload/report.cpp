@@ -14,12 +14,8 @@
 
 static const char SEPARATOR[] = "########################################\n";
 
-// The two forms of an error message: "Error: " for a step of the run and
-// "    Error: " for a step inside a block, then the text and a line feed,
-// written to standard error in one piece. The few messages that keep an
-// older wording (another prefix, none, or perror's ": " and system text)
-// are each written by a call of their own, so they stand out below.
-static void print_error(const char *prefix, const char *format, va_list args)
+// printf's formatting into a text of its own length.
+static std::string format_text(const char *format, va_list args)
 {
     va_list measure;
     va_copy(measure, args);
@@ -27,7 +23,17 @@ static void print_error(const char *prefix, const char *format, va_list args)
     va_end(measure);
     std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
     std::vsnprintf(&text[0], text.size() + 1, format, args);
-    std::fprintf(stderr, "%s%s\n", prefix, text.c_str());
+    return text;
+}
+
+// The two forms of an error message: "Error: " for a step of the run and
+// "    Error: " for a step inside a block, then the text and a line feed,
+// written to standard error in one piece. The few messages that keep an
+// older wording (another prefix, none, or perror's ": " and system text)
+// are each written by a call of their own, so they stand out below.
+static void print_error(const char *prefix, const char *format, va_list args)
+{
+    std::fprintf(stderr, "%s%s\n", prefix, format_text(format, args).c_str());
 }
 
 __attribute__((format(printf, 1, 2))) static void error_line(const char *format, ...)
@@ -64,17 +70,59 @@ static void print_text_field(const char *text, size_t max_length)
     std::fputs(safe_text(text, max_length).c_str(), stdout);
 }
 
-static void print_address(uint32_t address)
+static std::string address_text(uint32_t address)
 {
     const uint8_t *b = reinterpret_cast<const uint8_t *>(&address);
-    std::printf("%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+    return text;
 }
 
+static void print_address(uint32_t address) { std::fputs(address_text(address).c_str(), stdout); }
+
 // A version held in two bytes H and L reads H.(L/10).(L%10).
-static void print_version(uint16_t version)
+static std::string version_text(uint16_t version)
 {
     const int low = version & 0xFF;
-    std::printf("%d.%d.%d\n", version >> 8, low / 10, low % 10);
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%d.%d", version >> 8, low / 10, low % 10);
+    return text;
+}
+
+static void print_version(uint16_t version) { std::printf("%s\n", version_text(version).c_str()); }
+
+// An event of a parallel run: the fixture's address, a blank, the text; on
+// standard output, flushed, since the front end follows the events live.
+__attribute__((format(printf, 2, 3))) static void event_line(uint32_t address, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::printf("%s %s\n", address_text(address).c_str(), format_text(format, args).c_str());
+    va_end(args);
+    std::fflush(stdout);
+}
+
+// A message of a parallel run about one fixture, on standard error.
+__attribute__((format(printf, 2, 3))) static void fixture_error_line(uint32_t address, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::fprintf(stderr, "%s %s\n", address_text(address).c_str(), format_text(format, args).c_str());
+    va_end(args);
+}
+
+// A fixture's verdict: a failure is an event of a parallel run, or an
+// error message of the sequential report.
+__attribute__((format(printf, 3, 4))) static void verdict_line(uint32_t address, bool events, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = format_text(format, args);
+    va_end(args);
+    if (events)
+        event_line(address, "failed: %s", text.c_str());
+    else
+        error_line("%s", text.c_str());
 }
 
 void report_banner()
@@ -93,7 +141,12 @@ void report_help()
                "    Multi-fixture upload:  -m\n"
                "    Ignore version check:  -i\n"
                "    Test run:              -t             (specify to prevent actual programming taking place)\n"
-               "    Show help message:     -h\n",
+               "    Show help message:     -h\n"
+               "    Parallel upload:       -p [N]         (update up to N fixtures at once; implies -m)\n"
+               "    Fixtures to update:    -u [a,b,...]   (skip to update every fixture that needs the image)\n"
+               "    Confirm new version:   -c             (wait for each fixture's restart and check its version)\n"
+               "    Stop after failures:   -k [K]         (start no more uploads once K fixtures have failed)\n"
+               "    Summary as CSV:        -o [file.csv]\n",
                stdout);
 }
 
@@ -232,3 +285,147 @@ void report_block_read_failed() { step_error_line("failed to read data block fro
 void report_receive_error(int error) { std::fprintf(stderr, "\n[WSA ERROR %d]\n", error); }
 void report_bad_protocol_version() { std::fputs("    Reply has unexpected artnet protocol version\n", stderr); }
 void report_unexpected_reply_type(unsigned type) { step_error_line("unexpected reply type=%u", type); }
+
+void report_bad_option_value(const char *option) { error_line("invalid option value: %s", option); }
+void report_summary_open_failed(const char *path) { error_line("failed to open summary file at %s", path); }
+void report_summary_write_failed(const char *path) { error_line("failed to write summary file at %s", path); }
+
+void report_skipped_after_failures(uint32_t address, unsigned limit)
+{
+    std::fputs(SEPARATOR, stdout);
+    std::printf("Skipped update of fixture at %s due to -k %u\n", address_text(address).c_str(), limit);
+}
+
+void report_transfer_started(uint32_t address, uint32_t block_count)
+{
+    event_line(address, "upload started, blockCount=%" PRIu32, block_count);
+}
+
+void report_block_accepted(uint32_t address, uint32_t block, uint32_t block_count)
+{
+    event_line(address, "block %" PRIu32 " of %" PRIu32 " accepted", block, block_count);
+}
+
+void report_attempt_failed(uint32_t address, uint32_t block, uint32_t block_count, int attempt, char mark)
+{
+    event_line(address, "block %" PRIu32 " of %" PRIu32 " attempt %d failed: %s", block, block_count, attempt,
+               mark == '!' ? "send error" : "no reply");
+}
+
+void report_uploaded(uint32_t address) { event_line(address, "uploaded"); }
+
+void report_block_unanswered(uint32_t address, uint32_t block, uint32_t block_count, int attempts, bool none_sent)
+{
+    if (none_sent)
+        event_line(address, "failed: block %" PRIu32 " of %" PRIu32 " could not be sent after %d attempts", block,
+                   block_count, attempts);
+    else
+        event_line(address, "failed: no reply to block %" PRIu32 " of %" PRIu32 " after %d attempts", block,
+                   block_count, attempts);
+}
+
+void report_block_rejected(uint32_t address, uint32_t block, uint32_t block_count, unsigned type)
+{
+    event_line(address, "failed: the fixture rejected block %" PRIu32 " of %" PRIu32 " (reply type %u)", block,
+               block_count, type);
+}
+
+void report_block_unreadable(uint32_t address, uint32_t block, uint32_t block_count)
+{
+    event_line(address, "failed: block %" PRIu32 " of %" PRIu32 " could not be read from the image file", block,
+               block_count);
+}
+
+void report_not_started(uint32_t address, unsigned failures, unsigned limit)
+{
+    event_line(address, "not started: %u fixtures failed (-k %u)", failures, limit);
+}
+
+void report_fixture_send_failed(uint32_t address, int error)
+{
+    fixture_error_line(address, "Failed to send UDP packet. errno=%d", error);
+}
+
+void report_fixture_receive_error(uint32_t address, int error) { fixture_error_line(address, "[WSA ERROR %d]", error); }
+
+void report_fixture_bad_protocol_version(uint32_t address)
+{
+    fixture_error_line(address, "Reply has unexpected artnet protocol version");
+}
+
+void report_not_selected(uint32_t address, bool events)
+{
+    if (events)
+        event_line(address, "not started: not among the fixtures that need the image");
+    else
+        error_line("fixture %s is not among the fixtures that need the image", address_text(address).c_str());
+}
+
+void report_restart_wait(uint32_t address, bool events)
+{
+    if (events)
+        event_line(address, "waiting for the fixture to restart");
+    else
+        std::fputs("# Waiting for the fixture to restart\n", stdout);
+    std::fflush(stdout);
+}
+
+void report_confirmed(uint32_t address, uint16_t version, bool events)
+{
+    if (events)
+        event_line(address, "confirmed: the fixture reports version %s", version_text(version).c_str());
+    else
+        std::printf("# Confirmed: the fixture reports version %s\n", version_text(version).c_str());
+}
+
+void report_came_back_with(uint32_t address, uint16_t version, uint16_t expected, bool events)
+{
+    verdict_line(address, events, "the fixture came back with version %s, not %s", version_text(version).c_str(),
+                 version_text(expected).c_str());
+}
+
+void report_no_answer_after_upload(uint32_t address, unsigned seconds, bool events)
+{
+    verdict_line(address, events, "the fixture did not answer within %u s after the upload", seconds);
+}
+
+// The values of a summary line, as the report and the CSV file show them.
+struct SummaryTexts {
+    std::string address, before, after, seconds;
+};
+
+static SummaryTexts summary_texts(const SummaryRow &row)
+{
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%" PRIu64 ".%" PRIu64, (row.microseconds + 50000) / 1000000,
+                  (row.microseconds + 50000) / 100000 % 10);
+    return {address_text(row.address), row.before_known ? version_text(row.before) : "-",
+            row.after_known ? version_text(row.after) : "-", seconds};
+}
+
+void report_summary(const std::vector<SummaryRow> &rows)
+{
+    std::fputs("# Summary\n", stdout);
+    for (const SummaryRow &row : rows) {
+        const SummaryTexts text = summary_texts(row);
+        std::printf("    %s result=%s before=%s after=%s seconds=%s retries=%u\n", text.address.c_str(), row.result,
+                    text.before.c_str(), text.after.c_str(), text.seconds.c_str(), row.retries);
+    }
+    std::fflush(stdout);
+}
+
+bool write_summary_csv_header(FILE *file)
+{
+    return std::fputs("address,result,before,after,seconds,retries\n", file) >= 0 && std::fflush(file) == 0;
+}
+
+bool write_summary_csv(FILE *file, const std::vector<SummaryRow> &rows)
+{
+    bool ok = true;
+    for (const SummaryRow &row : rows) {
+        const SummaryTexts text = summary_texts(row);
+        ok = std::fprintf(file, "%s,%s,%s,%s,%s,%u\n", text.address.c_str(), row.result, text.before.c_str(),
+                          text.after.c_str(), text.seconds.c_str(), row.retries) > 0 && ok;
+    }
+    return std::fflush(file) == 0 && ok;
+}

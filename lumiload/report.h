@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -65,3 +66,52 @@ void report_block_read_failed();
 void report_receive_error(int error);
 void report_bad_protocol_version();
 void report_unexpected_reply_type(unsigned type);
+
+// Rig updates (-p, -u, -c, -k, -o): the run.
+void report_bad_option_value(const char *option);  // "-p 0", as given
+void report_summary_open_failed(const char *path);
+void report_summary_write_failed(const char *path);
+void report_skipped_after_failures(uint32_t address, unsigned limit);  // one after another, -k
+
+// Events of a parallel run: one line each on standard output, beginning
+// with the fixture's address, flushed at once. Blocks and attempts count
+// from 1. The sequential upload's messages about one fixture (send and
+// receive errors, a reply of another protocol version) name it the same
+// way on standard error.
+void report_transfer_started(uint32_t address, uint32_t block_count);
+void report_block_accepted(uint32_t address, uint32_t block, uint32_t block_count);
+void report_attempt_failed(uint32_t address, uint32_t block, uint32_t block_count, int attempt, char mark);
+void report_uploaded(uint32_t address);
+void report_block_unanswered(uint32_t address, uint32_t block, uint32_t block_count, int attempts, bool none_sent);
+void report_block_rejected(uint32_t address, uint32_t block, uint32_t block_count, unsigned type);
+void report_block_unreadable(uint32_t address, uint32_t block, uint32_t block_count);
+void report_not_started(uint32_t address, unsigned failures, unsigned limit);  // -k
+void report_fixture_send_failed(uint32_t address, int error);
+void report_fixture_receive_error(uint32_t address, int error);
+void report_fixture_bad_protocol_version(uint32_t address);
+
+// A fixture named with -u that is not among those that need the image: an
+// event of a parallel run (`events`), else an error message.
+void report_not_selected(uint32_t address, bool events);
+
+// The check after an upload (-c), as an event of a parallel run (`events`)
+// or as the sequential report's remark or error message.
+void report_restart_wait(uint32_t address, bool events);
+void report_confirmed(uint32_t address, uint16_t version, bool events);
+void report_came_back_with(uint32_t address, uint16_t version, uint16_t expected, bool events);
+void report_no_answer_after_upload(uint32_t address, unsigned seconds, bool events);
+
+// One fixture's line of the summary of an update run.
+struct SummaryRow {
+    uint32_t address;
+    const char *result;           // "confirmed", "uploaded", "failed" or "not-started"
+    bool before_known;            // false for a fixture that never answered
+    uint16_t before, after;
+    bool after_known;             // "-" otherwise
+    uint64_t microseconds;
+    unsigned retries;             // failed attempts over all blocks
+};
+void report_summary(const std::vector<SummaryRow> &rows);  // "# Summary" and its lines
+// The CSV form; false when it could not be written.
+bool write_summary_csv_header(FILE *file);
+bool write_summary_csv(FILE *file, const std::vector<SummaryRow> &rows);

@@ -9,7 +9,7 @@
 #include "options.h"
 #include "report.h"
 #include "socket.h"
-#include "upload.h"
+#include "update.h"
 
 static const uint32_t ART_NET_NETMASK = 0x000000FFu;  // 255.0.0.0 in network byte order
 static const uint32_t NO_ADDRESS = 0xFFFFFFFFu;
@@ -31,36 +31,8 @@ static bool choose_poll_target(const RunSettings &settings, PollTarget *target)
     return true;
 }
 
-// Uploads to every fixture of the list in turn (or only names them in a
-// test run). Returns the run's exit status.
-static int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE *alf_file,
-                            uint32_t source, const std::vector<FixtureRecord> &fixtures)
-{
-    if (fixtures.empty()) {
-        report_no_fixture();
-        return 1;
-    }
-    report_fixture_count(fixtures.size());
-    if (fixtures.size() > 1 && !settings.multi_fixture) {
-        report_multiple_fixtures();
-        return 1;
-    }
-    int status = 0;
-    for (const FixtureRecord &record : fixtures) {
-        const uint32_t address = reply_ip_address(record.bytes);
-        if (settings.test_run) {
-            report_skipped_fixture(address);
-            continue;
-        }
-        report_uploading_to(address);
-        if (upload_firmware(alf_file, header, source, address) != 0)
-            status = 1;
-    }
-    return status;
-}
-
 // Discovery and, in update runs, the update stage. Returns the exit status.
-static int run_network_stages(const RunSettings &settings, const AlfHeader &header, FILE *alf_file)
+static int run_network_stages(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, FILE *summary)
 {
     PollTarget target {};
     if (!choose_poll_target(settings, &target))
@@ -72,7 +44,8 @@ static int run_network_stages(const RunSettings &settings, const AlfHeader &head
     }
     if (!settings.alf_given)
         return 1;  // a poll-only run never counts as an update
-    return run_update_stage(settings, header, alf_file, target.source, fixtures);
+    const uint32_t broadcast = target.source | ~target.netmask;
+    return run_update_stage(settings, header, alf_file, target.source, broadcast, fixtures, summary);
 }
 
 int run_lumiload(int argc, char *argv[])
@@ -82,6 +55,10 @@ int run_lumiload(int argc, char *argv[])
     if (!parse_options(argc, argv, &settings)) {
         report_help();
         return 0;
+    }
+    if (!settings.bad_value.empty()) {
+        report_bad_option_value(settings.bad_value.c_str());
+        return 1;
     }
     if (settings.test_run)
         report_test_run_mode();
@@ -98,11 +75,28 @@ int run_lumiload(int argc, char *argv[])
     }
 
     int status = 1;
-    const bool network_started = net_startup();
+    bool network_started = false;
+    // Opened before any fixture is touched, so a path that cannot be written
+    // costs nothing; it holds the header line until the summary follows.
+    FILE *summary = nullptr;
+    if (!settings.summary_path.empty()) {
+        summary = std::fopen(settings.summary_path.c_str(), "w");
+        if (!summary || !write_summary_csv_header(summary)) {
+            report_summary_open_failed(settings.summary_path.c_str());
+            goto done;
+        }
+    }
+    network_started = net_startup();
     if (network_started)
-        status = run_network_stages(settings, header, alf_file);
+        status = run_network_stages(settings, header, alf_file, summary);
     else
         report_winsock_failed();
+
+done:
+    if (summary && std::fclose(summary) != 0 && status == 0) {
+        report_summary_write_failed(settings.summary_path.c_str());
+        status = 1;
+    }
     if (alf_file)
         std::fclose(alf_file);
     if (network_started)

@@ -59,3 +59,7 @@ long receive_datagram(ArtSocket *socket, uint8_t *buffer, size_t capacity, uint6
 
 // True when `error` from receive_datagram is the time-out.
 bool is_receive_timeout(int error);
+
+// The error code receive_datagram gives for a datagram longer than its
+// buffer, for callers that hold a datagram to a shorter length of their own.
+int datagram_too_long_error();

@@ -185,3 +185,4 @@ long receive_datagram(ArtSocket *socket, uint8_t *buffer, size_t capacity, uint6
 }
 
 bool is_receive_timeout(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+int datagram_too_long_error() { return EMSGSIZE; }

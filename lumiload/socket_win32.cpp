@@ -198,3 +198,8 @@ bool is_receive_timeout(int error)
 {
     return error == WSAETIMEDOUT;
 }
+
+int datagram_too_long_error()
+{
+    return WSAEMSGSIZE;
+}

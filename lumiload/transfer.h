@@ -3,8 +3,10 @@
 // of its fixture's stale replies, sends the block, waits for the reply in
 // receive windows (receive_window.h) and pauses; each phase ends at a
 // deadline on the socket's clock or at a datagram from its fixture, so one
-// transfer never blocks another. Progress marks and messages go through the
-// report unit as the transfer makes them.
+// transfer never blocks another, and any number of them share the socket.
+// After the last block a transfer may wait for the fixture's restart and
+// check the version it reports. Progress marks, events and messages go
+// through the report unit as the transfer makes them.
 #pragma once
 
 #include <cstdint>
@@ -15,32 +17,62 @@
 #include "socket.h"
 
 enum class TransferPhase {
-    Emptying,  // its fixture's datagrams are discarded until the deadline
-    Sending,   // the block goes out once the deadline has come
-    Waiting,   // receive windows for the reply; a datagram may end them
-    Pausing,   // after an accepted block, until the deadline
+    Idle,        // not started
+    Emptying,    // its fixture's datagrams are discarded until the deadline
+    Sending,     // the block goes out once the deadline has come
+    Waiting,     // receive windows for the reply; a datagram may end them
+    Pausing,     // after an accepted block, until the deadline
+    Restarting,  // the fixture took the image and restarts: polled until it answers
     Done,
+};
+
+enum class TransferResult { Unfinished, Uploaded, Confirmed, Failed };
+
+// How a transfer reports and how it ends.
+struct TransferMode {
+    bool events = false;   // one line per event naming the fixture, not the progress line
+    bool confirm = false;  // after the last block, wait for the restart and check the version
 };
 
 struct Transfer {
     uint32_t fixture = 0;        // IPv4, network byte order; datagrams are routed by it
+    TransferMode mode;
+    uint16_t image_version = 0;  // what the fixture should report after its restart
     uint64_t file_words = 0;     // the whole file in 16-bit words, header included
     uint32_t block_count = 0;
     uint32_t block = 0;          // index of the block in hand
     int attempt = 0;             // attempts at it that have ended
+    int unsent = 0;              // of those, the ones that could not send
     int failed_windows = 0;      // receive windows of this attempt without a reply
-    TransferPhase phase = TransferPhase::Done;
+    unsigned retries = 0;        // failed attempts over all blocks
+    TransferPhase phase = TransferPhase::Idle;
     uint64_t deadline_us = 0;    // end of the phase, or of the current receive window
-    bool succeeded = false;      // once Done: every block was accepted
+    uint64_t started_us = 0, ended_us = 0;
+    uint64_t restart_us = 0;     // when the fixture began to restart
+    TransferResult result = TransferResult::Unfinished;  // once Done
+    bool version_reported = false;  // the fixture answered after its restart, with:
+    uint16_t reported_version = 0;
     uint8_t packet[FIRMWARE_MASTER_SIZE] = {};  // the ArtFirmwareMaster of the block in hand
 };
 
 // Starts the transfer of the whole of `file` (header included) to `fixture`
-// at `now_us`: takes the first block. The file belongs to the caller and
-// stands at its start; the transfer reads its blocks from it in order.
-void start_transfer(Transfer *transfer, FILE *file, const AlfHeader &header, uint32_t fixture, uint64_t now_us);
+// at `now_us`: takes the first block. The file belongs to the caller; each
+// block is read from its place in it, so transfers may share the file.
+void start_transfer(Transfer *transfer, FILE *file, const AlfHeader &header, uint32_t fixture, uint64_t now_us,
+                    TransferMode mode = TransferMode());
 
-// Drives `transfers` until every one is Done: waits on `socket` until the
-// earliest deadline, hands each datagram to the transfer of its sender and
-// moves on every transfer whose deadline has come.
+// Starts only the wait for the restart of `fixture`, which has just taken
+// an image of `version`.
+void start_confirmation(Transfer *transfer, uint32_t fixture, uint16_t version, uint64_t now_us, bool events);
+
+// True while a block is in hand (the phases from Emptying to Pausing).
+bool transfer_in_flight(const Transfer &transfer);
+
+// One turn of the loop: waits on `socket` until the earliest deadline of
+// the active `transfers` or a datagram, hands the datagram to the transfer
+// of its sender and moves on every transfer whose deadline has come. Idle
+// and Done transfers are left alone. False when none was active.
+bool step_transfers(ArtSocket *socket, FILE *file, Transfer *transfers, size_t count);
+
+// Turns the loop until no transfer is active.
 void run_transfers(ArtSocket *socket, FILE *file, Transfer *transfers, size_t count);

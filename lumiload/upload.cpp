@@ -2,11 +2,12 @@
 
 #include "report.h"
 #include "socket.h"
-#include "transfer.h"
 
-int upload_firmware(FILE *alf_file, AlfHeader header, uint32_t source, uint32_t fixture)
+int upload_firmware(FILE *alf_file, AlfHeader header, uint32_t source, uint32_t fixture, Transfer *transfer)
 {
-    Transfer transfer;
+    Transfer own;
+    Transfer *t = transfer ? transfer : &own;
+    *t = Transfer();
     bool reported = false;  // the blockCount and progress lines are out
     ArtSocket socket = open_artnet_socket(source);
 
@@ -20,14 +21,30 @@ int upload_firmware(FILE *alf_file, AlfHeader header, uint32_t source, uint32_t 
     report_upload_start(alf_block_count(header.data_length));
     reported = true;
     // The engine of many transfers, with one.
-    start_transfer(&transfer, alf_file, header, fixture, clock_us());
-    run_transfers(&socket, alf_file, &transfer, 1);
+    start_transfer(t, alf_file, header, fixture, clock_us());
+    run_transfers(&socket, alf_file, t, 1);
 
 done:
     close_artnet_socket(&socket);  // also when it never opened
-    if (reported && transfer.succeeded)
+    const bool succeeded = t->result == TransferResult::Uploaded;
+    if (reported && succeeded)
         report_upload_success();
     else if (reported)
         report_upload_failed();
-    return transfer.succeeded ? 0 : 1;
+    return succeeded ? 0 : 1;
+}
+
+int confirm_restart(uint32_t source, uint32_t broadcast, uint32_t fixture, uint16_t version, Transfer *transfer)
+{
+    Transfer own;
+    Transfer *t = transfer ? transfer : &own;
+    *t = Transfer();
+    ArtSocket socket = open_artnet_socket(source);
+    if (artnet_socket_is_open(socket)) {
+        receive_broadcasts_too(&socket, source, broadcast);  // some fixtures broadcast their poll replies
+        start_confirmation(t, fixture, version, clock_us(), false);
+        run_transfers(&socket, nullptr, t, 1);
+    }
+    close_artnet_socket(&socket);  // also when it never opened
+    return t->result == TransferResult::Confirmed ? 0 : 1;
 }

@@ -31,6 +31,8 @@ const char *const FIXTURE_KEYS_HELP =
     "                    lumiload accepts)\n"
     "  image=PATH        where a completed upload is written (with count>1, '%a' in PATH\n"
     "                    is replaced by the fixture's address)\n"
+    "  reboot=MS         after a completed upload the fixture restarts: it answers nothing\n"
+    "                    for MS milliseconds, then reports the new version (default 0)\n"
     "  fault=SEL:ACTION[=ARG][*COUNT]   fault script, repeatable:\n"
     "        SEL     block index from 0, first, last, middle (blockCount/2, only when\n"
     "                blockCount >= 3) or all\n"
@@ -41,7 +43,10 @@ const char *const FIXTURE_KEYS_HELP =
     "                alt             reply from the alt address\n"
     "                oversize=N      reply padded to N bytes (lumiload's buffer holds 36)\n"
     "        COUNT   the first COUNT packets of that block in one upload, retries included\n"
-    "                (default 1; 'all' = every packet)\n";
+    "                (default 1; 'all' = every packet)\n"
+    "  fault=reboot:old[*COUNT]     the restart after an upload brings the old version back\n"
+    "  fault=reboot:never[*COUNT]   the fixture never answers again after an upload\n"
+    "                    (COUNT: the first COUNT restarts; default 1)\n";
 
 bool parse_address(const std::string &text, uint32_t *address)
 {
@@ -134,6 +139,8 @@ bool parse_fault(const std::string &text, FaultRule *rule, std::string *error)
         parsed.select = FaultRule::Select::Middle;
     } else if (select == "all") {
         parsed.select = FaultRule::Select::All;
+    } else if (select == "reboot") {
+        parsed.select = FaultRule::Select::Reboot;
     } else if (parse_number(select, 0xFFFFFFFF, &n)) {
         parsed.select = FaultRule::Select::Index;
         parsed.index = static_cast<uint32_t>(n);
@@ -164,7 +171,13 @@ bool parse_fault(const std::string &text, FaultRule *rule, std::string *error)
         argument = action.substr(equals + 1);
     }
     bool ok = true;
-    if (name == "drop" && !has_argument) {
+    const bool reboot = parsed.select == FaultRule::Select::Reboot;
+    if (reboot && (name == "old" || name == "never") && !has_argument) {
+        parsed.action = name == "old" ? FaultRule::Action::Old : FaultRule::Action::Never;
+    } else if (reboot) {
+        *error = "fault '" + text + "': a reboot fault is old or never";
+        return false;
+    } else if (name == "drop" && !has_argument) {
         parsed.action = FaultRule::Action::Drop;
     } else if (name == "alt" && !has_argument) {
         parsed.action = FaultRule::Action::FromAlt;
@@ -216,6 +229,8 @@ bool fault_selects(const FaultRule &rule, uint32_t index, uint32_t block_count)
         return block_count >= 3 && index == block_count / 2;
     case FaultRule::Select::All:
         return true;
+    case FaultRule::Select::Reboot:
+        return false;  // not a block
     }
     return false;
 }
@@ -330,6 +345,9 @@ bool parse_fixture_spec(const std::string &spec, std::vector<FixtureConfig> *fix
         } else if (key == "length") {
             ok = parse_number(value, 1024, &n) && n > 0;
             config.reply_length = static_cast<uint32_t>(n);
+        } else if (key == "reboot") {
+            ok = parse_number(value, 600000, &n);
+            config.reboot_ms = static_cast<uint32_t>(n);
         } else if (key == "image") {
             config.image_path = value;
         } else if (key == "fault") {

@@ -9,9 +9,11 @@
 
 // One rule of a fixture's fault script. It matches the blocks chosen by
 // its selector and acts on the first `count` packets of such a block that
-// arrive during one upload (retries included; 0 = every packet).
+// arrive during one upload (retries included; 0 = every packet). The
+// selector Reboot matches the restart after a completed upload instead, and
+// acts on the first `count` restarts.
 struct FaultRule {
-    enum class Select { Index, First, Last, Middle, All };
+    enum class Select { Index, First, Last, Middle, All, Reboot };
     enum class Action {
         Drop,       // no reply: the packet is ignored as if lost
         Delay,      // reply after `value` ms
@@ -19,6 +21,8 @@ struct FaultRule {
         Protocol,   // reply with ProtVerLo `value`
         FromAlt,    // reply from the fixture's alternate address
         Oversize,   // reply padded to `value` bytes
+        Old,        // Reboot: comes back with the version it had before
+        Never,      // Reboot: never answers again
     };
     Select select = Select::All;
     uint32_t index = 0;  // for Select::Index
@@ -49,6 +53,7 @@ struct FixtureConfig {
     uint8_t mac[6] = {0, 0, 0, 0, 0, 0};
     bool mac_given = false;
     uint32_t reply_length = 239;     // bytes of ArtPollReply sent
+    uint32_t reboot_ms = 0;          // silent this long after taking an image, then the new version
     std::string image_path;          // empty = do not write the image
     std::vector<FaultRule> faults;
 };
@@ -62,7 +67,8 @@ bool unescape_bytes(const std::string &text, std::string *bytes);
 
 // "SEL:ACTION[=ARG][*COUNT]", SEL one of a block index, first, last,
 // middle, all; ACTION one of drop, delay=MS, type=good|allgood|fail|N,
-// proto=N, alt, oversize=N; COUNT a number or "all".
+// proto=N, alt, oversize=N; or "reboot:old", "reboot:never"; COUNT a
+// number or "all".
 bool parse_fault(const std::string &text, FaultRule *rule, std::string *error);
 
 // One spec "key=value,..." to one or more fixtures (count=N plays N

@@ -60,6 +60,7 @@ struct Node {
     std::map<uint32_t, std::vector<size_t>> broadcast_members;
     std::vector<PendingReply> pending;
     bool quiet = false;
+    bool timestamps = false;                   // each line begins with the time it happened
     std::string out;                           // event lines not yet written
 };
 
@@ -67,7 +68,7 @@ void usage(FILE *stream)
 {
     std::fprintf(stream,
                  "usage: vfixture [--fixture SPEC]... [--many N,ADDR[,SPEC]]... [--config FILE]...\n"
-                 "                [--quiet] [--help]\n"
+                 "                [--quiet] [--timestamps] [--help]\n"
                  "\n"
                  "Plays Art-Net fixtures for lumiload: each fixture binds its own address on\n"
                  "UDP port 6454, answers ArtPoll and accepts firmware uploads.\n"
@@ -76,6 +77,7 @@ void usage(FILE *stream)
                  "  --many N,ADDR[,SPEC]  N fixtures at ADDR, ADDR+1, ... (bind=ADDR,count=N,SPEC)\n"
                  "  --config FILE      fixtures from FILE, one SPEC per line, '#' comments\n"
                  "  --quiet            do not print poll events\n"
+                 "  --timestamps       begin each line with the time, in seconds on the monotonic clock\n"
                  "  --help             this text\n"
                  "\n"
                  "%s"
@@ -89,15 +91,32 @@ void usage(FILE *stream)
                  "  ADDR: block I type=T id=B len=W dropped (fault, packet K)\n"
                  "  ADDR: error ...                          a packet that breaks the rules\n"
                  "  ADDR: image written PATH (N bytes)\n"
+                 "  ADDR: restart: silent for MS ms, then version=X.Y.Z[ (fault: the old one)]\n"
+                 "  ADDR: restart: never answers again (fault)\n"
                  "  ADDR: upload complete version=X.Y.Z     later polls report this version\n"
+                 "  ADDR: poll from S unanswered: restarting (likewise firmware packets)\n"
                  "  stopped                                  after SIGTERM or SIGINT\n"
                  "Exit status 0 after a signal, 1 when a socket cannot be set up, 2 for a bad\n"
                  "command line or config.\n",
                  FIXTURE_KEYS_HELP);
 }
 
+// Milliseconds on the monotonic clock, the fixtures' clock.
+uint64_t now_ms()
+{
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
+}
+
 void emit(Node *node, const std::string &line)
 {
+    if (node->timestamps) {
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "%lld.%06lld ", static_cast<long long>(us / 1000000),
+                      static_cast<long long>(us % 1000000));
+        node->out += stamp;
+    }
     node->out += line;
     node->out += '\n';
 }
@@ -241,18 +260,19 @@ void dispatch(Node *node, const Endpoint &endpoint, const uint8_t *data, size_t 
         if (kind != PacketKind::Poll)
             return;   // our own broadcast replies come back here, among others
         for (size_t index : node->broadcast_members[endpoint.address])
-            apply_outcome(node, index, handle_poll(&node->fixtures[index], data, length, sender), true);
+            apply_outcome(node, index, handle_poll(&node->fixtures[index], data, length, sender, now_ms()), true);
         return;
     }
     const std::string prefix = format_address(node->fixtures[endpoint.fixture].config.bind);
     switch (kind) {
     case PacketKind::Poll:
-        apply_outcome(node, endpoint.fixture, handle_poll(&node->fixtures[endpoint.fixture], data, length, sender),
-                      true);
+        apply_outcome(node, endpoint.fixture,
+                      handle_poll(&node->fixtures[endpoint.fixture], data, length, sender, now_ms()), true);
         break;
     case PacketKind::FirmwareMaster:
         apply_outcome(node, endpoint.fixture,
-                      handle_firmware_master(&node->fixtures[endpoint.fixture], data, length, sender), false);
+                      handle_firmware_master(&node->fixtures[endpoint.fixture], data, length, sender, now_ms()),
+                      false);
         break;
     case PacketKind::OtherArtNet:
         if (!node->quiet) {
@@ -342,6 +362,10 @@ int main(int argc, char *argv[])
         }
         if (arg == "--quiet") {
             node.quiet = true;
+            continue;
+        }
+        if (arg == "--timestamps") {
+            node.timestamps = true;
             continue;
         }
         if (i + 1 >= argc) {

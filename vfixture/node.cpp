@@ -115,11 +115,21 @@ std::vector<uint8_t> build_firmware_reply(uint8_t type, uint8_t protocol_lo, siz
     return reply;
 }
 
-Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender)
+// While a fixture restarts it hears nothing at all.
+static bool restarting(const FixtureState &state, uint64_t now_ms)
+{
+    return state.gone || now_ms < state.silent_until_ms;
+}
+
+Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender, uint64_t now_ms)
 {
     Outcome outcome;
     const FixtureConfig &config = state->config;
     std::string from = format_address(sender);
+    if (restarting(*state, now_ms)) {
+        outcome.events.push_back("poll from " + from + " unanswered: restarting");
+        return outcome;
+    }
     if (length < POLL_MIN_SIZE) {
         outcome.events.push_back(format("error poll from %s: length %zu, too short", from.c_str(), length));
         return outcome;
@@ -181,12 +191,41 @@ static void start_session(UploadSession *session, uint32_t words)
     session->arrivals.assign(session->block_count, 0);
 }
 
-Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender)
+// The restart after a completed upload: its reboot time, and the reboot
+// faults that apply to this restart.
+static void restart(FixtureState *state, Outcome *outcome, uint64_t now_ms)
+{
+    FaultRule::Action action = FaultRule::Action::Drop;  // none: back with the new version
+    ++state->restarts;
+    for (const FaultRule &rule : state->config.faults) {
+        if (rule.select == FaultRule::Select::Reboot && (rule.count == 0 || state->restarts <= rule.count))
+            action = rule.action;
+    }
+    state->gone = action == FaultRule::Action::Never;
+    state->silent_until_ms = now_ms + state->config.reboot_ms;
+    if (action != FaultRule::Action::Old) {
+        state->version_hi = outcome->image[ALF_VERSION_HI_OFFSET];
+        state->version_lo = outcome->image[ALF_VERSION_LO_OFFSET];
+    }
+    if (state->gone)
+        outcome->events.push_back("restart: never answers again (fault)");
+    else if (state->config.reboot_ms || action == FaultRule::Action::Old)
+        outcome->events.push_back(format("restart: silent for %u ms, then version=", state->config.reboot_ms) +
+                                  format_version(state->version_hi, state->version_lo) +
+                                  (action == FaultRule::Action::Old ? " (fault: the old one)" : ""));
+}
+
+Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender,
+                               uint64_t now_ms)
 {
     Outcome outcome;
     outcome.destination = sender;
     UploadSession &session = state->upload;
     const std::string from = format_address(sender);
+    if (restarting(*state, now_ms)) {
+        outcome.events.push_back("firmware packet from " + from + " unanswered: restarting");
+        return outcome;
+    }
 
     if (length != FIRMWARE_MASTER_SIZE) {
         outcome.events.push_back(format("error firmware packet from %s: length %zu, expected %zu",
@@ -296,6 +335,9 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
             size = rule.value;
             notes += format(" size=%zu", size);
             break;
+        case FaultRule::Action::Old:
+        case FaultRule::Action::Never:
+            break;  // restarts, not blocks
         }
     }
     if (outcome.delay_ms)
@@ -317,8 +359,7 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
         outcome.completed = true;
         outcome.image.assign(session.data.begin(),
                              session.data.begin() + static_cast<size_t>(session.firmware_words) * 2);
-        state->version_hi = outcome.image[ALF_VERSION_HI_OFFSET];
-        state->version_lo = outcome.image[ALF_VERSION_LO_OFFSET];
+        restart(state, &outcome, now_ms);
     }
     return outcome;
 }

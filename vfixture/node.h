@@ -27,6 +27,11 @@ struct FixtureState {
     uint8_t version_hi = 0;   // reported in ArtPollReply; replaced after an upload
     uint8_t version_lo = 0;
     UploadSession upload;
+    // After a completed upload the fixture restarts: it answers nothing
+    // before this time (ms on the caller's clock), or never again.
+    uint64_t silent_until_ms = 0;
+    bool gone = false;
+    uint32_t restarts = 0;
 };
 
 FixtureState make_fixture_state(const FixtureConfig &config);
@@ -52,12 +57,15 @@ std::vector<uint8_t> build_firmware_reply(uint8_t type, uint8_t protocol_lo, siz
 // "X.Y.Z" as lumiload prints a version held in two bytes.
 std::string format_version(uint8_t hi, uint8_t lo);
 
-// A poll from `sender` (host order). The reply goes to the sender, or to
-// the broadcast address with reply=broadcast.
-Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender);
+// A poll from `sender` (host order) at `now_ms` on the caller's clock. The
+// reply goes to the sender, or to the broadcast address with
+// reply=broadcast; while the fixture restarts there is none.
+Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender,
+                    uint64_t now_ms = 0);
 
-// An ArtFirmwareMaster from `sender` (host order); the reply goes to the
-// sender. On completion `version_hi`/`version_lo` take the image's version
-// bytes (offsets 2 and 3).
+// An ArtFirmwareMaster from `sender` (host order) at `now_ms`; the reply
+// goes to the sender. On completion `version_hi`/`version_lo` take the
+// image's version bytes (offsets 2 and 3), unless a reboot fault keeps the
+// old ones, and the fixture restarts for its reboot time.
 Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t length,
-                               uint32_t sender);
+                               uint32_t sender, uint64_t now_ms = 0);

@@ -142,3 +142,54 @@ TEST(Namespaces, WaitsUnderAnotherControllersTraffic)
     for (size_t i = 0; i < running.size(); ++i)
         EXPECT_EQ(running[i].get(), "") << "row " << i << ": " << rows[i].fixtures;
 }
+
+// A rig updated as the window's parallel run does it, with -o: one lumiload,
+// up to four transfers in flight, each fixture confirmed by the version it
+// reports after its restart. Faults on some fixtures (lost blocks, FirmFail,
+// a return to the old version, one that never comes back) are reported for
+// those alone; the others take the image intact, and a fixture left out of
+// -u is not touched. Lasts the minute the silent fixture is waited for.
+TEST(Namespaces, ParallelConfirmedUpdates)
+{
+    const std::string why = netns_unavailable_reason();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    const TempDir dir;
+    Netns net;
+    VirtualFixtures fixtures;
+    const std::pair<std::string, std::string> rig[] = {  // fault, and the fixture's last event
+        {",reply=broadcast", "confirmed: the fixture reports version 1.2.0"},
+        {",fault=middle:drop*2", "confirmed: the fixture reports version 1.2.0"},
+        {",fault=3:type=fail", "failed: the fixture rejected block 4 of 11 (reply type 255)"},
+        {",fault=reboot:old", "failed: the fixture came back with version 1.1.0, not 1.2.0"},
+        {",fault=reboot:never", "failed: the fixture did not answer within 60 s after the upload"},
+        {"", ""},  // not chosen
+    };
+    std::vector<std::string> specs, cidrs;
+    std::string chosen;
+    for (int i = 0; i < 6; ++i) {
+        const std::string ip = "2.0.0." + std::to_string(10 + i);
+        specs.push_back("bind=" + ip + ",version=1.1.0,reboot=1500,bcast=2.255.255.255,image=" + dir.path + "/" + ip + rig[i].first);
+        cidrs.push_back(ip + "/8");
+        chosen += i < 5 ? (i ? "," : "") + ip : "";
+    }
+    ASSERT_TRUE(net.up("2.0.0.1/8", cidrs)) << net.error;
+    ASSERT_TRUE(fixtures.start(dir.path, specs, net.in("f"))) << fixtures.error;
+    const std::vector<uint8_t> image = write_image(dir.path + "/fw.alf", 1, 20, 5000);  // 11 blocks
+    const ProcessResult r = run_program(bin_path("lumiload"), {"-i", "-f", dir.path + "/fw.alf", "-m", "-s", "2.0.0.1",
+                                        "-p", "4", "-c", "-u", chosen, "-o", dir.path + "/rig.csv"}, 120, net.in("c"));
+    const std::string log = fixtures.stop();
+    for (int i = 0; i < 6; ++i) {
+        const std::string ip = "2.0.0." + std::to_string(10 + i);
+        const size_t last = r.out.rfind("\n" + ip + " ");
+        EXPECT_EQ(last == std::string::npos ? "" : r.out.substr(last + ip.size() + 2, rig[i].second.size() + 1),
+                  rig[i].second + (i < 5 ? "\n" : "")) << ip;
+        EXPECT_EQ(read_text_file(dir.path + "/" + ip) == std::string(image.begin(), image.end()), i != 2 && i != 5) << ip;
+    }
+    EXPECT_EQ(count_lines(r.out, "2.0.0.11 block 6 of 11 attempt"), 2u) << r.out;
+    EXPECT_EQ(count_lines(read_text_file(dir.path + "/rig.csv"), ",confirmed,1.1.0,1.2.0,"), 2u);
+    EXPECT_EQ(count_lines(r.out, " result=failed before=1.1.0 "), 3u) << r.out;
+    EXPECT_EQ(count_lines(log, "2.0.0.15: block"), 0u);
+    EXPECT_EQ(count_lines(log, "error"), 0u) << log;
+    EXPECT_EQ(r.status, 1);
+}

@@ -42,6 +42,7 @@ uint32_t parse_ipv4_address(const char *text) { return inet_addr(text); }
 bool enable_broadcast(ArtSocket *) { return true; }
 void receive_broadcasts_too(ArtSocket *, uint32_t, uint32_t) {}
 bool is_receive_timeout(int error) { return error == EAGAIN; }
+int datagram_too_long_error() { return EMSGSIZE; }
 uint64_t clock_us() { return fake.now_us; }
 
 // One socket at a time, as on port 6454: a socket left open makes the next
@@ -80,9 +81,10 @@ bool send_datagram(ArtSocket *, uint32_t destination, const uint8_t *data, size_
     for (FixtureState &fixture : fake.fixtures) {
         if (to != fixture.config.bind && to != fixture.config.broadcast)
             continue;
+        const uint64_t ms = fake.now_us / 1000;
         const Outcome outcome = classify_packet(data, length) == PacketKind::Poll
-                                    ? handle_poll(&fixture, data, length, controller)
-                                    : handle_firmware_master(&fixture, data, length, controller);
+                                    ? handle_poll(&fixture, data, length, controller, ms)
+                                    : handle_firmware_master(&fixture, data, length, controller, ms);
         for (const std::string &event : outcome.events)
             fake.log.push_back(std::to_string(fake.now_us / 1000) + " " + format_address(fixture.config.bind) + ": " +
                                event);

@@ -9,7 +9,8 @@
 namespace {
 
 // The settings a command line yields, as one text: "help", or the ALF path
-// ("-" when not given), both addresses and the flags m, i and t.
+// ("-" when not given), both addresses, the flags m, i and t, and the rig's
+// options that were given.
 std::string parsed(std::vector<std::string> args)
 {
     args.insert(args.begin(), "lumiload");
@@ -20,8 +21,13 @@ std::string parsed(std::vector<std::string> args)
     if (!parse_options(static_cast<int>(args.size()), argv.data(), &s))
         return "help";
     const std::string destination = inet_ntoa(in_addr {s.destination});
-    return (s.alf_given ? s.alf_path : "-") + " " + destination + " " + inet_ntoa(in_addr {s.source}) + " " +
-           (s.multi_fixture ? "m" : "") + (s.ignore_version ? "i" : "") + (s.test_run ? "t" : "");
+    std::string text = (s.alf_given ? s.alf_path : "-") + " " + destination + " " + inet_ntoa(in_addr {s.source}) + " " +
+                       (s.multi_fixture ? "m" : "") + (s.ignore_version ? "i" : "") + (s.test_run ? "t" : "");
+    for (uint32_t address : s.only)
+        text += std::string(" u") + inet_ntoa(in_addr {address});
+    text += (s.parallel ? " p" + std::to_string(s.parallel) : "") + (s.confirm ? " c" : "") +
+            (s.failure_limit ? " k" + std::to_string(s.failure_limit) : "") + (s.summary_path.empty() ? "" : " o" + s.summary_path);
+    return text + (s.bad_value.empty() ? "" : " refused " + s.bad_value);
 }
 
 TEST(Options, CommandLines)
@@ -40,6 +46,15 @@ TEST(Options, CommandLines)
         {{"-d", "2.0.0.5", "-d", "2.0.0.6"}, "- 2.0.0.6 0.0.0.0 "},  // the last value counts
         {{"-", "-:", "-i"}, "- 0.0.0.0 0.0.0.0 i"},                 // consumed without effect
         {{"-d", "fixture", "-s", "2.0.0.256"}, "- 255.255.255.255 255.255.255.255 "},
+        {{"-p", "65535", "-u", "2.0.0.10,2.0.0.11", "-c", "-k", "1", "-o", "rig.csv"},
+         "- 0.0.0.0 0.0.0.0  u2.0.0.10 u2.0.0.11 p65535 c k1 orig.csv"},
+        {{"-p", "0", "-k", "7"}, "- 0.0.0.0 0.0.0.0  k7 refused -p 0"},
+        {{"-p", "65536"}, "- 0.0.0.0 0.0.0.0  refused -p 65536"},
+        {{"-k", "2x"}, "- 0.0.0.0 0.0.0.0  refused -k 2x"},
+        {{"-u", "2.0.0.10,"}, "- 0.0.0.0 0.0.0.0  refused -u 2.0.0.10,"},
+        {{"-u", "2.0.0.10,fixture"}, "- 0.0.0.0 0.0.0.0  refused -u 2.0.0.10,fixture"},
+        {{"-u", "0.0.0.0"}, "- 0.0.0.0 0.0.0.0  refused -u 0.0.0.0"},
+        {{"-o", ""}, "- 0.0.0.0 0.0.0.0  refused -o ''"},
     };
     for (const auto &row : rows) {
         std::string line;

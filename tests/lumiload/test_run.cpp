@@ -3,6 +3,8 @@
 // discovery and update stages. Real sockets are the end-to-end tests' part.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <regex>
 #include <sstream>
 
 #include "fake_platform.h"
@@ -13,7 +15,7 @@ namespace {
 
 struct Images {
     TempDir dir;
-    std::string path = dir.path + "/fw.alf", big = dir.path + "/big.alf";
+    std::string path = dir.path + "/fw.alf", big = dir.path + "/big.alf", csv = dir.path + "/summary.csv";
     std::vector<uint8_t> image = write_image(path, 1, 5, 600);  // 1.0.5, 3 blocks
     std::vector<uint8_t> big_image = write_image(big, 1, 5, 258 * 512 - 530 - 100);
 };
@@ -36,7 +38,7 @@ RunResult run(const std::string &command)
     std::vector<std::string> words = {"lumiload"};
     std::istringstream in(command);
     for (std::string word; in >> word;)
-        words.push_back(word == "IMG" ? images().path : word == "BIG" ? images().big : word);
+        words.push_back(word == "IMG" ? images().path : word == "BIG" ? images().big : word == "CSV" ? images().csv : word);
     std::vector<char *> argv;
     for (std::string &word : words)
         argv.push_back(&word[0]);
@@ -55,7 +57,7 @@ bool ends_with(const std::string &text, const std::string &end)
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-const std::string DONE = "# Firmware uploaded successfully\n";
+const std::string DONE = "# Firmware uploaded successfully\n", WAIT = "# Waiting for the fixture to restart\n";
 
 TEST(Run, TimingOnTheTestsClock)
 {
@@ -97,6 +99,10 @@ TEST(Run, TimingOnTheTestsClock)
          {2273, 530}},
         {"bind=2.0.0.10,fault=last:drop*all", "-f IMG -d 2.0.0.10", "progress=F - LTTT\n\n",
          {1, 52, 103, 7604, 15105}, 22605, {1000, 20}},
+        // After the upload, a poll a second until the fixture answers, for a minute.
+        {"bind=2.0.0.10,reboot=2500", "-f IMG -c -d 2.0.0.10", "LG\n" + DONE + WAIT + "# Confirmed: the fixture reports version 1.0.5\n",
+         {1, 52, 103}, 3153},
+        {"bind=2.0.0.10,fault=reboot:never", "-f IMG -c -d 2.0.0.10", "LG\n" + DONE + WAIT, {1, 52, 103}, 60153},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string(row.spec) + " / " + row.command);
@@ -201,6 +207,13 @@ TEST(Run, DiscoveryAndUpdateStageRules)
         {{a}, art_net, "-f IMG", "1 fixtures to update\n" + uploading("2.0.0.10", "F! - LG\n" + DONE),
          send_failed + send_failed + send_failed + send_failed, 0, 1, 5},
         {{a}, art_net, "", "", "", 1},  // a poll-only run never succeeds
+        {{a + ",fault=reboot:old"}, art_net, "-f IMG -c", "1 fixtures to update\n" + uploading("2.0.0.10", "F - LG\n" + DONE + WAIT),
+         "Error: the fixture came back with version 1.0.0, not 1.0.5\n", 1},
+        {{a + ",fault=middle:type=fail", b}, art_net, "-f IMG -m -k 1", "2 fixtures to update\n" +
+         uploading("2.0.0.10", "F -B\n\n") + SEPARATOR + "Skipped update of fixture at 2.0.0.11 due to -k 1\n",
+         "    Error: unexpected reply type=255\nError: Firmware upload failed.\n", 1},
+        {{a, b}, art_net, "-f IMG -u 2.0.0.11,2.0.0.99", "1 fixtures to update\n" + uploading("2.0.0.11", "F - LG\n" + DONE),
+         "Error: fixture 2.0.0.99 is not among the fixtures that need the image\n", 1},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.command + (" with " + row.specs[0]));
@@ -213,6 +226,79 @@ TEST(Run, DiscoveryAndUpdateStageRules)
         EXPECT_EQ(r.err, row.err);
         EXPECT_EQ(r.status, row.status);
         EXPECT_FALSE(fake.socket_open);
+    }
+}
+
+
+// Parallel runs from one socket, on the test's clock: each fixture's events
+// in order, whatever the interleaving; a fault stays with its fixture; the
+// transfers in flight run side by side; -k, -u, -c, the summary and its CSV.
+TEST(Run, ParallelRuns)
+{
+    const std::string up = "upload started, blockCount=3\nblock 1 of 3 accepted\n", rest = "block 2 of 3 accepted\n"
+        "block 3 of 3 accepted\nuploaded\n", wait = "waiting for the fixture to restart\n";
+    const std::string confirmed = wait + "confirmed: the fixture reports version 1.0.5\n";
+    const struct {
+        std::vector<std::string> specs;               // of the fixtures at 2.0.0.10 and on
+        const char *command;
+        std::map<std::string, std::string> events;  // each fixture's, without its address
+        std::string summary;                        // after "# Summary\n"
+        std::vector<uint64_t> starts;               // when each fixture got its first block (ms)
+        uint64_t end_ms;
+        int status = 1;
+    } rows[] = {
+        {{"reboot=900"}, "-f IMG -p 1 -c", {{"2.0.0.10", up + rest + confirmed}},
+         "2.0.0.10 result=confirmed before=1.0.0 after=1.0.5 seconds=1.2 retries=0\n", {3001}, 4153, 0},
+        {{"reboot=2500", "fault=middle:drop", "fault=middle:type=fail", "fault=reboot:old", "fault=reboot:never"},
+         "-f IMG -p 5 -c -o CSV",
+         {{"2.0.0.10", up + rest + confirmed}, {"2.0.0.11", up + "block 2 of 3 attempt 1 failed: no reply\n" + rest + confirmed},
+          {"2.0.0.12", up + "failed: the fixture rejected block 2 of 3 (reply type 255)\n"},
+          {"2.0.0.13", up + rest + wait + "failed: the fixture came back with version 1.0.0, not 1.0.5\n"},
+          {"2.0.0.14", up + rest + wait + "failed: the fixture did not answer within 60 s after the upload\n"}},
+         "2.0.0.10 result=confirmed before=1.0.0 after=1.0.5 seconds=3.2 retries=0\n"
+         "2.0.0.11 result=confirmed before=1.0.0 after=1.0.5 seconds=1.2 retries=1\n"
+         "2.0.0.12 result=failed before=1.0.0 after=- seconds=0.1 retries=0\n"
+         "2.0.0.13 result=failed before=1.0.0 after=1.0.0 seconds=1.2 retries=0\n"
+         "2.0.0.14 result=failed before=1.0.0 after=- seconds=60.2 retries=0\n",
+         {3001, 3001, 3001, 3001, 3001}, 63153},
+        // Those in flight finish after the K-th failure; no more start.
+        {{"fault=middle:type=fail", "", ""}, "-f IMG -p 2 -k 1",
+         {{"2.0.0.10", up + "failed: the fixture rejected block 2 of 3 (reply type 255)\n"}, {"2.0.0.11", up + rest},
+          {"2.0.0.12", "not started: 1 fixtures failed (-k 1)\n"}},
+         "2.0.0.10 result=failed before=1.0.0 after=- seconds=0.1 retries=0\n"
+         "2.0.0.11 result=uploaded before=1.0.0 after=1.0.5 seconds=0.2 retries=0\n"
+         "2.0.0.12 result=not-started before=1.0.0 after=- seconds=0.0 retries=0\n",
+         {3001, 3001}, 3153},
+        {{"", "", ""}, "-f IMG -p 1 -u 2.0.0.12,2.0.0.99,2.0.0.11",
+         {{"2.0.0.10", ""}, {"2.0.0.11", up + rest}, {"2.0.0.12", up + rest},
+          {"2.0.0.99", "not started: not among the fixtures that need the image\n"}},
+         "2.0.0.11 result=uploaded before=1.0.0 after=1.0.5 seconds=0.2 retries=0\n"
+         "2.0.0.12 result=uploaded before=1.0.0 after=1.0.5 seconds=0.2 retries=0\n"
+         "2.0.0.99 result=not-started before=- after=- seconds=0.0 retries=0\n",
+         {3001, 3154}, 3306},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.command);
+        std::vector<std::string> specs;
+        for (size_t i = 0; i < row.specs.size(); ++i)
+            specs.push_back("bind=2.0.0." + std::to_string(10 + i) + ",bcast=2.255.255.255," + row.specs[i]);
+        fake_reset(specs, {"2.0.0.1/8"});
+        std::remove(images().csv.c_str());
+        const RunResult r = run(row.command);
+        for (const auto &fixture : row.events) {
+            std::string events;
+            std::istringstream lines(r.out);
+            for (std::string line; std::getline(lines, line);)
+                events += line.rfind(fixture.first + " ", 0) == 0 ? line.substr(fixture.first.size() + 1) + "\n" : "";
+            EXPECT_EQ(events, fixture.second) << fixture.first;
+        }
+        std::string summary = r.out.substr(r.out.find("# Summary\n") + 10), csv = "address,result,before,after,seconds,retries\n";
+        EXPECT_EQ(std::regex_replace(summary, std::regex("(^|\n)    "), "$1"), row.summary);
+        if (std::string(row.command).find("CSV") != std::string::npos)
+            EXPECT_EQ(read_text_file(images().csv), csv + std::regex_replace(row.summary, std::regex(" [a-z]+="), ","));
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(fake_times(": block 0 "), row.starts);
+        EXPECT_EQ(r.ms, row.end_ms);
     }
 }
 

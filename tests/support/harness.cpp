@@ -19,7 +19,12 @@ static const std::string HELP =
     "    Multi-fixture upload:  -m\n"
     "    Ignore version check:  -i\n"
     "    Test run:              -t             (specify to prevent actual programming taking place)\n"
-    "    Show help message:     -h\n";
+    "    Show help message:     -h\n"
+    "    Parallel upload:       -p [N]         (update up to N fixtures at once; implies -m)\n"
+    "    Fixtures to update:    -u [a,b,...]   (skip to update every fixture that needs the image)\n"
+    "    Confirm new version:   -c             (wait for each fixture's restart and check its version)\n"
+    "    Stop after failures:   -k [K]         (start no more uploads once K fixtures have failed)\n"
+    "    Summary as CSV:        -o [file.csv]\n";
 const std::string NO_ALF = "# No ALF file supplied with -f, performing fixture poll without update.\n";
 const std::string SEPARATOR = "########################################\n";
 
@@ -130,6 +135,10 @@ std::vector<OfflineCase> offline_cases(const std::string &dir)
     std::vector<OfflineCase> cases = {
         {"help wins over -t", {"-t", "-h"}, BANNER + HELP, "", 0, true},
         {"option without its value", {"-f"}, BANNER + HELP, "", 0, false},
+        {"option value that cannot be used", {"-t", "-p", "0"}, BANNER, "Error: invalid option value: -p 0\n", 1, true},
+        {"summary file that cannot be written", {"-o", "missing/rig.csv", "-f", "empty.alf"},
+         header("empty.alf", "Test image", "1.0.0", "0xffff", "0", "", "2") + SEPARATOR,
+         "Error: failed to open summary file at missing/rig.csv\n", 1, true},
         {"missing file in a test run", {"-t", "-f", "missing.alf"}, BANNER + "# TEST RUN MODE\n",
          "Error: failed to open ALF file at missing.alf\n", 1, true},
         {"shorter than a header", {"-f", "short.alf"}, BANNER + "Opened ALF file short.alf: \n",

@@ -19,6 +19,8 @@ TEST(VfixtureConfig, RefusedSpecsAndConfigFiles)
         "bind=1.2.3.4,fault=1:explode",            // bad action
         "bind=1.2.3.4,fault=1:drop*0",             // count 0
         "bind=1.2.3.4,length=0",
+        "bind=1.2.3.4,fault=reboot:drop",          // a restart is not a block
+        "bind=1.2.3.4,fault=last:never",
     };
     std::vector<FixtureConfig> fixtures;
     std::string error;

@@ -1,0 +1,22 @@
+// The update stage of a run: which of the discovered fixtures get the
+// image, their uploads, one after another or in parallel (-p) from one
+// socket, the check of each after its restart (-c), the limit on failures
+// (-k) and the summary (-p; as CSV with -o).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "alf.h"
+#include "options.h"
+#include "packets.h"
+
+// Updates the `fixtures` that need the image (discovery's list, in its
+// order) from a socket bound to `source`; with -c it also hears replies sent
+// to `broadcast`, as discovery does. `summary` is the open CSV file of
+// -o, or nullptr. Returns the run's exit status: 0 only when every fixture
+// of the run took the image (and reported its version, with -c), or in a
+// test run.
+int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
+                     uint32_t broadcast, const std::vector<FixtureRecord> &fixtures, FILE *summary);
