@@ -294,8 +294,9 @@ TEST(Run, ParallelRuns)
         }
         std::string summary = r.out.substr(r.out.find("# Summary\n") + 10), csv = "address,result,before,after,seconds,retries\n";
         EXPECT_EQ(std::regex_replace(summary, std::regex("(^|\n)    "), "$1"), row.summary);
-        if (std::string(row.command).find("CSV") != std::string::npos)
+        if (std::string(row.command).find("CSV") != std::string::npos) {
             EXPECT_EQ(read_text_file(images().csv), csv + std::regex_replace(row.summary, std::regex(" [a-z]+="), ","));
+        }
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(fake_times(": block 0 "), row.starts);
         EXPECT_EQ(r.ms, row.end_ms);
