@@ -158,6 +158,10 @@ void UploadProgress::feedEvent(const QString &rawEvent)
         m_uploaded = true;
     } else if (event.startsWith("failed: ") || event.startsWith("not started: ")) {
         const QString why = event.section(": ", 1);
+        // The block the reason names went out, even when it was the first.
+        static const QRegularExpression named("block (\\d+) of");
+        if (const QRegularExpressionMatch block = named.match(why); block.hasMatch() && event.startsWith("failed"))
+            m_blocksStarted = qMax(m_blocksStarted, block.captured(1).toInt());
         if (event.startsWith("not started"))
             m_reason = "Not started: " + why + ". Nothing was sent to the fixture.";
         else

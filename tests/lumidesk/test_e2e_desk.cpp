@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QPushButton>
@@ -51,10 +52,12 @@ void TestE2eDesk::initTestCase()
                 addresses << entry.ip().toString();
     addresses.sort();
     QCOMPARE(addresses, QStringList({"127.0.0.1", "2.0.0.1"}));
-    // The second fixture rejects the fourth block with FirmFail.
+    // Each restarts in 0.3 s; the second rejects the fourth block with
+    // FirmFail, the fourth comes back with its old firmware every time.
     std::vector<std::string> specs;
-    for (const char *fixture : {"bind=2.0.0.10", "bind=2.0.0.11,fault=3:type=fail", "bind=2.0.0.12"})
-        specs.push_back(std::string(fixture) + ",version=1.1.0,bcast=2.255.255.255");
+    for (const char *fixture :
+         {"bind=2.0.0.10", "bind=2.0.0.11,fault=3:type=fail", "bind=2.0.0.12", "bind=2.0.0.13,fault=reboot:old*all"})
+        specs.push_back(std::string(fixture) + ",version=1.1.0,reboot=300,bcast=2.255.255.255");
     QVERIFY2(m_fixtures.start(m_dir.path, specs, g_net.in("f")), m_fixtures.error.c_str());
 }
 
@@ -79,21 +82,21 @@ void TestE2eDesk::discoversAndUpdatesThreeFixtures()
     auto *discovery = window.findChild<QProcess *>("process");
     QTRY_COMPARE_WITH_TIMEOUT(discovery->state(), QProcess::NotRunning, 20000);
     QTest::qWait(100);
-    QCOMPARE(table->rowCount(), 3);
+    QCOMPARE(table->rowCount(), 4);
     QStringList ips;
-    for (int row = 0; row < 3; ++row) {
+    for (int row = 0; row < 4; ++row) {
         ips << table->item(row, 1)->text();
         QCOMPARE(table->item(row, 2)->text(), QString("1.1.0"));
     }
     ips.sort();
-    QCOMPARE(ips, QStringList({"2.0.0.10", "2.0.0.11", "2.0.0.12"}));
+    QCOMPARE(ips, QStringList({"2.0.0.10", "2.0.0.11", "2.0.0.12", "2.0.0.13"}));
 
     catcher.fileDialog = [image](QFileDialog *dialog) { pickFile(dialog, image); };
     QTest::mouseClick(window.findChild<QPushButton *>("browseButton"), Qt::LeftButton);
     QCOMPARE(window.findChild<QLabel *>("versionLabel")->text(), QString("Target Version: v1.2.0"));
 
     QTest::mouseClick(window.findChild<QPushButton *>("selectAllButton"), Qt::LeftButton);
-    QCOMPARE(table->selectionModel()->selectedRows().size(), 3);
+    QCOMPARE(table->selectionModel()->selectedRows().size(), 4);
     window.findChild<QCheckBox *>("fileUpdateCheckBox")->click();
     QCOMPARE(run->text(), QString("Upload to Fixtures"));
     QTest::mouseClick(run, Qt::LeftButton); // returns when every upload has ended
@@ -101,13 +104,13 @@ void TestE2eDesk::discoversAndUpdatesThreeFixtures()
     // One confirmation, then one summary naming the fixture that failed,
     // why, and that it was touched.
     QCOMPARE(catcher.boxes.size(), 2);
-    QCOMPARE(catcher.boxes[0].text, QString("Update 3 fixtures to v1.2.0?"));
+    QCOMPARE(catcher.boxes[0].text, QString("Update 4 fixtures to v1.2.0?"));
     QCOMPARE(catcher.boxes[1].text, QString("Some devices failed to update. Please check the chart for details."));
     const QString reason = "The fixture rejected block 4 of 41 (reply type 255, FirmFail). The fixture "
                            "accepted 3 of 41 blocks before the failure and may be half-written: update it again.";
-    QCOMPARE(catcher.boxes[1].informative, "Update finished: 2 updated, 0 skipped, 1 failed.\n\n2.0.0.11 "
+    QCOMPARE(catcher.boxes[1].informative, "Update finished: 3 updated, 0 skipped, 1 failed.\n\n2.0.0.11 "
                                            "(Virtual fixture 2.0.0.11): " + reason);
-    for (int row = 0; row < 3; ++row) {
+    for (int row = 0; row < 4; ++row) {
         auto *bar = qobject_cast<QProgressBar *>(table->cellWidget(row, 3));
         const bool failing = table->item(row, 1)->text() == "2.0.0.11";
         QCOMPARE(bar->format(), QString(failing ? "Upload Failed" : "Upload Successful"));
@@ -119,13 +122,44 @@ void TestE2eDesk::discoversAndUpdatesThreeFixtures()
     if (!screenshot.isEmpty())
         window.grab().save(screenshot);
 
-    // The fixtures now report the new version themselves.
+    // The fixtures now report their versions themselves: the one that came
+    // back with its old firmware shows it; one at a time, nobody noticed.
+    // (A fixture answers no poll while it restarts.)
+    QTest::qWait(400);
     QTest::mouseClick(run, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(discovery->state(), QProcess::NotRunning, 20000);
     QTest::qWait(100);
-    QCOMPARE(table->rowCount(), 3);
-    for (int row = 0; row < 3; ++row)
-        QCOMPARE(table->item(row, 2)->text(), QString(table->item(row, 1)->text() == "2.0.0.11" ? "1.1.0" : "1.2.0"));
+    const QMap<QString, QString> after = {{"2.0.0.10", "1.2.0"}, {"2.0.0.11", "1.1.0"}, {"2.0.0.12", "1.2.0"},
+                                          {"2.0.0.13", "1.1.0"}};
+    for (int row = 0; row < 4; ++row)
+        QCOMPARE(table->item(row, 2)->text(), after[table->item(row, 1)->text()]);
+
+    // In parallel, each confirmed by the version it reports after its
+    // restart: the revert is caught, and the others are unaffected.
+    const QString next = QString::fromStdString(m_dir.path + "/fw130.alf");
+    write_image(next.toStdString(), 1, 30, 20000);
+    window.findChild<QLineEdit *>("filePathEdit")->setText(next);
+    window.findChild<QCheckBox *>("parallelCheckBox")->click();
+    table->clearSelection();
+    QTest::mouseClick(window.findChild<QPushButton *>("selectAllButton"), Qt::LeftButton);
+    window.findChild<QCheckBox *>("fileUpdateCheckBox")->click();
+    QTest::mouseClick(run, Qt::LeftButton);
+    QCOMPARE(catcher.boxes.size(), 4);
+    QCOMPARE(catcher.boxes[2].text, QString("Update 4 fixtures to v1.3.0?"));
+    QVERIFY2(catcher.boxes[3].informative.startsWith("Update finished: 2 updated, 0 skipped, 2 failed."),
+             qPrintable(catcher.boxes[3].informative));
+    const QMap<QString, QString> reasons = {
+        {"2.0.0.10", ""}, {"2.0.0.12", ""},
+        {"2.0.0.11", "The fixture rejected block 4 of 41 (reply type 255). The fixture accepted 3 of 41"},
+        {"2.0.0.13", "The fixture came back with version 1.1.0, not 1.3.0."}};
+    for (int row = 0; row < 4; ++row) {
+        const QString ip = table->item(row, 1)->text();
+        auto *bar = qobject_cast<QProgressBar *>(table->cellWidget(row, 3));
+        QVERIFY2(reasons[ip].isEmpty() ? bar->toolTip().isEmpty() : bar->toolTip().startsWith(reasons[ip]),
+                 qPrintable(ip + ": " + bar->toolTip()));
+        QCOMPARE(bar->format(), QString(reasons[ip].isEmpty() ? "Upload Successful" : "Upload Failed"));
+        QCOMPARE(table->item(row, 2)->text(), QString(reasons[ip].isEmpty() ? "1.3.0" : after[ip]));
+    }
 }
 
 int main(int argc, char **argv)
@@ -135,7 +169,7 @@ int main(int argc, char **argv)
         std::printf("SKIP: %s\n", reason.c_str());
         return 77;
     }
-    if (!g_net.up("2.0.0.1/8", {"2.0.0.10/8", "2.0.0.11/8", "2.0.0.12/8"})) {
+    if (!g_net.up("2.0.0.1/8", {"2.0.0.10/8", "2.0.0.11/8", "2.0.0.12/8", "2.0.0.13/8"})) {
         std::printf("FAIL: %s\n", g_net.error.c_str());
         return 1;
     }
