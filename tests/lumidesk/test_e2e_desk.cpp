@@ -119,8 +119,12 @@ void TestE2eDesk::discoversAndUpdatesThreeFixtures()
         QCOMPARE(bar->toolTip(), failing ? reason : QString());
     }
     const QString screenshot = qEnvironmentVariable("LUMIDESK_SCREENSHOT");
-    if (!screenshot.isEmpty())
+    if (!screenshot.isEmpty()) {
+        window.resize(700, 560);  // room for every row
+        table->scrollToTop();
+        QTest::qWait(100);
         window.grab().save(screenshot);
+    }
 
     // The fixtures now report their versions themselves: the one that came
     // back with its old firmware shows it; one at a time, nobody noticed.
