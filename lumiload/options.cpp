@@ -4,7 +4,7 @@
 
 #include "socket.h"
 
-static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:";
+static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:";
 static const unsigned long MAX_COUNT = 65535;
 
 // A count of fixtures or transfers: decimal digits only, 1 to MAX_COUNT.
@@ -104,6 +104,10 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
         case 'k':
             if (!parse_count(parser.argument, &settings->failure_limit))
                 settings->bad_value = std::string("-k ") + parser.argument;
+            break;
+        case 'w':
+            if (!parse_count(parser.argument, &settings->restart_wait))
+                settings->bad_value = std::string("-w ") + parser.argument;
             break;
         case 'o':
             settings->summary_path = parser.argument;

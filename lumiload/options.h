@@ -19,6 +19,7 @@ struct RunSettings {
     unsigned parallel = 0;        // -p: transfers in flight at once (implies -m); 0 = one after another
     std::vector<uint32_t> only;   // -u: the fixtures to update, in the order given; empty = all that need it
     bool confirm = false;         // -c: check the version each fixture reports after its restart
+    unsigned restart_wait = 60;   // -w: seconds a fixture may take to come back after its upload
     unsigned failure_limit = 0;   // -k: start no more uploads after this many failures; 0 = no limit
     std::string summary_path;     // -o: the per-fixture summary as CSV; empty = none
     std::string bad_value;        // "-p 0", say: an option whose value cannot be used; empty = none
@@ -40,7 +41,7 @@ int next_option(OptionParser *parser, int argc, char *const argv[], const char *
 
 // Reads the whole command line into `settings`. Returns false when the help
 // text is to be printed instead of running (-h, unknown option, missing
-// argument); parsing stops there. A value that cannot be used (-p, -k: a
+// argument); parsing stops there. A value that cannot be used (-p, -k, -w: a
 // number from 1 to 65535; -u: dotted-quad addresses joined by commas) is
 // kept in `bad_value`, and the run refuses to start.
 bool parse_options(int argc, char *const argv[], RunSettings *settings);

@@ -146,7 +146,8 @@ void report_help()
                "    Fixtures to update:    -u [a,b,...]   (skip to update every fixture that needs the image)\n"
                "    Confirm new version:   -c             (wait for each fixture's restart and check its version)\n"
                "    Stop after failures:   -k [K]         (start no more uploads once K fixtures have failed)\n"
-               "    Summary as CSV:        -o [file.csv]\n",
+               "    Summary as CSV:        -o [file.csv]\n"
+               "    Restart wait:          -w [60]        (seconds a fixture may take to come back, with -c)\n",
                stdout);
 }
 

@@ -20,7 +20,6 @@ static const int LAST_BLOCK_WAIT_LIMIT = 150;
 // A fixture that took an image restarts; it is polled once a second until
 // it answers, for a minute at most.
 static const uint64_t RESTART_POLL_US = 1000000;
-static const uint64_t RESTART_LIMIT_US = 60000000;
 
 static bool is_last_block(const Transfer &t) { return t.block + 1 == t.block_count; }
 
@@ -224,8 +223,8 @@ static void take_datagram(Transfer *t, const uint8_t *data, long length, int err
 // One more poll of a restarting fixture, or the end of the wait.
 static void poll_restarting(Transfer *t, ArtSocket *socket)
 {
-    if (t->deadline_us - t->restart_us >= RESTART_LIMIT_US) {
-        report_no_answer_after_upload(t->fixture, static_cast<unsigned>(RESTART_LIMIT_US / 1000000), t->mode.events);
+    if (t->deadline_us - t->restart_us >= uint64_t(t->mode.restart_limit_s) * 1000000) {
+        report_no_answer_after_upload(t->fixture, t->mode.restart_limit_s, t->mode.events);
         finish(t, TransferResult::Failed, t->deadline_us);
         return;
     }
@@ -293,11 +292,11 @@ void start_transfer(Transfer *t, FILE *file, const AlfHeader &header, uint32_t f
     begin_block(t, file, now_us);
 }
 
-void start_confirmation(Transfer *t, uint32_t fixture, uint16_t version, uint64_t now_us, bool events)
+void start_confirmation(Transfer *t, uint32_t fixture, uint16_t version, uint64_t now_us, TransferMode mode)
 {
     *t = Transfer();
     t->fixture = fixture;
-    t->mode.events = events;
+    t->mode = mode;
     t->mode.confirm = true;
     t->image_version = version;
     t->started_us = now_us;

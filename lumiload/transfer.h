@@ -32,6 +32,7 @@ enum class TransferResult { Unfinished, Uploaded, Confirmed, Failed };
 struct TransferMode {
     bool events = false;   // one line per event naming the fixture, not the progress line
     bool confirm = false;  // after the last block, wait for the restart and check the version
+    unsigned restart_limit_s = 60;  // how long the fixture may stay silent after the upload
 };
 
 struct Transfer {
@@ -63,7 +64,7 @@ void start_transfer(Transfer *transfer, FILE *file, const AlfHeader &header, uin
 
 // Starts only the wait for the restart of `fixture`, which has just taken
 // an image of `version`.
-void start_confirmation(Transfer *transfer, uint32_t fixture, uint16_t version, uint64_t now_us, bool events);
+void start_confirmation(Transfer *transfer, uint32_t fixture, uint16_t version, uint64_t now_us, TransferMode mode);
 
 // True while a block is in hand (the phases from Emptying to Pausing).
 bool transfer_in_flight(const Transfer &transfer);

@@ -67,7 +67,7 @@ static void update_one_by_one(const RunSettings &settings, const AlfHeader &head
         Transfer *t = &run->transfers[i];
         if (upload_firmware(alf_file, header, source, address, t) == 0 && settings.confirm) {
             Transfer check;
-            confirm_restart(source, broadcast, address, header.version, &check);
+            confirm_restart(source, broadcast, address, header.version, settings.restart_wait, &check);
             t->result = check.result;
             t->ended_us = check.ended_us;
             t->version_reported = check.version_reported;
@@ -83,7 +83,7 @@ static void drive_in_parallel(const RunSettings &settings, const AlfHeader &head
                               ArtSocket *socket, RunFixtures *run)
 {
     const size_t count = run->found;
-    const TransferMode mode = {true, settings.confirm};
+    const TransferMode mode = {true, settings.confirm, settings.restart_wait};
     std::vector<bool> counted(count, false);
     unsigned failures = 0;
     size_t next = 0;  // the next fixture to start

@@ -34,7 +34,8 @@ done:
     return succeeded ? 0 : 1;
 }
 
-int confirm_restart(uint32_t source, uint32_t broadcast, uint32_t fixture, uint16_t version, Transfer *transfer)
+int confirm_restart(uint32_t source, uint32_t broadcast, uint32_t fixture, uint16_t version, unsigned limit_s,
+                    Transfer *transfer)
 {
     Transfer own;
     Transfer *t = transfer ? transfer : &own;
@@ -42,7 +43,9 @@ int confirm_restart(uint32_t source, uint32_t broadcast, uint32_t fixture, uint1
     ArtSocket socket = open_artnet_socket(source);
     if (artnet_socket_is_open(socket)) {
         receive_broadcasts_too(&socket, source, broadcast);  // some fixtures broadcast their poll replies
-        start_confirmation(t, fixture, version, clock_us(), false);
+        TransferMode mode;
+        mode.restart_limit_s = limit_s;
+        start_confirmation(t, fixture, version, clock_us(), mode);
         run_transfers(&socket, nullptr, t, 1);
     }
     close_artnet_socket(&socket);  // also when it never opened

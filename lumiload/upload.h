@@ -19,5 +19,5 @@ int upload_firmware(FILE *alf_file, AlfHeader header, uint32_t source, uint32_t 
 // to `source` (hearing replies sent to `broadcast` too) until it answers
 // after its restart, and reports what it runs. Returns 0 when it runs
 // `version`, 1 otherwise (reported). `transfer` as above.
-int confirm_restart(uint32_t source, uint32_t broadcast, uint32_t fixture, uint16_t version,
+int confirm_restart(uint32_t source, uint32_t broadcast, uint32_t fixture, uint16_t version, unsigned limit_s,
                     Transfer *transfer = nullptr);
