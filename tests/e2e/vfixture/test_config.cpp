@@ -19,6 +19,7 @@ TEST(VfixtureConfig, RefusedSpecsAndConfigFiles)
         "bind=1.2.3.4,fault=1:explode",            // bad action
         "bind=1.2.3.4,fault=1:drop*0",             // count 0
         "bind=1.2.3.4,length=0",
+        "bind=255.255.255.250,count=7",            // past the last address
     };
     std::vector<FixtureConfig> fixtures;
     std::string error;
