@@ -29,7 +29,7 @@ static QStringList listed(const QByteArray &report, bool inPieces)
     }
     parser.finish();
     for (qsizetype slice = report.count('\n'); slice >= 0; --slice)
-        QCoreApplication::sendPostedEvents();  // the later slices
+        QCoreApplication::processEvents();  // the later slices
     return found;
 }
 
