@@ -1,6 +1,5 @@
 // Any datagram through the reply checks; an accepted ArtPollReply decoded and
 // reported as discovery does, always in the same eight lines.
-#include <algorithm>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -14,8 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     std::vector<uint8_t> reply(data, data + size);  // exactly the datagram: reads past it are caught
     terminate_reply_texts(reply.data());
-    const std::string out = printed([&] { report_fixture(decode_poll_reply(reply.data())); });
-    if (std::count(out.begin(), out.end(), '\n') != 8 || out.rfind("Fixture detected:\n", 0) != 0)
+    if (printedLines([&] { report_fixture(decode_poll_reply(reply.data())); }) != 8)
         abort();
     return 0;
 }

@@ -1,21 +1,19 @@
-// Runs lumiload code and returns what it printed on standard output; its
-// standard error is dropped (libFuzzer and the sanitizers write to fd 2).
+// Lines that lumiload code prints on standard output; its standard error is dropped.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
-template <class Code> std::string printed(Code code)
+template <class Code> long printedLines(Code code)
 {
     static char *buffer = nullptr;
     static size_t length = 0;
-    static FILE *out = open_memstream(&buffer, &length);
-    static FILE *nowhere = std::fopen("/dev/null", "w");
+    static FILE *out = open_memstream(&buffer, &length), *nowhere = std::fopen("/dev/null", "w");
     stdout = out;
     stderr = nowhere;
-    std::fseek(out, 0, SEEK_SET);
+    std::rewind(out);
     code();
     std::fflush(out);
-    return std::string(buffer, std::ftell(out));
+    return std::count(buffer, buffer + std::ftell(out), '\n');
 }

@@ -1,6 +1,7 @@
 // The virtual fixture's configuration: the input as a fault rule, a spec and
 // a config file. A refusal always says why; a spec's fixtures stand at rising
 // addresses (count=N never wraps past 255.255.255.255).
+#include <algorithm>
 #include <cstdlib>
 
 #include "config.h"
@@ -13,11 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<FixtureConfig> spec, file;
     if (parse_fault(text, &rule, &faultError) == !faultError.empty() ||
         parse_fixture_spec(text, &spec, &specError) == !specError.empty() ||
-        parse_config_text(text, &file, &fileError) == !fileError.empty())
+        parse_config_text(text, &file, &fileError) == !fileError.empty() ||
+        std::adjacent_find(spec.begin(), spec.end(), [](auto &a, auto &b) { return b.bind <= a.bind; }) != spec.end())
         abort();
-    for (size_t i = 1; i < spec.size(); ++i) {
-        if (spec[i].bind <= spec[i - 1].bind)
-            abort();
-    }
     return 0;
 }
