@@ -95,7 +95,9 @@ bool parseVersionText(const QString &text, quint16 *version)
     const unsigned major = parts[0].toUInt(&ok[0]);
     const unsigned minor = parts[1].toUInt(&ok[1]);
     const unsigned patch = parts[2].toUInt(&ok[2]);
-    if (!ok[0] || !ok[1] || !ok[2] || major > 255 || patch > 9 || minor * 10 + patch > 255)
+    // The middle part is bounded on its own first: ten times a huge one
+    // wraps round in 32 bits.
+    if (!ok[0] || !ok[1] || !ok[2] || major > 255 || minor > 25 || patch > 9 || minor * 10 + patch > 255)
         return false;
     *version = quint16(major << 8 | (minor * 10 + patch));
     return true;

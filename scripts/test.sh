@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: the normal build, then the lumiload code and its
 # unit and end-to-end tests again with AddressSanitizer and
-# UndefinedBehaviorSanitizer. Expects scripts/setup.sh to have run.
+# UndefinedBehaviorSanitizer, then a short run of every fuzz target.
+# Expects scripts/setup.sh to have run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,5 +26,8 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DLUMI_SANITIZE=ON -DLUMI_BUIL
 cmake --build build-asan -j"$(nproc)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j2 -L 'unit|e2e|netns' -LE wine || status=1
+
+echo "== Fuzz targets, a few seconds each (build-fuzz/; scripts/fuzz.sh runs them long)"
+bash scripts/fuzz.sh --brief || status=1
 
 exit $status

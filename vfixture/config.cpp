@@ -378,6 +378,10 @@ bool parse_fixture_spec(const std::string &spec, std::vector<FixtureConfig> *fix
             return false;
         }
     }
+    if (config.bind + static_cast<uint64_t>(count - 1) > 0xFFFFFFFF) {
+        *error = "count=" + std::to_string(count) + " runs past 255.255.255.255";
+        return false;
+    }
     if (count > 1 && config.alt != 0) {
         *error = "alt cannot be combined with count";
         return false;

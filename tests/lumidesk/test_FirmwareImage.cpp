@@ -82,7 +82,7 @@ void TestFirmwareImage::versions()
     quint16 parsed = 0;
     QVERIFY(parseVersionText(text, &parsed));
     QCOMPARE(parsed, quint16(version));
-    for (const char *bad : {"1.2", "1.2.10", "1.26.0", "256.0.0", "a.b.c", ""})
+    for (const char *bad : {"1.2", "1.2.10", "1.26.0", "256.0.0", "a.b.c", "", "1.429496730.0"})
         QVERIFY2(!parseVersionText(bad, &parsed), bad);
 }
 

@@ -21,6 +21,7 @@ TEST(VfixtureConfig, RefusedSpecsAndConfigFiles)
         "bind=1.2.3.4,length=0",
         "bind=1.2.3.4,fault=reboot:drop",          // a restart is not a block
         "bind=1.2.3.4,fault=last:never",
+        "bind=255.255.255.250,count=7",            // past the last address
     };
     std::vector<FixtureConfig> fixtures;
     std::string error;
