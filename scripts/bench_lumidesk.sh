@@ -10,6 +10,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 fixtures=${1:-1000}
 build=${2:-build}
-cmake --build "$build" -j2 --target bench_discovery >/dev/null
+cmake --build "$build" -j2 --target bench_lumidesk_discovery >/dev/null
 QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="*.debug=false" \
-  "$build/tests/lumidesk/bench_discovery" "$fixtures"
+  "$build/bin/bench_lumidesk_discovery" "$fixtures"

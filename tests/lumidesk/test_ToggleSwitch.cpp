@@ -14,24 +14,11 @@ class TestToggleSwitch : public QObject
     Q_OBJECT
 
 private slots:
-    void startsOffWithPreferredSize();
     void stateChanges_data();
     void stateChanges();
     void paintsStateColoursAndKnob_data();
     void paintsStateColoursAndKnob();
 };
-
-void TestToggleSwitch::startsOffWithPreferredSize()
-{
-    ToggleSwitch sw;
-    QVERIFY(!sw.isChecked());
-    QCOMPARE(sw.sizeHint(), QSize(80, 30));
-    QCOMPARE(sw.minimumSize(), QSize(80, 30));
-    QStringList captions;
-    for (QLabel *label : sw.findChildren<QLabel *>())
-        captions << label->text();
-    QCOMPARE(captions, QStringList({"Discover", "Upload"}));
-}
 
 // Actions: "L", "R", "M" clicks with that button; "1"/"0" setChecked;
 // "P" writes the "checked" property to true.
@@ -39,7 +26,7 @@ void TestToggleSwitch::stateChanges_data()
 {
     QTest::addColumn<QString>("actions");
     QTest::addColumn<QList<bool>>("expected");
-    QTest::newRow("same state emits nothing") << "0" << QList<bool>{};
+    QTest::newRow("a new switch is off; the same state emits nothing") << "0" << QList<bool>{};
     QTest::newRow("set on twice") << "11" << QList<bool>{true};
     QTest::newRow("left clicks toggle") << "LL" << QList<bool>{true, false};
     QTest::newRow("other buttons do nothing") << "RM" << QList<bool>{};
@@ -51,6 +38,12 @@ void TestToggleSwitch::stateChanges()
     QFETCH(QString, actions);
     QFETCH(QList<bool>, expected);
     ToggleSwitch sw;
+    QCOMPARE(sw.sizeHint(), QSize(80, 30));
+    QCOMPARE(sw.minimumSize(), QSize(80, 30));
+    QStringList captions;
+    for (QLabel *label : sw.findChildren<QLabel *>())
+        captions << label->text();
+    QCOMPARE(captions, QStringList({"Discover", "Upload"}));
     sw.resize(80, 30);
     sw.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sw));

@@ -3,7 +3,7 @@
 // all rows are in the table, and the longest stretch in which the window's
 // event loop did not run (a 5 ms probe timer).
 //
-//   bench_discovery [fixtures]
+//   bench_lumidesk_discovery [fixtures]
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,10 +27,14 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int fixtures = argc > 1 ? atoi(argv[1]) : 1000;
 
+    // A stand-in ./lumiload that prints the whole report in one write.
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
-    QFile::copy(LUMILOAD_STANDIN, "lumiload");
-    QFile::setPermissions("lumiload", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile standIn("lumiload");
+    standIn.open(QIODevice::WriteOnly);
+    standIn.write("#!/bin/sh\nexec cat blocks.txt\n");
+    standIn.close();
+    standIn.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QByteArray report = "# Orvane Art-Net Fixture Firmware Update Utility (version 0.6 Linux)\n"
                         "# No ALF file supplied with -f, performing fixture poll without update.\n";
     for (int i = 0; i < fixtures; ++i) {
@@ -46,10 +50,6 @@ int main(int argc, char **argv)
     blocks.open(QIODevice::WriteOnly);
     blocks.write(report);
     blocks.close();
-    QFile script("discover.txt");
-    script.open(QIODevice::WriteOnly);
-    script.write("cat blocks.txt\n");
-    script.close();
 
     MainWindow window;
     window.show();
