@@ -179,18 +179,23 @@ UploadPlan planUploads(const QList<DiscoveredFixture> &selected, const FirmwareI
 
 QString summaryLine(const QList<FixtureResult> &results)
 {
-    int updated = 0, failed = 0, notStarted = 0, skipped = 0;
+    int updated = 0, failed = 0, notStarted = 0, current = 0, notFitting = 0;
     for (const FixtureResult &result : results) {
         if (result.outcome == FixtureResult::Outcome::Updated)
             ++updated;
         else if (result.outcome == FixtureResult::Outcome::Failed)
             ++failed;
+        else if (result.reason.startsWith("Skipped: it already runs"))
+            ++current;
         else if (result.reason.startsWith("Skipped"))
-            ++skipped;
+            ++notFitting;
         else
             ++notStarted;
     }
-    QString line = QString("Update finished: %1 updated, %2 skipped, %3 failed").arg(updated).arg(skipped).arg(failed);
+    QString line = QString("Update finished: %1 updated, %2 skipped as current, %3 failed")
+                       .arg(updated).arg(current).arg(failed);
+    if (notFitting)
+        line += QString(", %1 not fitting the image").arg(notFitting);
     if (notStarted)
         line += QString(", %1 not started").arg(notStarted);
     return line + ".";

@@ -96,7 +96,8 @@ struct UploadPlan {
 };
 UploadPlan planUploads(const QList<DiscoveredFixture> &selected, const FirmwareImage &image, bool force);
 
-// "Update finished: 3 updated, 1 skipped, 1 failed." and the like.
+// "Update finished: 3 updated, 1 skipped as current, 1 failed." and the
+// like, with those the image does not fit and those not started when any.
 QString summaryLine(const QList<FixtureResult> &results);
 // One line per failed fixture: its address, name and reason.
 QStringList failureLines(const QList<FixtureResult> &results);

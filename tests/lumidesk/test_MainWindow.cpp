@@ -404,7 +404,7 @@ void TestMainWindow::uploadsRunOneByOneInTableOrderAfterConfirmation()
     QCOMPARE(kinds, QStringList({"start", "end", "start", "end", "start", "end"}));
     QCOMPARE(bar(0)->format(), QString("Upload Successful"));
     QCOMPARE(bar(1)->format(), QString("Version Skipped"));
-    QCOMPARE(status(), QString("Update finished: 2 updated, 1 skipped, 0 failed."));
+    QCOMPARE(status(), QString("Update finished: 2 updated, 1 skipped as current, 0 failed."));
 }
 
 // The bar counts the blocks the fixture accepted (never the dashes of a
@@ -464,7 +464,7 @@ void TestMainWindow::progressReasonsAndSummary()
     QCOMPARE(m_boxes->boxes[1].title, QString("Warning"));
     QCOMPARE(m_boxes->boxes[1].text, kSummary);
     const QString &details = m_boxes->boxes[1].informative;
-    QVERIFY2(details.startsWith("Update finished: 3 updated, 0 skipped, 3 failed.") &&
+    QVERIFY2(details.startsWith("Update finished: 3 updated, 0 skipped as current, 3 failed.") &&
                  details.contains("2.0.0.8 (Silent): The fixture did not answer"),
              qPrintable(details));
     QList<int> selected;
@@ -506,7 +506,7 @@ void TestMainWindow::stopAfterThisFixtureAndBarsOutsideTheRun()
         QCOMPARE(bar(row)->format(), QString("Not Started"));
         QVERIFY(bar(row)->toolTip().startsWith("Not started: the run was stopped."));
     }
-    QCOMPARE(status(), QString("Update finished: 1 updated, 0 skipped, 0 failed, 2 not started."));
+    QCOMPARE(status(), QString("Update finished: 1 updated, 0 skipped as current, 0 failed, 2 not started."));
 
     // Rows outside the next run, and a discovery, keep their result.
     table()->clearSelection();
@@ -593,6 +593,7 @@ void TestMainWindow::browseChecksTheImage()
     widget<QCheckBox>("fileUpdateCheckBox")->click();
     click("runButton");
     QCOMPARE(m_boxes->boxes[1].informative, QString("1 do not fit this image and are skipped."));
+    QCOMPARE(status(), QString("Update finished: 1 updated, 0 skipped as current, 0 failed, 1 not fitting the image."));
     QCOMPARE(startedArguments().size(), 2);
     QVERIFY(startedArguments()[1].endsWith("[-d][2.0.0.5]"));
 

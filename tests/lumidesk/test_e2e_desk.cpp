@@ -108,7 +108,7 @@ void TestE2eDesk::discoversAndUpdatesThreeFixtures()
     QCOMPARE(catcher.boxes[1].text, QString("Some devices failed to update. Please check the chart for details."));
     const QString reason = "The fixture rejected block 4 of 41 (reply type 255, FirmFail). The fixture "
                            "accepted 3 of 41 blocks before the failure and may be half-written: update it again.";
-    QCOMPARE(catcher.boxes[1].informative, "Update finished: 3 updated, 0 skipped, 1 failed.\n\n2.0.0.11 "
+    QCOMPARE(catcher.boxes[1].informative, "Update finished: 3 updated, 0 skipped as current, 1 failed.\n\n2.0.0.11 "
                                            "(Virtual fixture 2.0.0.11): " + reason);
     for (int row = 0; row < 4; ++row) {
         auto *bar = qobject_cast<QProgressBar *>(table->cellWidget(row, 3));
@@ -150,7 +150,7 @@ void TestE2eDesk::discoversAndUpdatesThreeFixtures()
     QTest::mouseClick(run, Qt::LeftButton);
     QCOMPARE(catcher.boxes.size(), 4);
     QCOMPARE(catcher.boxes[2].text, QString("Update 4 fixtures to v1.3.0?"));
-    QVERIFY2(catcher.boxes[3].informative.startsWith("Update finished: 2 updated, 0 skipped, 2 failed."),
+    QVERIFY2(catcher.boxes[3].informative.startsWith("Update finished: 2 updated, 0 skipped as current, 2 failed."),
              qPrintable(catcher.boxes[3].informative));
     const QMap<QString, QString> reasons = {
         {"2.0.0.10", ""}, {"2.0.0.12", ""},
