@@ -148,7 +148,7 @@ TEST(Namespaces, WaitsUnderAnotherControllersTraffic)
 // reports after its restart. Faults on some fixtures (lost blocks, FirmFail,
 // a return to the old version, one that never comes back) are reported for
 // those alone; the others take the image intact, and a fixture left out of
-// -u is not touched. Lasts the minute the silent fixture is waited for.
+// -u is not touched. The silent fixture is given 4 s (-w 4).
 TEST(Namespaces, ParallelConfirmedUpdates)
 {
     const std::string why = netns_unavailable_reason();
