@@ -61,7 +61,7 @@ private:
     void loadNetworkInterfaces();
     void resetProgressBars();
 
-    // The constructor's rows, top to bottom.
+    // The constructor's rows, top to bottom (MainWindowLayout.cpp).
     void buildHeading(QVBoxLayout *mainLayout);
     void buildInterfaceRow(QVBoxLayout *mainLayout);
     void buildFileRow(QVBoxLayout *mainLayout);
@@ -75,7 +75,6 @@ private:
     void selectPreferredInterface();
     // Reads and checks the file now shown; marks the rows it does not fit.
     bool checkImage(QString *problem);
-    void markRowsTheImageDoesNotFit();
     void startDiscovery();
     void runUploads();
     void setControlsEnabled(bool enabled);

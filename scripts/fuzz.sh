@@ -34,7 +34,7 @@ if ! command -v clang++ >/dev/null ||
 fi
 
 if [ ! -f build-fuzz/CMakeCache.txt ]; then
-  cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMI_FUZZ=ON -DLUMI_BUILD_TESTS=OFF -DLUMI_BUILD_DESK=OFF >/dev/null
 fi
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]/#/fuzz_}" >/dev/null

@@ -1,4 +1,4 @@
-// Stand-in for lumiload in the desk tests and the benchmark. It is copied
+// Stand-in for lumiload in the desk tests. It is copied
 // into a scratch directory as ./lumiload, where the window finds it. It
 // never touches the network.
 //
@@ -13,7 +13,6 @@
 // Script lines:
 //   out TEXT   writes TEXT in one write; \n \r \t \\ are escapes
 //   err TEXT   the same on standard error
-//   cat FILE   writes the whole file in one write
 //   sleep MS   pauses
 //   exit N     ends with status N
 //   crash      dies from SIGKILL
@@ -23,7 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -89,11 +87,6 @@ int main(int argc, char **argv)
     while (std::getline(in, line)) {
         if (line.rfind("out ", 0) == 0 || line.rfind("err ", 0) == 0) {
             write_all(unescape(line.substr(4)), line[0] == 'o' ? STDOUT_FILENO : STDERR_FILENO);
-        } else if (line.rfind("cat ", 0) == 0) {
-            std::ifstream file(line.substr(4), std::ios::binary);
-            std::stringstream content;
-            content << file.rdbuf();
-            write_all(content.str());
         } else if (line.rfind("sleep ", 0) == 0) {
             usleep(useconds_t(std::atoi(line.c_str() + 6)) * 1000);
         } else if (line.rfind("exit ", 0) == 0) {

@@ -55,7 +55,6 @@ private slots:
     void largeReportIsParsedInSlices();
     void uploadProgress_data();
     void uploadProgress();
-    void progressGrowsMarkByMark();
     void imageCheck_data();
     void imageCheck();
     void versions_data();
@@ -192,19 +191,6 @@ void TestUpdaterOutput::uploadProgress()
         QVERIFY2(reason.isEmpty() ? upload.reason().isEmpty() : upload.reason().contains(reason),
                  qPrintable(upload.reason()));
     }
-}
-
-void TestUpdaterOutput::progressGrowsMarkByMark()
-{
-    UploadProgress upload;
-    QList<int> seen;
-    for (const char *piece : {"    blockCount=4\n    progress=F", " ", "-", " -", "T", " L", "G\n"}) {
-        upload.feed(piece);
-        seen << upload.progress();
-    }
-    QCOMPARE(seen, QList<int>({0, 1, 1, 2, 2, 3, 3}));
-    upload.feed("# Firmware uploaded successfully\n");
-    QCOMPARE(upload.progress(), 4);
 }
 
 void TestUpdaterOutput::imageCheck_data()

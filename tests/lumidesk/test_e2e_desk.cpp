@@ -1,6 +1,6 @@
-// End to end: the window with the real lumiload against three virtual
+// End to end: the window with the real lumiload against four virtual
 // fixtures, inside a private pair of network namespaces made by
-// scripts/netns.sh (controller 2.0.0.1, fixtures 2.0.0.10 to 2.0.0.12).
+// scripts/netns.sh (controller 2.0.0.1, fixtures 2.0.0.10 to 2.0.0.13).
 // The test process itself moves into the controller namespace before the
 // application starts, so the window and every lumiload it starts see only
 // that namespace's lo and veth0. Needs root; exits with 77 (skipped)
@@ -35,7 +35,7 @@ class TestE2eDesk : public QObject
 
 private slots:
     void initTestCase();
-    void discoversAndUpdatesThreeFixtures();
+    void discoversAndUpdatesFourFixtures();
 
 private:
     TempDir m_dir;
@@ -61,7 +61,7 @@ void TestE2eDesk::initTestCase()
     QVERIFY2(m_fixtures.start(m_dir.path, specs, g_net.in("f")), m_fixtures.error.c_str());
 }
 
-void TestE2eDesk::discoversAndUpdatesThreeFixtures()
+void TestE2eDesk::discoversAndUpdatesFourFixtures()
 {
     const QString image = QString::fromStdString(m_dir.path + "/fw.alf");
     write_image(image.toStdString(), 1, 20, 20000);

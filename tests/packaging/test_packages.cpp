@@ -34,12 +34,6 @@ std::string lower(std::string text)
     return text;
 }
 
-// Removes its folder, whatever happened.
-struct ScratchDir {
-    ~ScratchDir() { remove_tree(path); }
-    const std::string path = make_temp_dir();
-};
-
 // The zip's entry names, and the zip unpacked into a scratch folder.
 class WindowsZip : public ::testing::Test {
 protected:
@@ -54,7 +48,7 @@ protected:
         top_ = scratch_.path + "/" + WINDOWS_TOP;
     }
     std::set<std::string> entries_;
-    ScratchDir scratch_;
+    TempDir scratch_;
     std::string top_;
 };
 
@@ -154,7 +148,7 @@ TEST(DebPackage, InstallsWithAptOnFreshDebianAndRuns)
     const ProcessResult base = run_program("bash", {LUMI_DEBIAN_ROOT_SCRIPT}, 900);
     if (base.status != 0)
         GTEST_SKIP() << "no Debian 12 root to install into: " << base.err;
-    const ScratchDir scratch;
+    const TempDir scratch;
     const std::string root = scratch.path + "/root";
     ASSERT_EQ(run_program("cp", {"-a", lines(base.out).back(), root}).status, 0);
     ASSERT_EQ(run_program("cp", {LUMI_DEB, root + "/tmp/lumi.deb"}).status, 0);
