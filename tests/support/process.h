@@ -14,7 +14,7 @@ struct ProcessResult {
 // Path of a program in the build's bin/ folder.
 std::string bin_path(const std::string &program);
 
-// Runs `prefix` (say "ip netns exec NAME") + `program` + `args` in `cwd`
+// Runs `prefix` (say "nsenter --net=FILE") + `program` + `args` in `cwd`
 // (empty: here), input from /dev/null; killed after `timeout_seconds`.
 ProcessResult run_program(const std::string &program, const std::vector<std::string> &args,
                           double timeout_seconds = 60, const std::vector<std::string> &prefix = {},
