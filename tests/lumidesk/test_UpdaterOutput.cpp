@@ -59,7 +59,6 @@ private slots:
     void imageCheck();
     void versions_data();
     void versions();
-    void fits();
 };
 
 void TestUpdaterOutput::discovery_data()
@@ -259,17 +258,6 @@ void TestUpdaterOutput::versions()
     QCOMPARE(parsed, quint16(version));
     for (const char *bad : {"1.2", "1.2.10", "1.26.0", "256.0.0", "a.b.c", "", "1.429496730.0"})
         QVERIFY2(!parseVersionText(bad, &parsed), bad);
-}
-
-void TestUpdaterOutput::fits()
-{
-    FirmwareImage image;
-    image.oemCodes = {0x0101};
-    QVERIFY(image.fits(0x4D2A, 0x0101));
-    QVERIFY(image.fits(0x4D2A, 0x4D2A));   // the maker's own OEM code fits every image
-    QVERIFY(!image.fits(0x4D2A, 0x0102));
-    QVERIFY(!image.fits(0x2A4D, 0x0101));
-    QVERIFY(!FirmwareImage().fits(0x4D2A, 0x0101));
 }
 
 QTEST_GUILESS_MAIN(TestUpdaterOutput)

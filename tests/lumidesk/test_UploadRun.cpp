@@ -139,27 +139,31 @@ void TestUploadRun::plan_data()
 {
     QTest::addColumn<QString>("version");
     QTest::addColumn<int>("oem");
+    QTest::addColumn<int>("esta");
     QTest::addColumn<bool>("force");
     QTest::addColumn<QString>("verdict");   // "update" or the reason it is skipped
-    QTest::newRow("older") << "1.1.0" << 0x0101 << false << "update";
-    QTest::newRow("newer is updated: only the same version is skipped") << "1.3.0" << 0x0101 << false << "update";
-    QTest::newRow("current") << "1.2.0" << 0x0101 << false << "Skipped: it already runs v1.2.0";
-    QTest::newRow("current, forced") << "1.2.0" << 0x0101 << true << "update";
-    QTest::newRow("maker's own OEM code") << "1.2.0" << 0x4D2A << true << "update";
-    QTest::newRow("another model, even forced") << "1.1.0" << 0x0202 << true << "Skipped: the image does not fit it";
-    QTest::newRow("unreadable version") << "?" << 0x0101 << false << "update";
+    const QString misfit = "Skipped: the image does not fit it";
+    QTest::newRow("older") << "1.1.0" << 0x0101 << 0x4D2A << false << "update";
+    QTest::newRow("newer is updated: only the same version is skipped") << "1.3.0" << 0x0101 << 0x4D2A << false << "update";
+    QTest::newRow("current") << "1.2.0" << 0x0101 << 0x4D2A << false << "Skipped: it already runs v1.2.0";
+    QTest::newRow("current, forced") << "1.2.0" << 0x0101 << 0x4D2A << true << "update";
+    QTest::newRow("maker's own OEM code") << "1.2.0" << 0x4D2A << 0x4D2A << true << "update";
+    QTest::newRow("another model, even forced") << "1.1.0" << 0x0202 << 0x4D2A << true << misfit;
+    QTest::newRow("another maker") << "1.1.0" << 0x0101 << 0x2A4D << true << misfit;
+    QTest::newRow("unreadable version") << "?" << 0x0101 << 0x4D2A << false << "update";
 }
 
 void TestUploadRun::plan()
 {
     QFETCH(QString, version);
     QFETCH(int, oem);
+    QFETCH(int, esta);
     QFETCH(bool, force);
     QFETCH(QString, verdict);
     FirmwareImage image;
     image.version = 1 << 8 | 20;
     image.oemCodes = {0x0101};
-    const UploadPlan plan = planUploads({{"Spot", "2.0.0.5", version, kMakerCode, quint16(oem)}}, image, force);
+    const UploadPlan plan = planUploads({{"Spot", "2.0.0.5", version, quint16(esta), quint16(oem)}}, image, force);
     if (verdict == "update") {
         QCOMPARE(plan.toUpdate.size(), 1);
         QVERIFY(plan.skipped.isEmpty());

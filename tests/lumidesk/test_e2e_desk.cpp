@@ -20,8 +20,6 @@
 #include <sched.h>
 #include <unistd.h>
 
-#include <memory>
-
 #include "DeskStyle.h"
 #include "MainWindow.h"
 #include "desk_test_support.h"

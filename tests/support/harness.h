@@ -69,9 +69,7 @@ struct Netns {
     ~Netns();
     bool up(const std::string &controller_cidr, const std::vector<std::string> &fixture_cidrs);
     bool batch(const std::string &side, const std::string &ip_commands);  // iproute2 batch lines
-    // Enters the network namespace alone: "ip netns exec" also makes a mount
-    // namespace, whose teardown at exit can wait seconds in the kernel on a
-    // busy machine, and would count in the timed runs.
+    // Not "ip netns exec": its mount namespace's teardown can hold a run's end for seconds.
     std::vector<std::string> in(const std::string &side) const { return {"nsenter", "--net=/var/run/netns/" + name + "-" + side}; }
     std::string name, error;
 };
