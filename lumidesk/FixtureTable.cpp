@@ -225,6 +225,21 @@ void FixtureTable::markImageFit(const FirmwareImage *image)
     }
 }
 
+bool FixtureTable::showProgress(const QString &ip, const UploadProgress &progress)
+{
+    QProgressBar *bar = barOf(ip);
+    if (!bar)
+        return false;
+    if (progress.blockCount() > 0 && bar->maximum() != progress.blockCount())
+        bar->setRange(0, progress.blockCount());
+    bar->setValue(progress.progress());
+    if (progress.succeeded())
+        setBarState(bar, BarState::Succeeded);
+    else if (!progress.phase().isEmpty())
+        bar->setFormat(progress.phase());
+    return true;
+}
+
 void FixtureTable::showResult(int row, const FixtureResult &result)
 {
     QProgressBar *bar = barAt(row);

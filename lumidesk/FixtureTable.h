@@ -56,6 +56,10 @@ public:
     // Rows without a result of their own show whether `image` fits their
     // fixture; nullptr when no usable image is chosen.
     void markImageFit(const FirmwareImage *image);
+    // The bar of a fixture whose upload runs: its range once the block
+    // count is known, the blocks accepted, green with the success line, else
+    // the phase the fixture is in. False when the fixture has no row.
+    bool showProgress(const QString &ip, const UploadProgress &progress);
     // The row's bar, note and version after its fixture's upload.
     void showResult(int row, const FixtureResult &result);
     // Columns fitted to their contents, the last one filling the rest.

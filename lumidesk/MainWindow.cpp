@@ -11,7 +11,6 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -20,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "InterfaceChoice.h"
+#include "MessageBoxes.h"
 #include "UploadJob.h"
 
 static const char kUpdaterProgram[] = "./lumiload";
@@ -27,17 +27,6 @@ static const char kUpdaterProgram[] = "./lumiload";
 static const int kMaxTransfersInFlight = 64;
 static const char kFailureSummary[] =
     "Some devices failed to update. Please check the chart for details.";
-
-// Shows a modal box with the window as parent and the single button Ok.
-// A box is a window of its own, so it takes input while the controls are
-// disabled during a run.
-static void showBox(QWidget *window, QMessageBox::Icon icon, const QString &title,
-                    const QString &text, const QString &details = QString())
-{
-    QMessageBox box(icon, title, text, QMessageBox::Ok, window);
-    box.setInformativeText(details);
-    box.exec();
-}
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), process(new QProcess(this)), anyFailed(false),
@@ -81,19 +70,14 @@ MainWindow::~MainWindow()
     }
 }
 
-// The refusal is a notice that does not hold the run up: a modal box would
-// stop the nested event loop that the run lives in until it is answered.
+// The refusal is a notice that does not hold the run up.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (uploadRunning) {
         event->ignore();
-        QMessageBox *box = new QMessageBox(QMessageBox::Warning, "Warning",
-                                           "A firmware upload is in progress. Please wait until it "
-                                           "has finished before closing the window.",
-                                           QMessageBox::Ok, this);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setWindowModality(Qt::NonModal);
-        box->show();
+        showNotice(this, QMessageBox::Warning, "Warning",
+                   "A firmware upload is in progress. Please wait until it "
+                   "has finished before closing the window.");
         return;
     }
     if (process->state() != QProcess::NotRunning) {
@@ -308,19 +292,8 @@ void MainWindow::runUploads()
     for (int row : deviceTable->selectedRowNumbers())
         selected.append(deviceTable->fixtureAt(row));
     const UploadPlan plan = planUploads(selected, image, forceUpdateCheckBox->isChecked());
-    if (!plan.toUpdate.isEmpty()) {
-        QStringList notes;
-        if (plan.current)
-            notes << QString("%1 already run v%2 and are skipped.").arg(plan.current).arg(target);
-        if (plan.notFitting)
-            notes << QString("%1 do not fit this image and are skipped.").arg(plan.notFitting);
-        QMessageBox confirm(QMessageBox::Question, "Confirm Update",
-                            QString("Update %1 fixtures to v%2?").arg(plan.toUpdate.size()).arg(target),
-                            QMessageBox::Ok | QMessageBox::Cancel, this);
-        confirm.setInformativeText(notes.join('\n'));
-        if (confirm.exec() != QMessageBox::Ok)
-            return;
-    }
+    if (!plan.toUpdate.isEmpty() && !confirmUpdate(this, plan, target))
+        return;
 
     UploadRun run(kUpdaterProgram, currentArguments, target, this);
     if (parallelCheckBox->isChecked())
@@ -371,19 +344,8 @@ void MainWindow::setControlsEnabled(bool enabled)
 
 void MainWindow::showRunStatus()
 {
-    if (!currentRun || currentRun->currentIndex() < 0)
-        return;
-    const int left = currentRun->secondsLeft();
-    const QString timeLeft = left < 0 ? QString() : ", about " + durationText(left) + " left";
-    if (currentRun->isParallel())
-        statusLabel->setText(QString("Updating %1 fixtures in parallel: %2 done%3")
-                                 .arg(currentRun->count()).arg(currentRun->settledCount()).arg(timeLeft));
-    else
-        statusLabel->setText(QString("Fixture %1 of %2 (%3)%4")
-                                 .arg(currentRun->currentIndex() + 1)
-                                 .arg(currentRun->count())
-                                 .arg(currentRun->results()[currentRun->currentIndex()].ip)
-                                 .arg(timeLeft));
+    if (currentRun && currentRun->currentIndex() >= 0)
+        statusLabel->setText(currentRun->statusText());
 }
 
 void MainWindow::stopAfterThisFixture()
@@ -402,35 +364,16 @@ void MainWindow::resetProgressBars()
 }
 
 // One piece of a fixture's output, cut wherever the pipe cut it; the run
-// has already read it. The first "blockCount=" sets the bar's range, the
-// blocks the fixture accepted move it, the success line fills it.
+// has already read it and tracks the fixture's progress, which its bar shows.
 void MainWindow::updateProgressBar(const QString &output, const QString &ip)
 {
     qDebug() << "Processing output for IP:" << ip;
     qDebug() << "Output received:" << output;
-
-    if (!totalBlockCountMap.contains(ip)) {
-        totalBlockCountMap.insert(ip, 0);
-        blockCountMap.insert(ip, 0);
-    }
-    QProgressBar *bar = deviceTable->barOf(ip);
     const UploadProgress *progress = currentRun ? currentRun->progressOf(ip) : nullptr;
-    if (!bar || !progress)
+    if (!progress || !deviceTable->showProgress(ip, *progress))
         return;
-    if (totalBlockCountMap.value(ip) == 0 && progress->blockCount() > 0) {
-        totalBlockCountMap.insert(ip, progress->blockCount());
-        bar->setRange(0, progress->blockCount());
-        qDebug() << "Total block count for IP" << ip << ":" << progress->blockCount();
-    }
+    totalBlockCountMap.insert(ip, progress->blockCount());
     blockCountMap.insert(ip, progress->progress());
-    bar->setValue(progress->progress());
-    qDebug() << "Current progress for IP" << ip << ":" << progress->progress();
-    if (progress->succeeded()) {
-        qDebug() << "'# Firmware uploaded successfully' detected for IP:" << ip;
-        FixtureTable::setBarState(bar, FixtureTable::BarState::Succeeded);
-    } else if (!progress->phase().isEmpty()) {
-        bar->setFormat(progress->phase());
-    }
     showRunStatus();
 }
 
@@ -488,15 +431,10 @@ void MainWindow::showFixtureDetails(int row)
 {
     const QString ip = deviceTable->item(row, 1)->text();
     for (const FixtureResult &result : lastResults) {
-        if (result.ip != ip)
-            continue;
-        QMessageBox *box = new QMessageBox(QMessageBox::Information, "Fixture " + ip,
-                                           result.reason.isEmpty() ? "Updated." : result.reason,
-                                           QMessageBox::Ok, this);
-        box->setDetailedText(result.log);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setWindowModality(Qt::NonModal);
-        box->show();
-        return;
+        if (result.ip == ip) {
+            showNotice(this, QMessageBox::Information, "Fixture " + ip,
+                       result.reason.isEmpty() ? "Updated." : result.reason, result.log);
+            return;
+        }
     }
 }

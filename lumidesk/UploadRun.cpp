@@ -52,6 +52,21 @@ int UploadRun::secondsLeft() const
     return qCeil(m_clock.elapsed() / 1000.0 / accepted * remaining);
 }
 
+QString UploadRun::statusText() const
+{
+    if (m_current < 0)
+        return QString();
+    const int left = secondsLeft();
+    const QString timeLeft = left < 0 ? QString() : ", about " + durationText(left) + " left";
+    if (isParallel())
+        return QString("Updating %1 fixtures in parallel: %2 done%3").arg(count()).arg(m_settled).arg(timeLeft);
+    return QString("Fixture %1 of %2 (%3)%4")
+        .arg(m_current + 1)
+        .arg(count())
+        .arg(m_results[m_current].ip)
+        .arg(timeLeft);
+}
+
 void UploadRun::settle(FixtureResult *result, const UploadJob &job)
 {
     const UploadProgress &progress = job.progress(result->ip);

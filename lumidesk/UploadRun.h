@@ -59,6 +59,10 @@ public:
     const UploadProgress *progressOf(const QString &ip) const;
     // Time left by the pace of the blocks accepted so far; -1 while unknown.
     int secondsLeft() const;
+    // Where the run stands, for the status line: "Fixture 3 of 6 (2.0.0.7),
+    // about 12 s left" or, in parallel, how many are done; empty when no
+    // fixture runs.
+    QString statusText() const;
 
 signals:
     void fixtureStarted(const QString &ip, int index);
