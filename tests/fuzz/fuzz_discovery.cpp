@@ -26,8 +26,10 @@ static QStringList listed(const QByteArray &report, bool inPieces)
         parser.feed(report.mid(at, length));
     }
     parser.finish();
+    // The later slices, each queued by the one before: one delivery of the
+    // posted events runs one slice. Read whole, there are none.
     for (qsizetype slice = inPieces ? report.count('\n') : -1; slice >= 0; --slice)
-        QCoreApplication::processEvents();  // the later slices; whole, there are none
+        QCoreApplication::sendPostedEvents();
     return found;
 }
 
