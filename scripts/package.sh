@@ -14,7 +14,12 @@ cd "$(dirname "$0")/.."
 mkdir -p dist
 
 cmake --build build -j"$(nproc)" >/dev/null
-(cd build && cpack -B "$PWD/../dist" >/dev/null)
+# No .deb of an earlier run may stand in for one that could not be built.
+rm -f dist/lumi_*.deb
+if ! (cd build && cpack -B "$PWD/../dist" >/dev/null); then
+  echo "package.sh: the Debian package could not be built (CPack's error above)" >&2
+  exit 1
+fi
 rm -rf dist/_CPack_Packages
 echo "package.sh: built $(ls dist/lumi_*.deb)"
 
