@@ -21,9 +21,6 @@ struct FirmwareImage {
     bool fits(quint16 estaCode, quint16 oemCode) const;
 };
 
-// The maker code every fitting fixture reports as its ESTA code.
-constexpr quint16 kMakerCode = 0x4D2A;
-
 // Reads and checks the image at `path`. On failure `problem` says why in
 // words for the operator, and the function returns false.
 bool readFirmwareImage(const QString &path, FirmwareImage *image, QString *problem);

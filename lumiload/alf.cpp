@@ -2,43 +2,6 @@
 
 #include "report.h"
 
-uint32_t alf_block_count(uint32_t data_length)
-{
-    // In 64 bits: a data length near 2^32 words must not wrap.
-    const uint64_t words = static_cast<uint64_t>(data_length) + ALF_HEADER_WORDS;
-    return static_cast<uint32_t>((words + 511) / 512);
-}
-
-int64_t alf_expected_size(uint32_t data_length)
-{
-    return 2 * static_cast<int64_t>(data_length) + ALF_HEADER_SIZE;
-}
-
-void decode_alf_header(const uint8_t *bytes, AlfHeader *header)
-{
-    *header = AlfHeader();
-    header->data_checksum = static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
-    header->version = static_cast<uint16_t>(bytes[2] << 8 | bytes[3]);
-
-    const char *name = reinterpret_cast<const char *>(bytes + ALF_NAME_OFFSET);
-    size_t name_length = 0;
-    while (name_length < ALF_NAME_SIZE && name[name_length])
-        ++name_length;  // a name filling all 30 bytes has no terminator
-    header->name.assign(name, name_length);
-
-    for (int slot = 0; slot < ALF_OEM_SLOTS; ++slot) {
-        const uint8_t *code = bytes + ALF_OEM_OFFSET + 2 * slot;
-        const uint16_t value = static_cast<uint16_t>(code[0] << 8 | code[1]);
-        if (value != 0)
-            header->oemCodes.push_back(value);
-    }
-
-    const uint8_t *length = bytes + ALF_DATA_LENGTH_OFFSET;
-    header->data_length = static_cast<uint32_t>(length[0]) << 24 | static_cast<uint32_t>(length[1]) << 16 |
-                          static_cast<uint32_t>(length[2]) << 8 | length[3];
-    header->valid = true;
-}
-
 bool read_alf_header(FILE *file, AlfHeader *header)
 {
     *header = AlfHeader();
@@ -72,7 +35,7 @@ static uint16_t data_checksum(FILE *file, uint32_t words)
     for (uint32_t i = 0; i < words; ++i) {
         uint8_t word[2];
         if (std::fread(word, 1, 2, file) == 2) {
-            sum = static_cast<uint16_t>(sum + word[0] + 256 * word[1]);
+            sum = alf_word_sum(sum, word, 2);
             continue;
         }
         report_alf_read_failed();

@@ -16,12 +16,7 @@ static const uint32_t ALL_ONES = 0xFFFFFFFFu;
 UpgradeStatus upgrade_status(const AlfHeader &header, uint16_t esta_code, uint16_t oem_code,
                              uint16_t fixture_version, bool ignore_version)
 {
-    if (!header.valid || esta_code != MAKER_CODE)
-        return UpgradeStatus::Incompatible;
-    // The maker's own OEM code fits every image.
-    const bool fits = oem_code == MAKER_CODE ||
-                      std::find(header.oemCodes.begin(), header.oemCodes.end(), oem_code) != header.oemCodes.end();
-    if (!fits)
+    if (!header.valid || !alf_fits(header.oemCodes, esta_code, oem_code))
         return UpgradeStatus::Incompatible;
     if (header.version == 0 || header.version > fixture_version || ignore_version)
         return UpgradeStatus::UpgradeRequired;

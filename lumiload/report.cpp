@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "firmware_version.h"
 #include "packets.h"
 
 #ifndef LUMILOAD_PLATFORM_LABEL
@@ -79,15 +80,6 @@ static std::string address_text(uint32_t address)
 }
 
 static void print_address(uint32_t address) { std::fputs(address_text(address).c_str(), stdout); }
-
-// A version held in two bytes H and L reads H.(L/10).(L%10).
-static std::string version_text(uint16_t version)
-{
-    const int low = version & 0xFF;
-    char text[16];
-    std::snprintf(text, sizeof text, "%d.%d.%d", version >> 8, low / 10, low % 10);
-    return text;
-}
 
 static void print_version(uint16_t version) { std::printf("%s\n", version_text(version).c_str()); }
 

@@ -2,12 +2,11 @@
 
 #include <cstdio>
 
+#include "alf_format.h"
+
 uint16_t alf_data_checksum(const std::vector<uint8_t> &data)
 {
-    uint16_t sum = 0;
-    for (size_t i = 0; i + 1 < data.size(); i += 2)
-        sum = static_cast<uint16_t>(sum + data[i] + 256 * data[i + 1]);
-    return static_cast<uint16_t>(~sum);
+    return static_cast<uint16_t>(~alf_word_sum(0, data.data(), data.size()));
 }
 
 std::vector<uint8_t> make_alf_image(const AlfImageSpec &spec)
@@ -17,24 +16,22 @@ std::vector<uint8_t> make_alf_image(const AlfImageSpec &spec)
         data.push_back(0);
     const uint32_t words = static_cast<uint32_t>(data.size() / 2);
 
-    std::vector<uint8_t> file(1060, 0);
+    std::vector<uint8_t> file(ALF_HEADER_SIZE, 0);
     uint16_t checksum = alf_data_checksum(data);
     if (spec.bad_checksum)
         checksum = static_cast<uint16_t>(~checksum);
-    file[0] = checksum >> 8;
-    file[1] = checksum & 0xFF;
-    file[2] = spec.version_hi;
-    file[3] = spec.version_lo;
-    for (size_t i = 0; i < spec.name.size() && i < 30; ++i)
-        file[4 + i] = static_cast<uint8_t>(spec.name[i]);
-    for (size_t slot = 0; slot < spec.oem_slots.size() && slot < 256; ++slot) {
-        file[34 + 2 * slot] = spec.oem_slots[slot] >> 8;
-        file[35 + 2 * slot] = spec.oem_slots[slot] & 0xFF;
+    file[ALF_CHECKSUM_OFFSET] = checksum >> 8;
+    file[ALF_CHECKSUM_OFFSET + 1] = checksum & 0xFF;
+    file[ALF_VERSION_OFFSET] = spec.version_hi;
+    file[ALF_VERSION_OFFSET + 1] = spec.version_lo;
+    for (size_t i = 0; i < spec.name.size() && i < ALF_NAME_SIZE; ++i)
+        file[ALF_NAME_OFFSET + i] = static_cast<uint8_t>(spec.name[i]);
+    for (size_t slot = 0; slot < spec.oem_slots.size() && slot < ALF_OEM_SLOTS; ++slot) {
+        file[ALF_OEM_OFFSET + 2 * slot] = spec.oem_slots[slot] >> 8;
+        file[ALF_OEM_OFFSET + 2 * slot + 1] = spec.oem_slots[slot] & 0xFF;
     }
-    file[1056] = words >> 24;
-    file[1057] = (words >> 16) & 0xFF;
-    file[1058] = (words >> 8) & 0xFF;
-    file[1059] = words & 0xFF;
+    for (int i = 0; i < 4; ++i)
+        file[ALF_DATA_LENGTH_OFFSET + i] = static_cast<uint8_t>(words >> (24 - 8 * i));
     file.insert(file.end(), data.begin(), data.end());
     return file;
 }

@@ -33,7 +33,7 @@
 #include <string>
 #include <vector>
 
-#include "packets.h"
+#include "artnet_layout.h"
 
 namespace {
 

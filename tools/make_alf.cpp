@@ -13,6 +13,7 @@
 #include <string>
 
 #include "alfgen.h"
+#include "maker_code.h"
 
 static void usage()
 {
@@ -110,7 +111,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     if (!oem_given)
-        spec.oem_slots.push_back(0x4D2A);
+        spec.oem_slots.push_back(MAKER_CODE);
     if (data_path) {
         if (!read_whole_file(data_path, &spec.data)) {
             std::fprintf(stderr, "make_alf: cannot read %s\n", data_path);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "maker_code.h"
+
 // One rule of a fixture's fault script. It matches the blocks chosen by
 // its selector and acts on the first `count` packets of such a block that
 // arrive during one upload (retries included; 0 = every packet). The
@@ -44,8 +46,8 @@ struct FixtureConfig {
     uint32_t poll_delay_ms = 0;      // ArtPollReply this late
     uint8_t version_hi = 1;
     uint8_t version_lo = 0;
-    uint16_t oem = 0x4D2A;
-    uint16_t esta = 0x4D2A;
+    uint16_t oem = MAKER_CODE;
+    uint16_t esta = MAKER_CODE;
     std::string short_name = "vfixture";  // raw bytes
     std::string long_name;                 // raw bytes; empty = "Virtual fixture <bind>"
     bool long_name_given = false;

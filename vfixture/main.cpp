@@ -23,7 +23,7 @@
 
 #include "config.h"
 #include "node.h"
-#include "packets.h"
+#include "artnet_layout.h"
 
 namespace {
 

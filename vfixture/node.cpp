@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "packets.h"
+#include "alf_format.h"
+#include "artnet_layout.h"
+#include "maker_code.h"
 
 // Fields of the packets the fixture reads or writes that lumiload itself
 // neither sends nor reads.
@@ -19,8 +21,6 @@ constexpr size_t REPLY_FULL_SIZE = 239;
 constexpr size_t MASTER_PROT_VER_HI_OFFSET = 10;
 constexpr size_t MASTER_PROT_VER_LO_OFFSET = 11;
 constexpr size_t FIRMWARE_REPLY_PROT_VER_LO_OFFSET = 11;
-constexpr size_t ALF_VERSION_HI_OFFSET = 2;
-constexpr size_t ALF_VERSION_LO_OFFSET = 3;
 constexpr uint32_t WORDS_PER_BLOCK = FIRMWARE_BLOCK_SIZE / 2;
 
 static uint16_t opcode_of(const uint8_t *data)
@@ -67,11 +67,6 @@ PacketKind classify_packet(const uint8_t *data, size_t length)
     default:
         return PacketKind::OtherArtNet;
     }
-}
-
-std::string format_version(uint8_t hi, uint8_t lo)
-{
-    return format("%d.%d.%d", hi, lo / 10, lo % 10);
 }
 
 std::vector<uint8_t> build_poll_reply(const FixtureState &state)
@@ -204,8 +199,8 @@ static void restart(FixtureState *state, Outcome *outcome, uint64_t now_ms)
     state->gone = action == FaultRule::Action::Never;
     state->silent_until_ms = now_ms + state->config.reboot_ms;
     if (action != FaultRule::Action::Old) {
-        state->version_hi = outcome->image[ALF_VERSION_HI_OFFSET];
-        state->version_lo = outcome->image[ALF_VERSION_LO_OFFSET];
+        state->version_hi = outcome->image[ALF_VERSION_OFFSET];
+        state->version_lo = outcome->image[ALF_VERSION_OFFSET + 1];
     }
     if (state->gone)
         outcome->events.push_back("restart: never answers again (fault)");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config.h"
+#include "firmware_version.h"
 
 // One upload as the fixture sees it, from its FirmFirst packet on.
 struct UploadSession {
@@ -54,8 +55,8 @@ PacketKind classify_packet(const uint8_t *data, size_t length);
 std::vector<uint8_t> build_poll_reply(const FixtureState &state);
 std::vector<uint8_t> build_firmware_reply(uint8_t type, uint8_t protocol_lo, size_t size);
 
-// "X.Y.Z" as lumiload prints a version held in two bytes.
-std::string format_version(uint8_t hi, uint8_t lo);
+// A version held in two bytes, as every program of the project shows it.
+inline std::string format_version(uint8_t hi, uint8_t lo) { return version_text(static_cast<uint16_t>(hi << 8 | lo)); }
 
 // A poll from `sender` (host order) at `now_ms` on the caller's clock. The
 // reply goes to the sender, or to the broadcast address with

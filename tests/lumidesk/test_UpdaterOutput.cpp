@@ -256,7 +256,8 @@ void TestUpdaterOutput::versions()
     quint16 parsed = 0;
     QVERIFY(parseVersionText(text, &parsed));
     QCOMPARE(parsed, quint16(version));
-    for (const char *bad : {"1.2", "1.2.10", "1.26.0", "256.0.0", "a.b.c", "", "1.429496730.0"})
+    for (const char *bad : {"1.2", "1.2.10", "1.26.0", "256.0.0", "a.b.c", "", "1.429496730.0",
+                            "1.4294967296.0", "1.25.6", "+1.0.0", "1. 2.0"})
         QVERIFY2(!parseVersionText(bad, &parsed), bad);
 }
 

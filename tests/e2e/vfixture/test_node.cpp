@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "node.h"
-#include "packets.h"
+#include "artnet_layout.h"
 
 namespace {
 

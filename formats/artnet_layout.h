@@ -1,0 +1,62 @@
+// Art-Net's field layout as this project's programs use it: the port, the
+// header every packet starts with, and the offsets and sizes of ArtPoll,
+// ArtPollReply, ArtFirmwareMaster and ArtFirmwareReply. Constants only; the
+// console's packet code and the virtual fixture both read the wire by them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint16_t ARTNET_PORT = 6454;
+constexpr uint8_t ARTNET_ID[8] = {'A', 'r', 't', '-', 'N', 'e', 't', 0};
+constexpr uint16_t OP_POLL = 0x2000;
+constexpr uint16_t OP_POLL_REPLY = 0x2100;
+constexpr uint16_t OP_FIRMWARE_MASTER = 0xF200;
+constexpr uint16_t OP_FIRMWARE_REPLY = 0xF300;
+constexpr uint8_t PROTOCOL_VERSION_HI = 0;
+constexpr uint8_t PROTOCOL_VERSION_LO = 14;
+
+// Common header: ID at 0, OpCode (low byte first) at 8.
+constexpr size_t OPCODE_OFFSET = 8;
+
+// ArtPoll as sent.
+constexpr size_t ART_POLL_SIZE = 22;
+
+// ArtPollReply: read into a zeroed 512-byte buffer; the fixture keeps the
+// first 239 bytes. Only 207 bytes (through the MAC) need to arrive: some
+// nodes send short replies, and the missing tail reads as zero.
+constexpr size_t POLL_REPLY_BUFFER_SIZE = 512;
+constexpr size_t POLL_REPLY_MIN_SIZE = 207;
+constexpr size_t FIXTURE_RECORD_SIZE = 239;
+constexpr size_t REPLY_IP_OFFSET = 10;        // 4 bytes, network order
+constexpr size_t REPLY_VERS_HI_OFFSET = 16;
+constexpr size_t REPLY_VERS_LO_OFFSET = 17;
+constexpr size_t REPLY_OEM_HI_OFFSET = 20;
+constexpr size_t REPLY_OEM_LO_OFFSET = 21;
+constexpr size_t REPLY_ESTA_LO_OFFSET = 24;
+constexpr size_t REPLY_ESTA_HI_OFFSET = 25;
+constexpr size_t REPLY_SHORT_NAME_OFFSET = 26;   // 18 bytes
+constexpr size_t REPLY_SHORT_NAME_SIZE = 18;
+constexpr size_t REPLY_LONG_NAME_OFFSET = 44;    // 64 bytes
+constexpr size_t REPLY_LONG_NAME_SIZE = 64;
+constexpr size_t REPLY_NODE_REPORT_OFFSET = 108; // 64 bytes
+constexpr size_t REPLY_NODE_REPORT_SIZE = 64;
+constexpr size_t REPLY_MAC_OFFSET = 201;         // 6 bytes
+
+// ArtFirmwareMaster as sent: 40 bytes of header, then one 1024-byte block.
+constexpr size_t FIRMWARE_MASTER_SIZE = 1064;
+constexpr size_t FIRMWARE_BLOCK_SIZE = 1024;
+constexpr size_t FIRMWARE_TYPE_OFFSET = 14;
+constexpr size_t FIRMWARE_BLOCK_ID_OFFSET = 15;
+constexpr size_t FIRMWARE_LENGTH_OFFSET = 16;   // 4 bytes, big-endian
+constexpr size_t FIRMWARE_DATA_OFFSET = 40;
+constexpr uint8_t FIRM_FIRST = 0x00;
+constexpr uint8_t FIRM_CONT = 0x01;
+constexpr uint8_t FIRM_LAST = 0x02;
+
+// ArtFirmwareReply: read into a zeroed 36-byte buffer.
+constexpr size_t FIRMWARE_REPLY_SIZE = 36;
+constexpr size_t FIRMWARE_REPLY_TYPE_OFFSET = 14;
+constexpr uint8_t FIRM_BLOCK_GOOD = 0x00;
+constexpr uint8_t FIRM_ALL_GOOD = 0x01;
+constexpr uint8_t FIRM_FAIL = 0xFF;
