@@ -5,7 +5,12 @@
 // leaves loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
+#include <regex>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "harness.h"
 
@@ -82,6 +87,85 @@ TEST(Loopback, Upload)
     }
     for (size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(running[i].get(), "") << "row " << i << ": " << rows[i].spec;
+}
+
+// The runs of each kind again with -j, each beside its text run against a
+// fixture of its own: every line is a JSON object, from the start object to
+// exactly one end object; the fixtures, the event lines, the error lines,
+// the summary (its CSV) and the exit status are those of the text run.
+TEST(Loopback, JsonLinesAgreeWithTheTextReport)
+{
+    const std::pair<std::string, std::vector<std::string>> rows[] = {
+        {"", {}},  // poll only
+        {",fault=middle:type=fail", {"-f", "IMG"}},
+        {",fault=middle:drop", {"-f", "IMG", "-p", "2"}},
+        {",reboot=300", {"-f", "IMG", "-c", "-w", "3"}},
+        {",fault=reboot:old", {"-f", "IMG", "-p", "1", "-c"}},
+    };
+    const TempDir temp;
+    write_image(temp.path + "/fw.alf", 1, 1, 1000);
+    std::vector<std::future<std::string>> running;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        running.push_back(std::async(std::launch::async, [&, i] {
+            const std::string fixture = address(40 + i, 11), csv = temp.path + "/" + std::to_string(i) + ".csv";
+            std::vector<std::string> args = {"-s", address(40 + i, 1), "-d", fixture, "-o", csv};
+            for (const std::string &arg : rows[i].second)
+                args.push_back(arg == "IMG" ? temp.path + "/fw.alf" : arg);
+            ProcessResult r[2];
+            std::string text_csv;
+            for (int json = 0; json < 2; ++json) {
+                VirtualFixtures fixtures;
+                if (!fixtures.start(temp.path, {"bind=" + fixture + rows[i].first}))
+                    return fixtures.error;
+                if (json)
+                    args.push_back("-j");
+                r[json] = run_program(bin_path("lumiload"), args);
+                text_csv = json ? text_csv : read_text_file(csv);
+            }
+            std::string faults, events, errors, text_events, text_errors, summary = "address,result,before,after,seconds,retries\n";
+            std::istringstream lines(r[1].out), text_lines(r[0].out), error_lines(r[0].err);
+            std::vector<std::string> types;
+            for (std::string line; std::getline(lines, line);) {
+                const nlohmann::json o = nlohmann::json::parse(line, nullptr, false);
+                types.push_back(o.is_object() ? o.value("type", "") : "not JSON: " + line);
+                auto text = [&](const char *key) { return o[key].is_null() ? "-" : o[key].get<std::string>(); };
+                const std::string block = types.back() != "fixture" ? "" : "Fixture detected:\n    ip=" + text("address") +
+                    "\n    mac=" + text("mac") + "\n    estaMan=" + text("esta") + "\n    oemCode=" + text("oem") +
+                    "\n    version=" + text("version") + "\n    portName=" + text("short_name") + "\n    longName=" +
+                    text("long_name") + "\n" + (o["verdict"].is_null() ? "" : "    upgradeStatus=" + text("verdict") + "\n");
+                if (r[0].out.find(block) == std::string::npos)
+                    faults += "fixture not in the text report: " + line + "\n";
+                if (types.back() == "event" && o.contains("text"))
+                    events += text("address") + " " + text("text") + "\n";
+                errors += types.back() == "error" ? text("text") + "\n" : "";
+                if (types.back() == "end" && o["status"] != r[0].status)
+                    faults += "status: " + line + "\n";
+                for (const nlohmann::json &row : types.back() == "end" ? o["summary"] : nlohmann::json::array()) {
+                    auto version = [&](const char *key) { return row[key].is_null() ? "-" : row[key].get<std::string>(); };
+                    char seconds[16];
+                    std::snprintf(seconds, sizeof seconds, "%.1f", row["seconds"].get<double>());
+                    summary += row["address"].get<std::string>() + "," + row["result"].get<std::string>() + "," +
+                               version("before") + "," + version("after") + "," + seconds + "," +
+                               std::to_string(row["retries"].get<int>()) + "\n";
+                }
+            }
+            for (std::string line; std::getline(text_lines, line);)
+                text_events += line.rfind(fixture + " ", 0) == 0 ? line + "\n" : "";
+            for (std::string line; std::getline(error_lines, line);)
+                text_errors += line.empty() ? "" : line + "\n";
+            if (types.empty() || types.front() != "start" || types.back() != "end" ||
+                std::count(types.begin(), types.end(), "end") != 1 || r[1].out.find("not JSON") != std::string::npos)
+                faults += "objects:\n" + r[1].out;
+            // The upload's seconds may differ by a tenth between two runs.
+            if (std::regex_replace(summary, std::regex("\\.[0-9],"), ",") != std::regex_replace(text_csv, std::regex("\\.[0-9],"), ","))
+                faults += "summary:\n" + summary + "text:\n" + text_csv;
+            if ((std::count(args.begin(), args.end(), "-p") && events != text_events) || errors != text_errors || r[1].err != r[0].err)
+                faults += "events:\n" + events + "errors:\n" + errors + "text:\n" + r[0].out + r[0].err;
+            return faults;
+        }));
+    }
+    for (size_t i = 0; i < running.size(); ++i)
+        EXPECT_EQ(running[i].get(), "") << "row " << i << ": " << rows[i].first;
 }
 
 }  // namespace
