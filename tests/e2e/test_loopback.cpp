@@ -89,10 +89,10 @@ TEST(Loopback, Upload)
         EXPECT_EQ(running[i].get(), "") << "row " << i << ": " << rows[i].spec;
 }
 
-// The runs of each kind again with -j, each beside its text run against a
-// fixture of its own: every line is a JSON object, from the start object to
-// exactly one end object; the fixtures, the event lines, the error lines,
-// the summary (its CSV) and the exit status are those of the text run.
+// Each kind of run twice against a fixture of its own, as text and with -j:
+// every line is a JSON object, from the start to the one end object; the
+// fixtures, event lines, error lines, summary (its CSV) and exit status
+// are the text run's.
 TEST(Loopback, JsonLinesAgreeWithTheTextReport)
 {
     const std::pair<std::string, std::vector<std::string>> rows[] = {
@@ -112,55 +112,44 @@ TEST(Loopback, JsonLinesAgreeWithTheTextReport)
             for (const std::string &arg : rows[i].second)
                 args.push_back(arg == "IMG" ? temp.path + "/fw.alf" : arg);
             ProcessResult r[2];
-            std::string text_csv;
+            std::string text_csv, faults, types, text[2], errors[2];
             for (int json = 0; json < 2; ++json) {
                 VirtualFixtures fixtures;
                 if (!fixtures.start(temp.path, {"bind=" + fixture + rows[i].first}))
                     return fixtures.error;
-                if (json)
-                    args.push_back("-j");
-                r[json] = run_program(bin_path("lumiload"), args);
+                r[json] = run_program(bin_path("lumiload"), json ? (args.push_back("-j"), args) : args);
                 text_csv = json ? text_csv : read_text_file(csv);
+                std::istringstream lines(r[json].err);
+                for (std::string line; std::getline(lines, line);)
+                    errors[0] += line.empty() ? "" : line + "\n";
             }
-            std::string faults, events, errors, text_events, text_errors, summary = "address,result,before,after,seconds,retries\n";
-            std::istringstream lines(r[1].out), text_lines(r[0].out), error_lines(r[0].err);
-            std::vector<std::string> types;
+            std::istringstream lines(r[1].out), text_lines(r[0].out);
+            for (std::string line; std::getline(text_lines, line);)
+                text[0] += line.rfind(fixture + " ", 0) == 0 || line.find("    upgradeStatus=") == 0 || line == "Fixture detected:" ? line + "\n" : "";
             for (std::string line; std::getline(lines, line);) {
                 const nlohmann::json o = nlohmann::json::parse(line, nullptr, false);
-                types.push_back(o.is_object() ? o.value("type", "") : "not JSON: " + line);
-                auto text = [&](const char *key) { return o[key].is_null() ? "-" : o[key].get<std::string>(); };
-                const std::string block = types.back() != "fixture" ? "" : "Fixture detected:\n    ip=" + text("address") +
-                    "\n    mac=" + text("mac") + "\n    estaMan=" + text("esta") + "\n    oemCode=" + text("oem") +
-                    "\n    version=" + text("version") + "\n    portName=" + text("short_name") + "\n    longName=" +
-                    text("long_name") + "\n" + (o["verdict"].is_null() ? "" : "    upgradeStatus=" + text("verdict") + "\n");
-                if (r[0].out.find(block) == std::string::npos)
-                    faults += "fixture not in the text report: " + line + "\n";
-                if (types.back() == "event" && o.contains("text"))
-                    events += text("address") + " " + text("text") + "\n";
-                errors += types.back() == "error" ? text("text") + "\n" : "";
-                if (types.back() == "end" && o["status"] != r[0].status)
+                types += (o.is_object() ? o.value("type", "?") : "not JSON: " + line) + " ";
+                auto value = [&](const nlohmann::json &of, const char *key) { return of[key].is_null() ? "-" : of[key].get<std::string>(); };
+                text[1] += o["type"] == "fixture" ? "Fixture detected:\n" : "";
+                if (o.contains("verdict") && !o["verdict"].is_null())
+                    text[1] += "    upgradeStatus=" + value(o, "verdict") + "\n";
+                if (o["type"] == "event" && o.contains("text") && std::count(args.begin(), args.end(), "-p"))
+                    text[1] += value(o, "address") + " " + value(o, "text") + "\n";
+                errors[1] += o["type"] == "error" ? value(o, "text") + "\n" : "";
+                if (o["type"] == "end" && o["status"] != r[0].status)
                     faults += "status: " + line + "\n";
-                for (const nlohmann::json &row : types.back() == "end" ? o["summary"] : nlohmann::json::array()) {
-                    auto version = [&](const char *key) { return row[key].is_null() ? "-" : row[key].get<std::string>(); };
-                    char seconds[16];
-                    std::snprintf(seconds, sizeof seconds, "%.1f", row["seconds"].get<double>());
-                    summary += row["address"].get<std::string>() + "," + row["result"].get<std::string>() + "," +
-                               version("before") + "," + version("after") + "," + seconds + "," +
-                               std::to_string(row["retries"].get<int>()) + "\n";
-                }
+                for (const nlohmann::json &row : o["type"] == "end" ? o["summary"] : nlohmann::json::array())
+                    text_csv = std::regex_replace(text_csv, std::regex(value(row, "address") + "," + value(row, "result") + "," +
+                        value(row, "before") + "," + value(row, "after") + ",[0-9.]+," + std::to_string(row["retries"].get<int>()) + "\n"), "");
             }
-            for (std::string line; std::getline(text_lines, line);)
-                text_events += line.rfind(fixture + " ", 0) == 0 ? line + "\n" : "";
-            for (std::string line; std::getline(error_lines, line);)
-                text_errors += line.empty() ? "" : line + "\n";
-            if (types.empty() || types.front() != "start" || types.back() != "end" ||
-                std::count(types.begin(), types.end(), "end") != 1 || r[1].out.find("not JSON") != std::string::npos)
-                faults += "objects:\n" + r[1].out;
-            // The upload's seconds may differ by a tenth between two runs.
-            if (std::regex_replace(summary, std::regex("\\.[0-9],"), ",") != std::regex_replace(text_csv, std::regex("\\.[0-9],"), ","))
-                faults += "summary:\n" + summary + "text:\n" + text_csv;
-            if ((std::count(args.begin(), args.end(), "-p") && events != text_events) || errors != text_errors || r[1].err != r[0].err)
-                faults += "events:\n" + events + "errors:\n" + errors + "text:\n" + r[0].out + r[0].err;
+            if (types.rfind("start ", 0) != 0 || types.find("end ") != types.size() - 4 || types.find("not JSON") != std::string::npos)
+                faults += "objects: " + types + "\n" + r[1].out;
+            if (text_csv != "address,result,before,after,seconds,retries\n")
+                faults += "summary rows the JSON run lacks:\n" + text_csv + r[1].out;
+            if (text[0] != text[1])
+                faults += "events:\n" + text[1] + "text:\n" + r[0].out;
+            if (errors[0] != errors[1] + errors[1])  // both runs' standard error, and the error objects
+                faults += "errors:\n" + errors[1] + "text:\n" + r[0].err;
             return faults;
         }));
     }
