@@ -47,7 +47,7 @@ static bool send_poll(ArtSocket *socket, uint32_t destination)
             return true;
         report_send_failed(error);
     }
-    report_transmit_failure();
+    report_step_error("Transmit failure.");
     return false;
 }
 
@@ -79,11 +79,12 @@ static bool take_reply(uint8_t *reply, long length, const AlfHeader &header, boo
     const PollReply fixture = decode_poll_reply(reply);
     if (!seen->insert(fixture.ip).second)
         return false;
-    report_fixture(fixture);
-    if (header.valid) {
+    if (!header.valid) {
+        report_fixture(fixture);
+    } else {
         const UpgradeStatus status =
             upgrade_status(header, fixture.esta_code, fixture.oem_code, fixture.version, ignore_version);
-        report_upgrade_status(status_word(status));
+        report_fixture(fixture, status_word(status));
         if (status == UpgradeStatus::UpgradeRequired) {
             FixtureRecord record;
             std::memcpy(record.bytes, reply, sizeof record.bytes);
@@ -142,7 +143,7 @@ bool run_poll(const PollTarget &target, AlfHeader header, bool ignore_version,
 
     bool ok = false;
     if (!enable_broadcast(&socket)) {
-        report_broadcast_failed();
+        report_error("failed to set SO_BROADCAST on socket");
     } else {
         // Before the poll goes out, so no early broadcast reply is missed.
         if (is_broadcast_poll(target))

@@ -28,6 +28,10 @@ struct InterfaceEntry {
     void *data;
 };
 
+// Platform: the dotted-quad parser of the sockets interface (inet_addr):
+// network byte order, 255.255.255.255 for an unparsable text.
+uint32_t parse_ipv4_address(const char *text);
+
 // Platform: fills `*list` with the host's IPv4 interfaces in the platform's
 // order and returns 0, or returns -1. An empty list is not a failure.
 int getifaddrs(InterfaceEntry **list);

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "socket.h"
+#include "netif.h"
 
-static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:";
+static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:j";
 static const unsigned long MAX_COUNT = 65535;
 
 // A count of fixtures or transfers: decimal digits only, 1 to MAX_COUNT.
@@ -100,6 +100,9 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
             break;
         case 'c':
             settings->confirm = true;
+            break;
+        case 'j':
+            settings->json = true;
             break;
         case 'k':
             if (!parse_count(parser.argument, &settings->failure_limit))

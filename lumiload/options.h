@@ -22,6 +22,7 @@ struct RunSettings {
     unsigned restart_wait = 60;   // -w: seconds a fixture may take to come back after its upload
     unsigned failure_limit = 0;   // -k: start no more uploads after this many failures; 0 = no limit
     std::string summary_path;     // -o: the per-fixture summary as CSV; empty = none
+    bool json = false;            // -j: the report as JSON Lines
     std::string bad_value;        // "-p 0", say: an option whose value cannot be used; empty = none
 };
 

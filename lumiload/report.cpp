@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -14,6 +15,18 @@
 #endif
 
 static const char SEPARATOR[] = "########################################\n";
+static const char TOOL_VERSION[] = "0.6";
+static const int JSON_FORMAT_VERSION = 1;
+
+// The run's report form, and what JSON Lines gather for their objects.
+static struct {
+    bool event_lines = false, json = false;
+    uint64_t start_us = 0;
+    bool start_written = false;         // JSON: the start object is out
+    bool test_run = false;
+    std::string alf_path, image, interface;  // JSON members; "" until known
+    std::vector<std::string> summary;   // JSON objects, one per fixture
+} form;
 
 // printf's formatting into a text of its own length.
 static std::string format_text(const char *format, va_list args)
@@ -25,32 +38,6 @@ static std::string format_text(const char *format, va_list args)
     std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
     std::vsnprintf(&text[0], text.size() + 1, format, args);
     return text;
-}
-
-// The two forms of an error message: "Error: " for a step of the run and
-// "    Error: " for a step inside a block, then the text and a line feed,
-// written to standard error in one piece. The few messages that keep an
-// older wording (another prefix, none, or perror's ": " and system text)
-// are each written by a call of their own, so they stand out below.
-static void print_error(const char *prefix, const char *format, va_list args)
-{
-    std::fprintf(stderr, "%s%s\n", prefix, format_text(format, args).c_str());
-}
-
-__attribute__((format(printf, 1, 2))) static void error_line(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    print_error("Error: ", format, args);
-    va_end(args);
-}
-
-__attribute__((format(printf, 1, 2))) static void step_error_line(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    print_error("    Error: ", format, args);
-    va_end(args);
 }
 
 // Texts that come from outside (image names, fixture names, the name of the
@@ -83,47 +70,117 @@ static void print_address(uint32_t address) { std::fputs(address_text(address).c
 
 static void print_version(uint16_t version) { std::printf("%s\n", version_text(version).c_str()); }
 
-// An event of a parallel run: the fixture's address, a blank, the text; on
-// standard output, flushed, since the front end follows the events live.
-__attribute__((format(printf, 2, 3))) static void event_line(uint32_t address, const char *format, ...)
+
+__attribute__((format(printf, 1, 2))) static std::string text_of(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::printf("%s %s\n", address_text(address).c_str(), format_text(format, args).c_str());
+    std::string text = format_text(format, args);
     va_end(args);
-    std::fflush(stdout);
+    return text;
 }
 
-// A message of a parallel run about one fixture, on standard error.
-__attribute__((format(printf, 2, 3))) static void fixture_error_line(uint32_t address, const char *format, ...)
+// JSON Lines. Strings are written as ASCII: quotes, backslashes and
+// control bytes escaped, bytes from 0x80 as the Latin-1 characters they
+// would be, so a name with any bytes is still valid JSON on one line.
+static std::string json_string(const std::string &text)
 {
-    va_list args;
-    va_start(args, format);
-    std::fprintf(stderr, "%s %s\n", address_text(address).c_str(), format_text(format, args).c_str());
-    va_end(args);
+    std::string json = "\"";
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte == '"' || byte == '\\')
+            json += std::string("\\") + c;
+        else if (byte < 0x20 || byte >= 0x7F)
+            json += text_of("\\u%04x", byte);
+        else
+            json += c;
+    }
+    return json + "\"";
 }
 
-// A fixture's verdict: a failure is an event of a parallel run, or an
-// error message of the sequential report.
-__attribute__((format(printf, 3, 4))) static void verdict_line(uint32_t address, bool events, const char *format, ...)
+// `"key":value,` for an object under construction; the value is JSON.
+static std::string member(const char *key, const std::string &json) { return json_string(key) + ":" + json + ","; }
+static std::string text_member(const char *key, const std::string &text) { return member(key, json_string(text)); }
+static std::string number_member(const char *key, long long number) { return member(key, std::to_string(number)); }
+
+// An object from its members (each ending in a comma).
+static std::string json_object(std::string members)
 {
-    va_list args;
-    va_start(args, format);
-    const std::string text = format_text(format, args);
-    va_end(args);
-    if (events)
-        event_line(address, "failed: %s", text.c_str());
-    else
-        error_line("%s", text.c_str());
+    if (!members.empty())
+        members.pop_back();
+    return "{" + members + "}";
+}
+
+// The first object of every JSON run, written before whatever comes first:
+// the tool, the format, and of the run what is known by then.
+static void write_json_start()
+{
+    form.start_written = true;
+    const std::string platform = LUMILOAD_PLATFORM_LABEL;
+    std::string image = "null";
+    if (!form.image.empty())
+        image = json_object(text_member("path", form.alf_path) + form.image);
+    const std::string start = text_member("type", "start") + number_member("format", JSON_FORMAT_VERSION) +
+                              text_member("tool", "lumiload") + text_member("version", TOOL_VERSION) +
+                              text_member("platform", platform.substr(platform.find_first_not_of(' '))) +
+                              member("test_run", form.test_run ? "true" : "false") +
+                              member("interface", form.interface.empty() ? "null" : form.interface) +
+                              member("image", image);
+    std::printf("%s\n", json_object(start).c_str());
+}
+
+static void write_json(const std::string &members)
+{
+    if (!form.start_written)
+        write_json_start();
+    std::printf("%s\n", json_object(members).c_str());
+    std::fflush(stdout);  // scripts and the window follow the run live
+}
+
+// Standard error's text, written as it is; with JSON, each line of it that
+// is not empty is also an error object, naming the fixture when it is about
+// one (`fixture` not 0).
+static void write_errors(const std::string &text, uint32_t fixture = 0)
+{
+    std::fputs(text.c_str(), stderr);
+    if (!form.json)
+        return;
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            write_json(text_member("type", "error") + (fixture ? text_member("address", address_text(fixture)) : "") +
+                       text_member("text", text.substr(start, end - start)));
+    }
+}
+
+void report_begin(bool event_lines, bool json, uint64_t start_us)
+{
+    form.event_lines = event_lines;
+    form.json = json;
+    form.start_us = start_us;
+}
+
+void report_end(int status)
+{
+    if (!form.json)
+        return;
+    std::string summary;
+    for (const std::string &row : form.summary)
+        summary += (summary.empty() ? "" : ",") + row;
+    write_json(text_member("type", "end") + number_member("status", status) + member("summary", "[" + summary + "]"));
 }
 
 void report_banner()
 {
-    std::fputs("# Orvane Art-Net Fixture Firmware Update Utility (version 0.6", stdout);
-    std::fputs(LUMILOAD_PLATFORM_LABEL, stdout);
-    std::fputs(")\n", stdout);
+    if (form.json)
+        return;
+    std::printf("# Orvane Art-Net Fixture Firmware Update Utility (version %s%s)\n", TOOL_VERSION,
+                LUMILOAD_PLATFORM_LABEL);
 }
 
+// Always text: help is for the operator, not for scripts.
 void report_help()
 {
     std::fputs("Parameters:\n"
@@ -139,247 +196,328 @@ void report_help()
                "    Confirm new version:   -c             (wait for each fixture's restart and check its version)\n"
                "    Stop after failures:   -k [K]         (start no more uploads once K fixtures have failed)\n"
                "    Summary as CSV:        -o [file.csv]\n"
-               "    Restart wait:          -w [60]        (seconds a fixture may take to come back, with -c)\n",
+               "    Restart wait:          -w [60]        (seconds a fixture may take to come back, with -c)\n"
+               "    JSON Lines report:     -j             (one JSON object per line on standard output, for scripts)\n",
                stdout);
 }
 
-void report_test_run_mode() { std::fputs("# TEST RUN MODE\n", stdout); }
+void report_test_run_mode()
+{
+    form.test_run = true;
+    if (!form.json)
+        std::fputs("# TEST RUN MODE\n", stdout);
+}
 
 void report_no_alf_file()
 {
-    std::fputs("# No ALF file supplied with -f, performing fixture poll without update.\n", stdout);
+    if (!form.json)
+        std::fputs("# No ALF file supplied with -f, performing fixture poll without update.\n", stdout);
 }
 
-void report_separator() { std::fputs(SEPARATOR, stdout); }
+void report_separator()
+{
+    if (!form.json)
+        std::fputs(SEPARATOR, stdout);
+}
 
-void report_alf_opened(const char *path) { std::printf("Opened ALF file %s: \n", path); }
+void report_alf_opened(const char *path)
+{
+    form.alf_path = path;
+    if (!form.json)
+        std::printf("Opened ALF file %s: \n", path);
+}
 
 void report_alf_header(const std::string &name, uint16_t version, uint16_t data_checksum, uint32_t data_length,
                        const std::vector<uint16_t> &oem_codes, uint32_t block_count)
 {
-    std::fputs("    name=", stdout);
-    print_text_field(name.c_str(), name.size());
-    std::fputs("\n    version=", stdout);
-    print_version(version);
-    std::printf("    data_checksum=0x%04x\n", data_checksum);
-    std::printf("    data_length=%" PRIu32 "W\n", data_length);
-    std::fputs("    oemCodes=< ", stdout);
+    std::string codes;
     for (uint16_t code : oem_codes)
-        std::printf("0x%04x ", code);
-    std::fputs(">\n", stdout);
-    std::printf("    blockCount=%" PRIu32 "\n", block_count);
+        codes += text_of("0x%04x ", code);
+    if (!form.json) {
+        std::fputs("    name=", stdout);
+        print_text_field(name.c_str(), name.size());
+        std::fputs("\n    version=", stdout);
+        print_version(version);
+        std::printf("    data_checksum=0x%04x\n", data_checksum);
+        std::printf("    data_length=%" PRIu32 "W\n", data_length);
+        std::printf("    oemCodes=< %s>\n", codes.c_str());
+        std::printf("    blockCount=%" PRIu32 "\n", block_count);
+        return;
+    }
+    std::string code_list;
+    for (uint16_t code : oem_codes)
+        code_list += (code_list.empty() ? "" : ",") + json_string(text_of("0x%04x", code));
+    form.image = text_member("name", safe_text(name.c_str(), name.size())) + text_member("version", version_text(version)) +
+                 text_member("checksum", text_of("0x%04x", data_checksum)) + number_member("words", data_length) +
+                 member("oem_codes", "[" + code_list + "]") + number_member("blocks", block_count);
 }
 
-void report_alf_open_failed(const char *path) { error_line("failed to open ALF file at %s", path); }
-void report_alf_header_read_failed() { error_line("Failed to read ALF header data"); }
+void report_alf_open_failed(const char *path) { report_error("failed to open ALF file at %s", path); }
+void report_alf_header_read_failed() { report_error("Failed to read ALF header data"); }
 
 void report_alf_length_mismatch(int64_t expected, int64_t actual)
 {
-    error_line("ALF file length does not agree with header (expected=%" PRId64 "B actual=%" PRId64 "B)", expected,
-               actual);
+    report_error("ALF file length does not agree with header (expected=%" PRId64 "B actual=%" PRId64 "B)", expected,
+                 actual);
 }
 
-void report_alf_seek_failed() { error_line("failed to seek past header"); }
-void report_alf_read_failed() { error_line("fread failed!"); }
+void report_alf_seek_failed() { report_error("failed to seek past header"); }
+void report_alf_read_failed() { report_error("fread failed!"); }
 
 void report_alf_checksum_invalid(uint16_t expected, uint16_t actual)
 {
-    error_line("data checksum is invalid (expected=0x%04x actual=0x%04x)", expected, actual);
+    report_error("data checksum is invalid (expected=0x%04x actual=0x%04x)", expected, actual);
 }
 
-void report_winsock_failed() { std::fputs("ERROR: winsock2 initialisation failed\n", stderr); }
-void report_getifaddrs_failed() { std::perror("getifaddrs"); }
-void report_no_matching_interface() { error_line("Unable to find matching network interface"); }
-void report_socket_create_failed() { error_line("Failed to create UDP socket."); }
+void report_error(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    write_errors("Error: " + format_text(format, args) + "\n");
+    va_end(args);
+}
+
+void report_step_error(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    write_errors("    Error: " + format_text(format, args) + "\n");
+    va_end(args);
+}
+
+void report_winsock_failed() { write_errors("ERROR: winsock2 initialisation failed\n"); }
+void report_getifaddrs_failed()
+{
+    const int error = errno;
+    write_errors(std::string("getifaddrs: ") + std::strerror(error) + "\n");
+}
+
 void report_socket_bind_failed(const char *reason)
 {
-    if (reason)
-        std::fprintf(stderr, "Error: Failed to bind UDP socket: %s\n", reason);
-    else
-        std::perror("Error: Failed to bind UDP socket");
+    report_error("Failed to bind UDP socket: %s", reason ? reason : std::strerror(errno));
 }
 
 // An indented line of its own after the bind error; any process may give
 // itself any name.
 void report_port_owner(const char *program, unsigned long pid)
 {
-    std::fprintf(stderr, "    Port 6454 is in use by %s (pid %lu).\n", safe_text(program, std::strlen(program)).c_str(),
-                 pid);
+    write_errors(text_of("    Port 6454 is in use by %s (pid %lu).\n", safe_text(program, std::strlen(program)).c_str(), pid));
 }
 
-void report_send_failed(int error) { std::fprintf(stderr, "Failed to send UDP packet. errno=%d\n", error); }
+void report_send_failed(int error) { write_errors(text_of("Failed to send UDP packet. errno=%d\n", error)); }
 
-void report_fixture(const PollReply &fixture)
+void report_multiple_fixtures()
 {
+    write_errors("Error: multiple fixtures detected.\n"
+                 "# Connect only one, or specify which to use with -d, or use -m to allow multiple upload.\n");
+}
+
+void report_interface(uint32_t source, uint32_t netmask, uint32_t destination)
+{
+    form.interface = json_object(text_member("address", address_text(source)) +
+                                 text_member("netmask", address_text(netmask)) +
+                                 text_member("poll", address_text(destination)));
+}
+
+void report_fixture(const PollReply &fixture, const char *status)
+{
+    const uint8_t *m = fixture.mac;
+    const std::string mac = text_of("%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
+    const std::string short_name = safe_text(fixture.short_name, sizeof fixture.short_name);
+    const std::string long_name = safe_text(fixture.long_name, sizeof fixture.long_name);
+    if (form.json) {
+        write_json(text_member("type", "fixture") + text_member("address", address_text(fixture.ip)) +
+                   text_member("mac", mac) + text_member("esta", text_of("0x%04x", fixture.esta_code)) +
+                   text_member("oem", text_of("0x%04x", fixture.oem_code)) +
+                   text_member("version", version_text(fixture.version)) + text_member("short_name", short_name) +
+                   text_member("long_name", long_name) + member("verdict", status ? json_string(status) : "null"));
+        return;
+    }
     std::fputs("Fixture detected:\n    ip=", stdout);
     print_address(fixture.ip);
-    const uint8_t *mac = fixture.mac;
-    std::printf("\n    mac=%02x:%02x:%02x:%02x:%02x:%02x\n", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    std::printf("\n    mac=%s\n", mac.c_str());
     std::printf("    estaMan=0x%04x\n", fixture.esta_code);
     std::printf("    oemCode=0x%04x\n", fixture.oem_code);
     std::fputs("    version=", stdout);
     print_version(fixture.version);
-    std::fputs("    portName=", stdout);
-    print_text_field(fixture.short_name, sizeof fixture.short_name);
-    std::fputs("\n    longName=", stdout);
-    print_text_field(fixture.long_name, sizeof fixture.long_name);
-    std::fputs("\n", stdout);
+    std::printf("    portName=%s\n    longName=%s\n", short_name.c_str(), long_name.c_str());
+    if (status)
+        std::printf("    upgradeStatus=%s\n", status);
 }
 
-void report_upgrade_status(const char *status) { std::printf("    upgradeStatus=%s\n", status); }
-
-void report_discovery_end() { std::fputs("\n", stdout); }
-void report_broadcast_failed() { error_line("failed to set SO_BROADCAST on socket"); }
-void report_transmit_failure() { step_error_line("Transmit failure."); }
-void report_run_poll_failed() { error_line("run_poll failed"); }
-
-void report_fixture_count(size_t count) { std::printf("%zu fixtures to update\n", count); }
-void report_no_fixture() { error_line("no fixture to update."); }
-
-void report_multiple_fixtures()
+void report_discovery_end()
 {
-    std::fputs("Error: multiple fixtures detected.\n"
-               "# Connect only one, or specify which to use with -d, or use -m to allow multiple upload.\n",
-               stderr);
+    if (!form.json)
+        std::fputs("\n", stdout);
+}
+
+void report_plan(const std::vector<uint32_t> &addresses)
+{
+    if (!form.json) {
+        std::printf("%zu fixtures to update\n", addresses.size());
+        return;
+    }
+    std::string list;
+    for (uint32_t address : addresses)
+        list += (list.empty() ? "" : ",") + json_string(address_text(address));
+    write_json(text_member("type", "plan") + member("fixtures", "[" + list + "]"));
 }
 
 void report_skipped_fixture(uint32_t address)
 {
-    std::fputs(SEPARATOR, stdout);
-    std::fputs("Skipped update of fixture at ", stdout);
-    print_address(address);
-    std::fputs(" due to -t flag\n", stdout);
+    if (form.json)
+        write_json(text_member("type", "event") + text_member("address", address_text(address)) +
+                   text_member("event", "skipped") + text_member("text", "test run"));
+    else
+        std::printf("%sSkipped update of fixture at %s due to -t flag\n", SEPARATOR, address_text(address).c_str());
 }
 
 void report_uploading_to(uint32_t address)
 {
-    std::fputs(SEPARATOR, stdout);
-    std::fputs("Uploading to fixture at ", stdout);
-    print_address(address);
-    std::fputs(":\n", stdout);
+    if (!form.json)
+        std::printf("%sUploading to fixture at %s:\n", SEPARATOR, address_text(address).c_str());
 }
 
-void report_upload_start(uint32_t block_count)
+// One event in both text forms, side by side: the sequential report's
+// (`marks` on standard output: progress marks and the lines around them;
+// `marks_error` on standard error) and the parallel run's event line and
+// message (`line`, `line_error`, each after the fixture's address).
+struct EventTexts {
+    std::string marks, marks_error, line, line_error;
+};
+
+static EventTexts event_texts(const TransferEvent &e)
 {
-    std::printf("    blockCount=%" PRIu32 "\n    progress=", block_count);
+    const std::string block = text_of("block %" PRIu32 " of %" PRIu32, e.block, e.block_count);
+    const std::string upload_failed = "Error: Firmware upload failed.\n";
+    std::string verdict;
+    switch (e.kind) {
+    case TransferEventKind::Started:
+        return {text_of("    blockCount=%" PRIu32 "\n    progress=", e.block_count), "",
+                text_of("upload started, blockCount=%" PRIu32, e.block_count), ""};
+    case TransferEventKind::BlockRead:
+        return {e.block == e.block_count ? "L" : e.block == 1 ? "F" : "-", "", "", ""};
+    case TransferEventKind::BlockSent:
+        return {};
+    case TransferEventKind::AttemptFailed:
+        return {e.send_error ? "!" : "T", "",
+                block + text_of(" attempt %d failed: %s", e.attempt, e.send_error ? "send error" : "no reply"), ""};
+    case TransferEventKind::BlockAccepted:
+        return {e.value == FIRM_BLOCK_GOOD ? " " : "G", "", block + " accepted", ""};
+    case TransferEventKind::Uploaded:
+        return {"\n# Firmware uploaded successfully\n", "", "uploaded", ""};
+    case TransferEventKind::RestartBegun:
+        return {"# Waiting for the fixture to restart\n", "", "waiting for the fixture to restart", ""};
+    case TransferEventKind::Confirmed:
+        verdict = "the fixture reports version " + version_text(e.version);
+        return {"# Confirmed: " + verdict + "\n", "", "confirmed: " + verdict, ""};
+    case TransferEventKind::BlockUnanswered:
+        verdict = e.send_error ? text_of("%s could not be sent after %d attempts", block.c_str(), e.attempt)
+                               : text_of("no reply to %s after %d attempts", block.c_str(), e.attempt);
+        return {"\n\n", upload_failed, "failed: " + verdict, ""};
+    case TransferEventKind::BlockRejected:
+        return {"B\n\n", text_of("    Error: unexpected reply type=%d\n", e.value) + upload_failed,
+                text_of("failed: the fixture rejected %s (reply type %d)", block.c_str(), e.value), ""};
+    case TransferEventKind::BlockUnreadable:
+        return {"\n", "    Error: failed to read data block from ALF file\n" + upload_failed,
+                "failed: " + block + " could not be read from the image file", ""};
+    case TransferEventKind::WrongVersion:
+        verdict = "the fixture came back with version " + version_text(e.version) + ", not " + version_text(e.expected);
+        return {"", "Error: " + verdict + "\n", "failed: " + verdict, ""};
+    case TransferEventKind::NoAnswer:
+        verdict = text_of("the fixture did not answer within %d s after the upload", e.value);
+        return {"", "Error: " + verdict + "\n", "failed: " + verdict, ""};
+    case TransferEventKind::NotNeeded:
+        return {"", "Error: fixture " + address_text(e.fixture) + " is not among the fixtures that need the image\n",
+                "not started: not among the fixtures that need the image", ""};
+    case TransferEventKind::HeldBack:
+        return {text_of("%sSkipped update of fixture at %s due to -k %u\n", SEPARATOR, address_text(e.fixture).c_str(), e.limit),
+                "", text_of("not started: %d fixtures failed (-k %u)", e.value, e.limit), ""};
+    case TransferEventKind::SendFailed:
+        verdict = text_of("Failed to send UDP packet. errno=%d", e.value);
+        return {"", verdict + "\n", "", verdict};
+    case TransferEventKind::ReceiveError:
+        verdict = text_of("[WSA ERROR %d]", e.value);
+        return {"", "\n" + verdict + "\n", "", verdict};
+    case TransferEventKind::BadProtocol:
+        verdict = "Reply has unexpected artnet protocol version";
+        return {"", "    " + verdict + "\n", "", verdict};
+    }
+    return {};
 }
 
-void report_progress_mark(char mark)
+// The JSON members of an event beyond its address and time: its name and
+// the values that belong to it; `text` is its event line's.
+static std::string event_members(const TransferEvent &e, const std::string &text)
 {
-    std::fputc(mark, stdout);
-    std::fflush(stdout);  // the front end follows the marks as they come
+    const std::string block = number_member("block", e.block) + number_member("blocks", e.block_count);
+    const std::string attempt = number_member("attempt", e.attempt);
+    const std::string said = text.empty() ? "" : text_member("text", text);
+    switch (e.kind) {
+    case TransferEventKind::Started:
+        return text_member("event", "started") + number_member("blocks", e.block_count) + said;
+    case TransferEventKind::BlockRead:
+        return text_member("event", "block-read") + block;
+    case TransferEventKind::BlockSent:
+        return text_member("event", "block-sent") + block + attempt;
+    case TransferEventKind::AttemptFailed:
+        return text_member("event", "attempt-failed") + block + attempt +
+               text_member("reason", e.send_error ? "send-error" : "no-reply") + said;
+    case TransferEventKind::BlockAccepted:
+        return text_member("event", "block-accepted") + block + number_member("reply", e.value) + said;
+    case TransferEventKind::Uploaded:
+        return text_member("event", "uploaded") + said;
+    case TransferEventKind::RestartBegun:
+        return text_member("event", "restarting") + said;
+    case TransferEventKind::Confirmed:
+        return text_member("event", "confirmed") + text_member("version", version_text(e.version)) + said;
+    case TransferEventKind::BlockUnanswered:
+        return text_member("event", "failed") + text_member("reason", e.send_error ? "not-sent" : "no-reply") + block +
+               attempt + said;
+    case TransferEventKind::BlockRejected:
+        return text_member("event", "failed") + text_member("reason", "rejected") + block +
+               number_member("reply", e.value) + said;
+    case TransferEventKind::BlockUnreadable:
+        return text_member("event", "failed") + text_member("reason", "unreadable") + block + said;
+    case TransferEventKind::WrongVersion:
+        return text_member("event", "failed") + text_member("reason", "wrong-version") +
+               text_member("version", version_text(e.version)) + text_member("expected", version_text(e.expected)) + said;
+    case TransferEventKind::NoAnswer:
+        return text_member("event", "failed") + text_member("reason", "no-answer") + number_member("seconds", e.value) +
+               said;
+    case TransferEventKind::NotNeeded:
+        return text_member("event", "not-started") + text_member("reason", "not-needed") + said;
+    case TransferEventKind::HeldBack:
+        return text_member("event", "not-started") + text_member("reason", "failure-limit") +
+               number_member("failures", e.value) + number_member("limit", e.limit) + said;
+    case TransferEventKind::SendFailed:
+    case TransferEventKind::ReceiveError:
+    case TransferEventKind::BadProtocol:
+        break;  // messages: error objects
+    }
+    return "";
 }
 
-void report_line_end() { std::fputs("\n", stdout); }
-void report_upload_success() { std::fputs("# Firmware uploaded successfully\n", stdout); }
-void report_upload_failed() { error_line("Firmware upload failed."); }
-void report_seek_start_failed() { step_error_line("failed to seek to beginning of file"); }
-void report_block_read_failed() { step_error_line("failed to read data block from ALF file"); }
-void report_receive_error(int error) { std::fprintf(stderr, "\n[WSA ERROR %d]\n", error); }
-void report_bad_protocol_version() { std::fputs("    Reply has unexpected artnet protocol version\n", stderr); }
-void report_unexpected_reply_type(unsigned type) { step_error_line("unexpected reply type=%u", type); }
-
-void report_bad_option_value(const char *option) { error_line("invalid option value: %s", option); }
-void report_summary_open_failed(const char *path) { error_line("failed to open summary file at %s", path); }
-void report_summary_write_failed(const char *path) { error_line("failed to write summary file at %s", path); }
-
-void report_skipped_after_failures(uint32_t address, unsigned limit)
+void report_transfer_event(const TransferEvent &e)
 {
-    std::fputs(SEPARATOR, stdout);
-    std::printf("Skipped update of fixture at %s due to -k %u\n", address_text(address).c_str(), limit);
-}
-
-void report_transfer_started(uint32_t address, uint32_t block_count)
-{
-    event_line(address, "upload started, blockCount=%" PRIu32, block_count);
-}
-
-void report_block_accepted(uint32_t address, uint32_t block, uint32_t block_count)
-{
-    event_line(address, "block %" PRIu32 " of %" PRIu32 " accepted", block, block_count);
-}
-
-void report_attempt_failed(uint32_t address, uint32_t block, uint32_t block_count, int attempt, char mark)
-{
-    event_line(address, "block %" PRIu32 " of %" PRIu32 " attempt %d failed: %s", block, block_count, attempt,
-               mark == '!' ? "send error" : "no reply");
-}
-
-void report_uploaded(uint32_t address) { event_line(address, "uploaded"); }
-
-void report_block_unanswered(uint32_t address, uint32_t block, uint32_t block_count, int attempts, bool none_sent)
-{
-    if (none_sent)
-        event_line(address, "failed: block %" PRIu32 " of %" PRIu32 " could not be sent after %d attempts", block,
-                   block_count, attempts);
-    else
-        event_line(address, "failed: no reply to block %" PRIu32 " of %" PRIu32 " after %d attempts", block,
-                   block_count, attempts);
-}
-
-void report_block_rejected(uint32_t address, uint32_t block, uint32_t block_count, unsigned type)
-{
-    event_line(address, "failed: the fixture rejected block %" PRIu32 " of %" PRIu32 " (reply type %u)", block,
-               block_count, type);
-}
-
-void report_block_unreadable(uint32_t address, uint32_t block, uint32_t block_count)
-{
-    event_line(address, "failed: block %" PRIu32 " of %" PRIu32 " could not be read from the image file", block,
-               block_count);
-}
-
-void report_not_started(uint32_t address, unsigned failures, unsigned limit)
-{
-    event_line(address, "not started: %u fixtures failed (-k %u)", failures, limit);
-}
-
-void report_fixture_send_failed(uint32_t address, int error)
-{
-    fixture_error_line(address, "Failed to send UDP packet. errno=%d", error);
-}
-
-void report_fixture_receive_error(uint32_t address, int error) { fixture_error_line(address, "[WSA ERROR %d]", error); }
-
-void report_fixture_bad_protocol_version(uint32_t address)
-{
-    fixture_error_line(address, "Reply has unexpected artnet protocol version");
-}
-
-void report_not_selected(uint32_t address, bool events)
-{
-    if (events)
-        event_line(address, "not started: not among the fixtures that need the image");
-    else
-        error_line("fixture %s is not among the fixtures that need the image", address_text(address).c_str());
-}
-
-void report_restart_wait(uint32_t address, bool events)
-{
-    if (events)
-        event_line(address, "waiting for the fixture to restart");
-    else
-        std::fputs("# Waiting for the fixture to restart\n", stdout);
-    std::fflush(stdout);
-}
-
-void report_confirmed(uint32_t address, uint16_t version, bool events)
-{
-    if (events)
-        event_line(address, "confirmed: the fixture reports version %s", version_text(version).c_str());
-    else
-        std::printf("# Confirmed: the fixture reports version %s\n", version_text(version).c_str());
-}
-
-void report_came_back_with(uint32_t address, uint16_t version, uint16_t expected, bool events)
-{
-    verdict_line(address, events, "the fixture came back with version %s, not %s", version_text(version).c_str(),
-                 version_text(expected).c_str());
-}
-
-void report_no_answer_after_upload(uint32_t address, unsigned seconds, bool events)
-{
-    verdict_line(address, events, "the fixture did not answer within %u s after the upload", seconds);
+    const EventTexts texts = event_texts(e);
+    const std::string address = address_text(e.fixture) + " ";
+    const std::string members = event_members(e, texts.line);
+    if (form.json && !members.empty()) {
+        const uint64_t time_us = e.at_us > form.start_us ? e.at_us - form.start_us : 0;
+        write_json(text_member("type", "event") + number_member("time_us", static_cast<long long>(time_us)) +
+                   text_member("address", address_text(e.fixture)) + members);
+    } else if (!form.json && !form.event_lines && !texts.marks.empty()) {
+        std::fputs(texts.marks.c_str(), stdout);
+        std::fflush(stdout);  // the front end follows the marks as they come
+    } else if (!form.json && form.event_lines && !texts.line.empty()) {
+        std::printf("%s%s\n", address.c_str(), texts.line.c_str());
+        std::fflush(stdout);
+    }
+    if (form.event_lines && !texts.line_error.empty())
+        write_errors(address + texts.line_error + "\n", e.fixture);
+    else if (!form.event_lines)
+        write_errors(texts.marks_error, e.fixture);
 }
 
 // The values of a summary line, as the report and the CSV file show them.
@@ -398,6 +536,16 @@ static SummaryTexts summary_texts(const SummaryRow &row)
 
 void report_summary(const std::vector<SummaryRow> &rows)
 {
+    for (const SummaryRow &row : rows) {
+        const SummaryTexts text = summary_texts(row);
+        form.summary.push_back(json_object(
+            text_member("address", text.address) + text_member("result", row.result) +
+            member("before", row.before_known ? json_string(text.before) : "null") +
+            member("after", row.after_known ? json_string(text.after) : "null") + member("seconds", text.seconds) +
+            number_member("retries", row.retries)));
+    }
+    if (form.json || !form.event_lines)
+        return;
     std::fputs("# Summary\n", stdout);
     for (const SummaryRow &row : rows) {
         const SummaryTexts text = summary_texts(row);

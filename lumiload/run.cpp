@@ -24,7 +24,7 @@ static bool choose_poll_target(const RunSettings &settings, PollTarget *target)
     }
     SourceInterface chosen {};
     if (!choose_source_interface(settings.source, &chosen)) {
-        report_no_matching_interface();
+        report_error("Unable to find matching network interface");
         return false;
     }
     *target = PollTarget {chosen.address, chosen.netmask, chosen.broadcast, false};
@@ -37,9 +37,10 @@ static int run_network_stages(const RunSettings &settings, const AlfHeader &head
     PollTarget target {};
     if (!choose_poll_target(settings, &target))
         return 1;
+    report_interface(target.source, target.netmask, target.destination);
     std::vector<FixtureRecord> fixtures;
     if (!run_poll(target, header, settings.ignore_version, &fixtures)) {
-        report_run_poll_failed();
+        report_error("run_poll failed");
         return 1;
     }
     if (!settings.alf_given)
@@ -48,16 +49,12 @@ static int run_network_stages(const RunSettings &settings, const AlfHeader &head
     return run_update_stage(settings, header, alf_file, target.source, broadcast, fixtures, summary);
 }
 
-int run_lumiload(int argc, char *argv[])
+// The run after its options: image, summary file, network. Returns the
+// exit status.
+static int run_stages(const RunSettings &settings)
 {
-    report_banner();
-    RunSettings settings;
-    if (!parse_options(argc, argv, &settings)) {
-        report_help();
-        return 0;
-    }
     if (!settings.bad_value.empty()) {
-        report_bad_option_value(settings.bad_value.c_str());
+        report_error("invalid option value: %s", settings.bad_value.c_str());
         return 1;
     }
     if (settings.test_run)
@@ -82,7 +79,7 @@ int run_lumiload(int argc, char *argv[])
     if (!settings.summary_path.empty()) {
         summary = std::fopen(settings.summary_path.c_str(), "w");
         if (!summary || !write_summary_csv_header(summary)) {
-            report_summary_open_failed(settings.summary_path.c_str());
+            report_error("failed to open summary file at %s", settings.summary_path.c_str());
             goto done;
         }
     }
@@ -94,12 +91,27 @@ int run_lumiload(int argc, char *argv[])
 
 done:
     if (summary && std::fclose(summary) != 0 && status == 0) {
-        report_summary_write_failed(settings.summary_path.c_str());
+        report_error("failed to write summary file at %s", settings.summary_path.c_str());
         status = 1;
     }
     if (alf_file)
         std::fclose(alf_file);
     if (network_started)
         net_cleanup();
+    return status;
+}
+
+int run_lumiload(int argc, char *argv[])
+{
+    RunSettings settings;
+    if (!parse_options(argc, argv, &settings)) {
+        report_banner();
+        report_help();
+        return 0;
+    }
+    report_begin(settings.parallel > 0, settings.json, clock_us());
+    report_banner();
+    const int status = run_stages(settings);
+    report_end(status);
     return status;
 }

@@ -26,10 +26,6 @@ void net_cleanup();
 // The monotonic clock that receive deadlines are given on, in microseconds.
 uint64_t clock_us();
 
-// IPv4 dotted-quad parser of the sockets interface (inet_addr): network
-// byte order, 255.255.255.255 for an unparsable text.
-uint32_t parse_ipv4_address(const char *text);
-
 // A UDP socket bound to `source`:6454 (0 = any local address). Reports its
 // own failures and returns an ArtSocket whose handle is INVALID_HANDLE.
 ArtSocket open_artnet_socket(uint32_t source);

@@ -41,8 +41,6 @@ uint64_t clock_us()
     return static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
 }
 
-uint32_t parse_ipv4_address(const char *text) { return inet_addr(text); }
-
 static sockaddr_in artnet_address(uint32_t address)
 {
     sockaddr_in sa {};
@@ -65,7 +63,7 @@ ArtSocket open_artnet_socket(uint32_t source)
     ArtSocket result;
     const int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (fd < 0) {
-        report_socket_create_failed();
+        report_error("Failed to create UDP socket.");
         return result;
     }
     const sockaddr_in local = artnet_address(source);

@@ -63,11 +63,6 @@ uint64_t clock_us()
     return ticks / hz * 1000000 + ticks % hz * 1000000 / hz;
 }
 
-uint32_t parse_ipv4_address(const char *text)
-{
-    return static_cast<uint32_t>(inet_addr(text));
-}
-
 static sockaddr_in artnet_address(uint32_t address)
 {
     sockaddr_in peer;
@@ -84,7 +79,7 @@ ArtSocket open_artnet_socket(uint32_t source)
     sockaddr_in local = artnet_address(source);
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) {
-        report_socket_create_failed();
+        report_error("Failed to create UDP socket.");
         return result;
     }
     // No SO_REUSEADDR: a second endpoint on the same address and port must

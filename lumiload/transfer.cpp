@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "receive_window.h"
-#include "report.h"
 
 static const int ATTEMPTS_PER_BLOCK = 3;
 static const int SEND_TRIES = 3;
@@ -30,6 +29,29 @@ static int wait_limit(const Transfer &t)
     return is_last_block(t) ? LAST_BLOCK_WAIT_LIMIT : MIDDLE_BLOCK_WAIT_LIMIT;
 }
 
+// An event of the block in hand and its current attempt, at the time of
+// the loop's turn.
+static TransferEvent event_of(const Transfer &t, TransferEventKind kind)
+{
+    TransferEvent event;
+    event.kind = kind;
+    event.fixture = t.fixture;
+    event.at_us = t.now_us;
+    event.block = t.block + 1;
+    event.block_count = t.block_count;
+    event.attempt = t.attempt + 1;
+    return event;
+}
+
+static void tell(const Transfer &t, TransferEventKind kind) { t.mode.sink(event_of(t, kind)); }
+
+static void tell_value(const Transfer &t, TransferEventKind kind, int value)
+{
+    TransferEvent event = event_of(t, kind);
+    event.value = value;
+    t.mode.sink(event);
+}
+
 static void finish(Transfer *t, TransferResult result, uint64_t now_us)
 {
     t->phase = TransferPhase::Done;
@@ -45,20 +67,16 @@ static void begin_attempt(Transfer *t, uint64_t from_us)
 }
 
 // Reads the block in hand (its 1024 bytes of the file, or what is left of
-// it for the last block, zero-filled), prints its mark and builds its
-// packet; the first attempt begins at `from_us`.
+// it for the last block, zero-filled) and builds its packet; the first
+// attempt begins at `from_us`.
 static void begin_block(Transfer *t, FILE *file, uint64_t from_us)
 {
     uint8_t type = FIRM_CONT;
-    char mark = '-';
     size_t length = FIRMWARE_BLOCK_SIZE;
-    if (t->block == 0) {
+    if (t->block == 0)
         type = FIRM_FIRST;
-        mark = 'F';
-    }
     if (is_last_block(*t)) {
         type = FIRM_LAST;
-        mark = 'L';
         const uint64_t tail_words = t->file_words % (FIRMWARE_BLOCK_SIZE / 2);
         if (tail_words != 0)
             length = static_cast<size_t>(tail_words * 2);
@@ -68,44 +86,34 @@ static void begin_block(Transfer *t, FILE *file, uint64_t from_us)
     // 32 bits (Windows), and no fixture takes such an image.
     const long offset = static_cast<long>(t->block) * static_cast<long>(FIRMWARE_BLOCK_SIZE);
     if (std::fseek(file, offset, SEEK_SET) != 0 || std::fread(data, length, 1, file) != 1) {
-        if (t->mode.events) {
-            report_block_unreadable(t->fixture, t->block + 1, t->block_count);
-        } else {
-            report_block_read_failed();
-            report_line_end();
-        }
+        tell(*t, TransferEventKind::BlockUnreadable);
         finish(t, TransferResult::Failed, from_us);
         return;
     }
-    if (!t->mode.events)
-        report_progress_mark(mark);
+    tell(*t, TransferEventKind::BlockRead);
     build_firmware_master(t->packet, type, t->block, static_cast<uint32_t>(t->file_words), data);
     t->attempt = 0;
     t->unsent = 0;
     begin_attempt(t, from_us);
 }
 
-// An attempt ended with `mark` ("!" could not send, "T" no reply) at
-// `at_us`; after the third the block, and the transfer, has failed.
-static void attempt_failed(Transfer *t, char mark, uint64_t at_us)
+// An attempt ended at `at_us`, unsent or without a reply in time; after the
+// third the block, and the transfer, has failed.
+static void attempt_failed(Transfer *t, bool send_error, uint64_t at_us)
 {
     ++t->retries;
-    t->unsent += mark == '!';
-    if (t->mode.events)
-        report_attempt_failed(t->fixture, t->block + 1, t->block_count, t->attempt + 1, mark);
-    else
-        report_progress_mark(mark);
+    t->unsent += send_error;
+    TransferEvent event = event_of(*t, TransferEventKind::AttemptFailed);
+    event.send_error = send_error;
+    t->mode.sink(event);
     if (++t->attempt < ATTEMPTS_PER_BLOCK) {
         begin_attempt(t, at_us);
         return;
     }
-    if (t->mode.events) {
-        report_block_unanswered(t->fixture, t->block + 1, t->block_count, ATTEMPTS_PER_BLOCK,
-                                t->unsent == ATTEMPTS_PER_BLOCK);
-    } else {
-        report_line_end();
-        report_line_end();
-    }
+    event.kind = TransferEventKind::BlockUnanswered;
+    event.attempt = ATTEMPTS_PER_BLOCK;
+    event.send_error = t->unsent == ATTEMPTS_PER_BLOCK;
+    t->mode.sink(event);
     finish(t, TransferResult::Failed, at_us);
 }
 
@@ -114,16 +122,14 @@ static void send_block(Transfer *t, ArtSocket *socket, uint64_t now_us)
     for (int i = 0; i < SEND_TRIES; ++i) {
         int error = 0;
         if (send_datagram(socket, t->fixture, t->packet, FIRMWARE_MASTER_SIZE, &error)) {
+            tell(*t, TransferEventKind::BlockSent);
             t->phase = TransferPhase::Waiting;
             t->deadline_us = now_us + REPLY_WINDOW_US;
             return;
         }
-        if (t->mode.events)
-            report_fixture_send_failed(t->fixture, error);
-        else
-            report_send_failed(error);
+        tell_value(*t, TransferEventKind::SendFailed, error);
     }
-    attempt_failed(t, '!', now_us);
+    attempt_failed(t, true, now_us);
 }
 
 // A receive window ended without a reply; the next one starts at `next_us`.
@@ -132,37 +138,26 @@ static void window_failed(Transfer *t, uint64_t next_us)
     if (++t->failed_windows < wait_limit(*t))
         t->deadline_us = next_us + REPLY_WINDOW_US;
     else
-        attempt_failed(t, 'T', next_us);
+        attempt_failed(t, false, next_us);
 }
 
 // The fixture's reply to the block in hand: a good one lets the next block
 // follow after the pause; any other answer is final.
 static void judge_reply(Transfer *t, uint8_t type, uint64_t now_us)
 {
-    const bool good = type == FIRM_BLOCK_GOOD || (type == FIRM_ALL_GOOD && is_last_block(*t));
-    if (t->mode.events && good) {
-        report_block_accepted(t->fixture, t->block + 1, t->block_count);
-    } else if (t->mode.events) {
-        report_block_rejected(t->fixture, t->block + 1, t->block_count, type);
-    } else if (good) {
-        report_progress_mark(type == FIRM_BLOCK_GOOD ? ' ' : 'G');
-    } else {
-        report_progress_mark('B');
-        report_line_end();
-        report_unexpected_reply_type(type);
-        report_line_end();
-    }
-    if (!good) {
+    if (type != FIRM_BLOCK_GOOD && !(type == FIRM_ALL_GOOD && is_last_block(*t))) {
+        tell_value(*t, TransferEventKind::BlockRejected, type);
         finish(t, TransferResult::Failed, now_us);
         return;
     }
+    tell_value(*t, TransferEventKind::BlockAccepted, type);
     t->phase = TransferPhase::Pausing;
     t->deadline_us = now_us + PAUSE_AFTER_BLOCK_US;
 }
 
 static void begin_restart_wait(Transfer *t, uint64_t from_us)
 {
-    report_restart_wait(t->fixture, t->mode.events);
+    tell(*t, TransferEventKind::RestartBegun);
     t->phase = TransferPhase::Restarting;
     t->restart_us = from_us;
     t->deadline_us = from_us + RESTART_POLL_US;
@@ -174,13 +169,12 @@ static void judge_restart(Transfer *t, const uint8_t *reply, uint64_t now_us)
 {
     t->version_reported = true;
     t->reported_version = decode_poll_reply(reply).version;
-    if (t->reported_version == t->image_version) {
-        report_confirmed(t->fixture, t->reported_version, t->mode.events);
-        finish(t, TransferResult::Confirmed, now_us);
-    } else {
-        report_came_back_with(t->fixture, t->reported_version, t->image_version, t->mode.events);
-        finish(t, TransferResult::Failed, now_us);
-    }
+    const bool confirmed = t->reported_version == t->image_version;
+    TransferEvent event = event_of(*t, confirmed ? TransferEventKind::Confirmed : TransferEventKind::WrongVersion);
+    event.version = t->reported_version;
+    event.expected = t->image_version;
+    t->mode.sink(event);
+    finish(t, confirmed ? TransferResult::Confirmed : TransferResult::Failed, now_us);
 }
 
 // A datagram from the transfer's fixture, or a failed receive (`length` <
@@ -198,10 +192,7 @@ static void take_datagram(Transfer *t, const uint8_t *data, long length, int err
         error = datagram_too_long_error();
     }
     if (length < 0) {
-        if (t->mode.events)
-            report_fixture_receive_error(t->fixture, error);
-        else
-            report_receive_error(error);
+        tell_value(*t, TransferEventKind::ReceiveError, error);
         window_failed(t, now_us);
         return;
     }
@@ -210,10 +201,7 @@ static void take_datagram(Transfer *t, const uint8_t *data, long length, int err
         judge_reply(t, data[FIRMWARE_REPLY_TYPE_OFFSET], now_us);
         break;
     case FirmwareReplyCheck::BadProtocol:
-        if (t->mode.events)
-            report_fixture_bad_protocol_version(t->fixture);
-        else
-            report_bad_protocol_version();
+        tell(*t, TransferEventKind::BadProtocol);
         break;
     case FirmwareReplyCheck::NotAReply:
         break;
@@ -224,19 +212,15 @@ static void take_datagram(Transfer *t, const uint8_t *data, long length, int err
 static void poll_restarting(Transfer *t, ArtSocket *socket)
 {
     if (t->deadline_us - t->restart_us >= uint64_t(t->mode.restart_limit_s) * 1000000) {
-        report_no_answer_after_upload(t->fixture, t->mode.restart_limit_s, t->mode.events);
+        tell_value(*t, TransferEventKind::NoAnswer, static_cast<int>(t->mode.restart_limit_s));
         finish(t, TransferResult::Failed, t->deadline_us);
         return;
     }
     uint8_t poll[ART_POLL_SIZE];
     build_art_poll(poll);
     int error = 0;
-    if (!send_datagram(socket, t->fixture, poll, sizeof poll, &error)) {
-        if (t->mode.events)
-            report_fixture_send_failed(t->fixture, error);
-        else
-            report_send_failed(error);
-    }
+    if (!send_datagram(socket, t->fixture, poll, sizeof poll, &error))
+        tell_value(*t, TransferEventKind::SendFailed, error);
     t->deadline_us += RESTART_POLL_US;
 }
 
@@ -259,10 +243,7 @@ static void reach_deadline(Transfer *t, ArtSocket *socket, FILE *file, uint64_t 
             begin_block(t, file, t->deadline_us);
             break;
         }
-        if (t->mode.events)
-            report_uploaded(t->fixture);
-        else
-            report_line_end();
+        tell(*t, TransferEventKind::Uploaded);
         if (t->mode.confirm)
             begin_restart_wait(t, t->deadline_us);
         else
@@ -278,7 +259,7 @@ static void reach_deadline(Transfer *t, ArtSocket *socket, FILE *file, uint64_t 
 }
 
 void start_transfer(Transfer *t, FILE *file, const AlfHeader &header, uint32_t fixture, uint64_t now_us,
-                    TransferMode mode)
+                    const TransferMode &mode)
 {
     *t = Transfer();
     t->fixture = fixture;
@@ -287,20 +268,9 @@ void start_transfer(Transfer *t, FILE *file, const AlfHeader &header, uint32_t f
     t->file_words = static_cast<uint64_t>(header.data_length) + ALF_HEADER_WORDS;
     t->block_count = alf_block_count(header.data_length);
     t->started_us = now_us;
-    if (mode.events)
-        report_transfer_started(fixture, t->block_count);
+    t->now_us = now_us;
+    tell(*t, TransferEventKind::Started);
     begin_block(t, file, now_us);
-}
-
-void start_confirmation(Transfer *t, uint32_t fixture, uint16_t version, uint64_t now_us, TransferMode mode)
-{
-    *t = Transfer();
-    t->fixture = fixture;
-    t->mode = mode;
-    t->mode.confirm = true;
-    t->image_version = version;
-    t->started_us = now_us;
-    begin_restart_wait(t, now_us);
 }
 
 bool transfer_in_flight(const Transfer &t)
@@ -308,14 +278,19 @@ bool transfer_in_flight(const Transfer &t)
     return t.phase != TransferPhase::Idle && t.phase != TransferPhase::Restarting && t.phase != TransferPhase::Done;
 }
 
+bool transfer_succeeded(const Transfer &t)
+{
+    return t.result == (t.mode.confirm ? TransferResult::Confirmed : TransferResult::Uploaded);
+}
+
 static bool is_active(const Transfer &t) { return t.phase != TransferPhase::Idle && t.phase != TransferPhase::Done; }
 
-bool step_transfers(ArtSocket *socket, FILE *file, Transfer *transfers, size_t count)
+bool step_transfers(ArtSocket *socket, FILE *file, Transfer *const *transfers, size_t count)
 {
     const Transfer *first = nullptr;  // the earliest deadline
     for (size_t i = 0; i < count; ++i) {
-        if (is_active(transfers[i]) && (!first || transfers[i].deadline_us < first->deadline_us))
-            first = &transfers[i];
+        if (is_active(*transfers[i]) && (!first || transfers[i]->deadline_us < first->deadline_us))
+            first = transfers[i];
     }
     if (!first)
         return false;
@@ -329,9 +304,10 @@ bool step_transfers(ArtSocket *socket, FILE *file, Transfer *transfers, size_t c
     const uint64_t now = clock_us();
     const bool timed_out = length < 0 && is_receive_timeout(error);
     for (size_t i = 0; i < count; ++i) {
-        Transfer *t = &transfers[i];
+        Transfer *t = transfers[i];
         if (!is_active(*t))
             continue;
+        t->now_us = now;
         // A datagram, also one too long, belongs to the transfer of its
         // sender; an error of the sockets layer names none and counts
         // against every wait, as a failed receive always has.
@@ -343,7 +319,7 @@ bool step_transfers(ArtSocket *socket, FILE *file, Transfer *transfers, size_t c
     return true;
 }
 
-void run_transfers(ArtSocket *socket, FILE *file, Transfer *transfers, size_t count)
+void run_transfers(ArtSocket *socket, FILE *file, Transfer *const *transfers, size_t count)
 {
     while (step_transfers(socket, file, transfers, count)) {
     }

@@ -5,14 +5,15 @@
 // deadline on the socket's clock or at a datagram from its fixture, so one
 // transfer never blocks another, and any number of them share the socket.
 // After the last block a transfer may wait for the fixture's restart and
-// check the version it reports. Progress marks, events and messages go
-// through the report unit as the transfer makes them.
+// check the version it reports. A transfer prints nothing: it tells its
+// sink what happens (events.h).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
 #include "alf.h"
+#include "events.h"
 #include "packets.h"
 #include "socket.h"
 
@@ -28,10 +29,10 @@ enum class TransferPhase {
 
 enum class TransferResult { Unfinished, Uploaded, Confirmed, Failed };
 
-// How a transfer reports and how it ends.
+// Where a transfer's events go and how it ends.
 struct TransferMode {
-    bool events = false;   // one line per event naming the fixture, not the progress line
-    bool confirm = false;  // after the last block, wait for the restart and check the version
+    TransferSink sink = nullptr;    // required
+    bool confirm = false;           // after the last block, wait for the restart and check the version
     unsigned restart_limit_s = 60;  // how long the fixture may stay silent after the upload
 };
 
@@ -48,6 +49,7 @@ struct Transfer {
     unsigned retries = 0;        // failed attempts over all blocks
     TransferPhase phase = TransferPhase::Idle;
     uint64_t deadline_us = 0;    // end of the phase, or of the current receive window
+    uint64_t now_us = 0;         // the clock of the loop's turn: the time of the events it emits
     uint64_t started_us = 0, ended_us = 0;
     uint64_t restart_us = 0;     // when the fixture began to restart
     TransferResult result = TransferResult::Unfinished;  // once Done
@@ -60,20 +62,20 @@ struct Transfer {
 // at `now_us`: takes the first block. The file belongs to the caller; each
 // block is read from its place in it, so transfers may share the file.
 void start_transfer(Transfer *transfer, FILE *file, const AlfHeader &header, uint32_t fixture, uint64_t now_us,
-                    TransferMode mode = TransferMode());
-
-// Starts only the wait for the restart of `fixture`, which has just taken
-// an image of `version`.
-void start_confirmation(Transfer *transfer, uint32_t fixture, uint16_t version, uint64_t now_us, TransferMode mode);
+                    const TransferMode &mode);
 
 // True while a block is in hand (the phases from Emptying to Pausing).
 bool transfer_in_flight(const Transfer &transfer);
+
+// True once the transfer ended as it should: the image accepted, and with
+// confirmation, its version reported after the restart.
+bool transfer_succeeded(const Transfer &transfer);
 
 // One turn of the loop: waits on `socket` until the earliest deadline of
 // the active `transfers` or a datagram, hands the datagram to the transfer
 // of its sender and moves on every transfer whose deadline has come. Idle
 // and Done transfers are left alone. False when none was active.
-bool step_transfers(ArtSocket *socket, FILE *file, Transfer *transfers, size_t count);
+bool step_transfers(ArtSocket *socket, FILE *file, Transfer *const *transfers, size_t count);
 
 // Turns the loop until no transfer is active.
-void run_transfers(ArtSocket *socket, FILE *file, Transfer *transfers, size_t count);
+void run_transfers(ArtSocket *socket, FILE *file, Transfer *const *transfers, size_t count);

@@ -10,7 +10,7 @@ packages=(
   iproute2 time xvfb xauth x11-apps imagemagick librsvg2-bin
   g++-mingw-w64-x86-64 wine wine64
   dpkg-dev file unzip debootstrap ninja-build
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev nlohmann-json3-dev
 )
 
 missing=()

@@ -5,7 +5,12 @@
 // leaves loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
+#include <regex>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "harness.h"
 
@@ -82,6 +87,74 @@ TEST(Loopback, Upload)
     }
     for (size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(running[i].get(), "") << "row " << i << ": " << rows[i].spec;
+}
+
+// Each kind of run twice against a fixture of its own, as text and with -j:
+// every line is a JSON object, from the start to the one end object; the
+// fixtures, event lines, error lines, summary (its CSV) and exit status
+// are the text run's.
+TEST(Loopback, JsonLinesAgreeWithTheTextReport)
+{
+    const std::pair<std::string, std::vector<std::string>> rows[] = {
+        {"", {}},  // poll only
+        {",fault=middle:type=fail", {"-f", "IMG"}},
+        {",fault=middle:drop", {"-f", "IMG", "-p", "2"}},
+        {",reboot=300", {"-f", "IMG", "-c", "-w", "3"}},
+        {",fault=reboot:old", {"-f", "IMG", "-p", "1", "-c"}},
+    };
+    const TempDir temp;
+    write_image(temp.path + "/fw.alf", 1, 1, 1000);
+    std::vector<std::future<std::string>> running;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        running.push_back(std::async(std::launch::async, [&, i] {
+            const std::string fixture = address(40 + i, 11), csv = temp.path + "/" + std::to_string(i) + ".csv";
+            std::vector<std::string> args = {"-s", address(40 + i, 1), "-d", fixture, "-o", csv};
+            for (const std::string &arg : rows[i].second)
+                args.push_back(arg == "IMG" ? temp.path + "/fw.alf" : arg);
+            ProcessResult r[2];
+            std::string text_csv, faults, types, text[2], errors[2];
+            for (int json = 0; json < 2; ++json) {
+                VirtualFixtures fixtures;
+                if (!fixtures.start(temp.path, {"bind=" + fixture + rows[i].first}))
+                    return fixtures.error;
+                r[json] = run_program(bin_path("lumiload"), json ? (args.push_back("-j"), args) : args);
+                text_csv = json ? text_csv : read_text_file(csv);
+                std::istringstream lines(r[json].err);
+                for (std::string line; std::getline(lines, line);)
+                    errors[0] += line.empty() ? "" : line + "\n";
+            }
+            std::istringstream lines(r[1].out), text_lines(r[0].out);
+            for (std::string line; std::getline(text_lines, line);)
+                text[0] += line.rfind(fixture + " ", 0) == 0 || line.find("    upgradeStatus=") == 0 || line == "Fixture detected:" ? line + "\n" : "";
+            for (std::string line; std::getline(lines, line);) {
+                const nlohmann::json o = nlohmann::json::parse(line, nullptr, false);
+                types += (o.is_object() ? o.value("type", "?") : "not JSON: " + line) + " ";
+                auto value = [&](const nlohmann::json &of, const char *key) { return of[key].is_null() ? "-" : of[key].get<std::string>(); };
+                text[1] += o["type"] == "fixture" ? "Fixture detected:\n" : "";
+                if (o.contains("verdict") && !o["verdict"].is_null())
+                    text[1] += "    upgradeStatus=" + value(o, "verdict") + "\n";
+                if (o["type"] == "event" && o.contains("text") && std::count(args.begin(), args.end(), "-p"))
+                    text[1] += value(o, "address") + " " + value(o, "text") + "\n";
+                errors[1] += o["type"] == "error" ? value(o, "text") + "\n" : "";
+                if (o["type"] == "end" && o["status"] != r[0].status)
+                    faults += "status: " + line + "\n";
+                for (const nlohmann::json &row : o["type"] == "end" ? o["summary"] : nlohmann::json::array())
+                    text_csv = std::regex_replace(text_csv, std::regex(value(row, "address") + "," + value(row, "result") + "," +
+                        value(row, "before") + "," + value(row, "after") + ",[0-9.]+," + std::to_string(row["retries"].get<int>()) + "\n"), "");
+            }
+            if (types.rfind("start ", 0) != 0 || types.find("end ") != types.size() - 4 || types.find("not JSON") != std::string::npos)
+                faults += "objects: " + types + "\n" + r[1].out;
+            if (text_csv != "address,result,before,after,seconds,retries\n")
+                faults += "summary rows the JSON run lacks:\n" + text_csv + r[1].out;
+            if (text[0] != text[1])
+                faults += "events:\n" + text[1] + "text:\n" + r[0].out;
+            if (errors[0] != errors[1] + errors[1])  // both runs' standard error, and the error objects
+                faults += "errors:\n" + errors[1] + "text:\n" + r[0].err;
+            return faults;
+        }));
+    }
+    for (size_t i = 0; i < running.size(); ++i)
+        EXPECT_EQ(running[i].get(), "") << "row " << i << ": " << rows[i].first;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // A stand-in for lumiload's platform files (socket_linux.cpp and
-// platform_linux.cpp) on a clock the test controls, with the fixtures
+// netif_linux.cpp) on a clock the test controls, with the fixtures
 // played by vfixture's own packet logic. Nothing is sent and nothing waits:
 // a receive moves the clock on to its datagram or to its deadline; replies
 // are due when their fixture's fault script says.

@@ -25,7 +25,8 @@ static const std::string HELP =
     "    Confirm new version:   -c             (wait for each fixture's restart and check its version)\n"
     "    Stop after failures:   -k [K]         (start no more uploads once K fixtures have failed)\n"
     "    Summary as CSV:        -o [file.csv]\n"
-    "    Restart wait:          -w [60]        (seconds a fixture may take to come back, with -c)\n";
+    "    Restart wait:          -w [60]        (seconds a fixture may take to come back, with -c)\n"
+    "    JSON Lines report:     -j             (one JSON object per line on standard output, for scripts)\n";
 const std::string NO_ALF = "# No ALF file supplied with -f, performing fixture poll without update.\n";
 const std::string SEPARATOR = "########################################\n";
 

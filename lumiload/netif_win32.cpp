@@ -1,5 +1,5 @@
 // Interface list on Windows: getifaddrs on top of the IP Helper's
-// GetAdaptersAddresses.
+// GetAdaptersAddresses; the address parser of Windows Sockets.
 #include "netif.h"
 
 #include <winsock2.h>
@@ -54,6 +54,11 @@ static bool append_adapter(InterfaceEntry **list, const IP_ADAPTER_ADDRESSES *ad
     return append_interface(list, entry_name, adapter_flags(adapter), address->sin_addr.s_addr,
                             prefix_netmask(unicast->OnLinkPrefixLength))
            != nullptr;
+}
+
+uint32_t parse_ipv4_address(const char *text)
+{
+    return static_cast<uint32_t>(inet_addr(text));
 }
 
 int getifaddrs(InterfaceEntry **list)

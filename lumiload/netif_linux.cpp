@@ -1,5 +1,6 @@
-// Linux implementation of the interface list.
+// Linux implementation of the interface list and the address parser.
 
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -7,6 +8,8 @@
 #include <cerrno>
 
 #include "netif.h"
+
+uint32_t parse_ipv4_address(const char *text) { return inet_addr(text); }
 
 int getifaddrs(InterfaceEntry **list)
 {

@@ -1,0 +1,75 @@
+// The transfer engine alone: one transfer on the stand-in platform, its
+// datagrams played by a virtual fixture and its deadlines on the test's
+// clock, no socket; the events it tells its sink, in their order.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+
+#include "fake_platform.h"
+#include "harness.h"
+#include "transfer.h"
+
+namespace {
+
+std::string told;  // the events so far, one letter and the block each
+
+void record(const TransferEvent &e)
+{
+    const char letters[] = "SrsxaUWCNJXVQ--EZP";
+    told += (told.empty() ? "" : " ") + std::string(1, letters[static_cast<int>(e.kind)]) +
+            (e.kind == TransferEventKind::AttemptFailed && e.send_error ? "!" : "") +
+            (e.block && e.kind != TransferEventKind::Started && e.block <= e.block_count ? std::to_string(e.block) : "");
+}
+
+TEST(Transfer, EventsOfOneTransfer)
+{
+    const TempDir dir;
+    const std::string path = dir.path + "/fw.alf", cut = dir.path + "/cut.alf";
+    const std::vector<uint8_t> image = write_image(path, 1, 5, 600);  // 1.0.5, 3 blocks
+    write_text_file(cut, std::string(image.begin(), image.end() - 100));
+    const std::string upload = "S r1 s1 a1 r2 s2 a2 r3 s3 a3 U";
+    const struct {
+        std::string fault;  // of the fixture at 2.0.0.10
+        bool confirm, cut;
+        int failing_to;     // the sends before it fail
+        std::string events;
+        TransferResult result;
+        uint64_t end_ms;
+    } rows[] = {
+        {"", false, false, 0, upload, TransferResult::Uploaded, 153},
+        {",fault=middle:drop", false, false, 0, "S r1 s1 a1 r2 s2 x2 s2 a2 r3 s3 a3 U", TransferResult::Uploaded, 204},
+        {",fault=middle:oversize=40", false, false, 0, "S r1 s1 a1 r2 s2 Z2 x2 s2 a2 r3 s3 a3 U", TransferResult::Uploaded, 154},
+        {",fault=middle:proto=13", false, false, 0, "S r1 s1 a1 r2 s2 P2 x2 s2 a2 r3 s3 a3 U", TransferResult::Uploaded, 204},
+        {"", false, false, 3, "S r1 E1 E1 E1 x!1 s1 a1 r2 s2 a2 r3 s3 a3 U", TransferResult::Uploaded, 154},
+        {",fault=first:drop*all", false, false, 0, "S r1 s1 x1 s1 x1 s1 x1 N1", TransferResult::Failed, 6003},
+        {",fault=middle:type=allgood", false, false, 0, "S r1 s1 a1 r2 s2 J2", TransferResult::Failed, 52},
+        {"", false, true, 0, "S r1 s1 a1 r2 s2 a2 X3", TransferResult::Failed, 102},
+        {",reboot=1500", true, false, 0, upload + " W C", TransferResult::Confirmed, 2153},
+        {",fault=reboot:old", true, false, 0, upload + " W V", TransferResult::Failed, 1153},
+        {",fault=reboot:never", true, false, 0, upload + " W Q", TransferResult::Failed, 3153},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.fault + (row.cut ? " cut" : "") + (row.confirm ? " confirmed" : ""));
+        fake_reset({"bind=2.0.0.10" + row.fault});
+        fake.failing_from = 0;
+        fake.failing_to = row.failing_to;
+        told.clear();
+        FILE *file = std::fopen((row.cut ? cut : path).c_str(), "rb");
+        AlfHeader header;
+        ASSERT_TRUE(file && read_alf_header(file, &header));
+        Transfer transfer;
+        Transfer *transfers[] = {&transfer};
+        start_transfer(&transfer, file, header, inet_addr("2.0.0.10"), 0, {record, row.confirm, 3});
+        ArtSocket socket;
+        run_transfers(&socket, file, transfers, 1);
+        std::fclose(file);
+        EXPECT_EQ(told, row.events);
+        EXPECT_TRUE(transfer.result == row.result);
+        EXPECT_EQ(transfer.ended_us / 1000, row.end_ms);
+        EXPECT_EQ(fake_times("error"), std::vector<uint64_t>());
+    }
+}
+
+}  // namespace
