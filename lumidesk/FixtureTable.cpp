@@ -66,6 +66,7 @@ int FixtureTable::addFixtures(const QList<DiscoveredFixture> &fixtures)
         if (row < 0) {
             m_rowByIp.insert(fixture.ip, m_fixtures.size());
             m_fixtures.append(fixture);
+            m_states.append(FixtureState::Idle);
         } else {
             m_fixtures[row] = fixture;
             if (row < first) {
@@ -154,7 +155,7 @@ bool FixtureTable::showOnlyFirstNumber(const QString &firstNumber)
 {
     bool anyShown = false;
     for (int row = 0; row < rowCount(); ++row) {
-        const bool shown = item(row, 1)->text().section('.', 0, 0) == firstNumber;
+        const bool shown = m_fixtures[row].ip.section('.', 0, 0) == firstNumber;
         setRowHidden(row, !shown);
         anyShown = anyShown || shown;
     }
@@ -162,29 +163,42 @@ bool FixtureTable::showOnlyFirstNumber(const QString &firstNumber)
 }
 
 static const struct {
+    FixtureState state;
     const char *format;
     Qt::GlobalColor colour;
-} kBarStates[] = {
-    {"%p%", Qt::blue},
-    {"Version Skipped", Qt::green},
-    {"Upload Successful", Qt::green},
-    {"Upload Failed", Qt::red},
-    {"Not Started", Qt::gray},
-    {"Does Not Fit", Qt::darkYellow},
+} kLooks[] = {
+    {FixtureState::Idle, "%p%", Qt::blue},
+    {FixtureState::Running, "%p%", Qt::blue},
+    {FixtureState::WaitingForRestart, "Waiting for restart", Qt::blue},
+    {FixtureState::Stuck, "Upload Failed", Qt::red},
+    {FixtureState::Updated, "Upload Successful", Qt::green},
+    {FixtureState::Confirmed, "Upload Successful", Qt::green},
+    {FixtureState::SkippedAsCurrent, "Version Skipped", Qt::green},
+    {FixtureState::DoesNotFit, "Does Not Fit", Qt::darkYellow},
+    {FixtureState::Failed, "Upload Failed", Qt::red},
+    {FixtureState::NotStarted, "Not Started", Qt::gray},
 };
 
-void FixtureTable::setBarState(QProgressBar *bar, BarState state)
+void FixtureTable::drawBar(int row)
 {
-    const auto &look = kBarStates[int(state)];
-    bar->setFormat(look.format);
-    QPalette palette = bar->palette();
-    palette.setColor(QPalette::Highlight, look.colour);
-    bar->setPalette(palette);
+    QProgressBar *bar = barAt(row);
+    for (const auto &look : kLooks) {
+        if (bar && look.state == m_states[row]) {
+            bar->setFormat(look.format);
+            QPalette palette = bar->palette();
+            palette.setColor(QPalette::Highlight, look.colour);
+            bar->setPalette(palette);
+        }
+    }
 }
 
-bool FixtureTable::isInState(const QProgressBar *bar, BarState state)
+// A new row's bar keeps the style's look until its first state of its own.
+void FixtureTable::setRowState(int row, FixtureState state)
 {
-    return bar->format() == kBarStates[int(state)].format;
+    if (m_states[row] == state)
+        return;
+    m_states[row] = state;
+    drawBar(row);
 }
 
 void FixtureTable::resetBars(const QList<int> &rows)
@@ -193,16 +207,17 @@ void FixtureTable::resetBars(const QList<int> &rows)
         if (QProgressBar *bar = barAt(row)) {
             bar->reset();
             bar->setValue(0);
-            setBarState(bar, BarState::Reset);
+            m_states[row] = FixtureState::Idle;
+            drawBar(row);
         }
     }
 }
 
-void FixtureTable::selectRowsIn(BarState state)
+void FixtureTable::selectRowsIn(FixtureState state)
 {
     clearSelection();
     for (int row = 0; row < rowCount(); ++row) {
-        if (QProgressBar *bar = barAt(row); bar && isInState(bar, state))
+        if (m_states[row] == state)
             selectRow(row);
     }
 }
@@ -210,53 +225,39 @@ void FixtureTable::selectRowsIn(BarState state)
 void FixtureTable::markImageFit(const FirmwareImage *image)
 {
     for (int row = 0; row < rowCount(); ++row) {
-        QProgressBar *bar = barAt(row);
         const DiscoveredFixture &fixture = m_fixtures[row];
         const bool fits = !image || image->fits(fixture.estaCode, fixture.oemCode);
-        if (!fits && isInState(bar, BarState::Reset)) {
-            setBarState(bar, BarState::DoesNotFit);
+        if (!fits && m_states[row] == FixtureState::Idle) {
+            setRowState(row, FixtureState::DoesNotFit);
             setRowNote(row, QString("The chosen image does not fit this fixture (ESTA code 0x%1, OEM code 0x%2).")
                                 .arg(fixture.estaCode, 4, 16, QChar('0'))
                                 .arg(fixture.oemCode, 4, 16, QChar('0')));
-        } else if (fits && isInState(bar, BarState::DoesNotFit)) {
-            setBarState(bar, BarState::Reset);
+        } else if (fits && m_states[row] == FixtureState::DoesNotFit) {
+            setRowState(row, FixtureState::Idle);
             setRowNote(row, QString());
         }
     }
 }
 
-bool FixtureTable::showProgress(const QString &ip, const UploadProgress &progress)
+bool FixtureTable::showProgress(const QString &ip, const FixtureProgress &progress)
 {
-    QProgressBar *bar = barOf(ip);
+    const int row = rowOf(ip);
+    QProgressBar *bar = row < 0 ? nullptr : barAt(row);
     if (!bar)
         return false;
-    if (progress.blockCount() > 0 && bar->maximum() != progress.blockCount())
-        bar->setRange(0, progress.blockCount());
-    bar->setValue(progress.progress());
-    if (progress.succeeded())
-        setBarState(bar, BarState::Succeeded);
-    else if (!progress.phase().isEmpty())
-        bar->setFormat(progress.phase());
+    if (progress.blockCount > 0 && bar->maximum() != progress.blockCount)
+        bar->setRange(0, progress.blockCount);
+    bar->setValue(progress.blocks);
+    setRowState(row, progress.state);
     return true;
 }
 
 void FixtureTable::showResult(int row, const FixtureResult &result)
 {
-    QProgressBar *bar = barAt(row);
-    switch (result.outcome) {
-    case FixtureResult::Outcome::Updated:
-        setBarState(bar, BarState::Succeeded);
-        bar->setValue(bar->maximum());
+    setRowState(row, result.outcome);
+    if (result.updated()) {
+        barAt(row)->setValue(barAt(row)->maximum());
         item(row, 2)->setText(result.versionAfter);
-        break;
-    case FixtureResult::Outcome::Failed:
-        setBarState(bar, BarState::Failed);
-        break;
-    default:
-        setBarState(bar, result.reason.startsWith("Skipped: the image") ? BarState::DoesNotFit
-                         : result.reason.startsWith("Skipped")            ? BarState::Skipped
-                                                                          : BarState::NotStarted);
-        break;
     }
     setRowNote(row, result.reason);
     horizontalHeader()->setStretchLastSection(true);
