@@ -52,7 +52,7 @@ QProgressBar *FixtureTable::barOf(const QString &ip) const
 
 DiscoveredFixture FixtureTable::fixtureAt(int row) const
 {
-    return m_fixtures.value(row);
+    return m_rows.value(row).fixture;
 }
 
 // The table lays out every cell widget again for each insertion, so a
@@ -64,24 +64,23 @@ int FixtureTable::addFixtures(const QList<DiscoveredFixture> &fixtures)
     for (const DiscoveredFixture &fixture : fixtures) {
         const int row = rowOf(fixture.ip);
         if (row < 0) {
-            m_rowByIp.insert(fixture.ip, m_fixtures.size());
-            m_fixtures.append(fixture);
-            m_states.append(FixtureState::Idle);
+            m_rowByIp.insert(fixture.ip, m_rows.size());
+            m_rows.append({fixture});
         } else {
-            m_fixtures[row] = fixture;
+            m_rows[row].fixture = fixture;
             if (row < first) {
                 item(row, 0)->setText(fixture.name);
                 item(row, 2)->setText(fixture.version);
             }
         }
     }
-    const int added = m_fixtures.size() - first;
+    const int added = m_rows.size() - first;
     if (added == 0)
         return 0;
 
-    setRowCount(m_fixtures.size());
-    for (int row = first; row < m_fixtures.size(); ++row) {
-        const DiscoveredFixture &fixture = m_fixtures[row];
+    setRowCount(m_rows.size());
+    for (int row = first; row < m_rows.size(); ++row) {
+        const DiscoveredFixture &fixture = m_rows[row].fixture;
         const QString texts[3] = {fixture.name, fixture.ip, fixture.version};
         for (int column = 0; column < 3; ++column) {
             QTableWidgetItem *cell = new QTableWidgetItem(texts[column]);
@@ -105,20 +104,20 @@ void FixtureTable::markSeen(const QSet<QString> &seen)
 {
     const QColor normal = palette().color(QPalette::Text);
     for (int row = 0; row < rowCount(); ++row) {
-        const bool wasSeen = seen.contains(m_fixtures[row].ip);
+        const bool wasSeen = seen.contains(m_rows[row].fixture.ip);
         for (int column = 0; column < 3; ++column) {
             QTableWidgetItem *cell = item(row, column);
             cell->setForeground(wasSeen ? normal : QColor(Qt::gray));
-            if (!wasSeen)
-                cell->setToolTip(kNotSeen);
-            else if (cell->toolTip() == kNotSeen)
-                cell->setToolTip(QString());
+            if (!wasSeen || m_rows[row].notSeenNote)
+                cell->setToolTip(wasSeen ? QString() : kNotSeen);
         }
+        m_rows[row].notSeenNote = !wasSeen;
     }
 }
 
 void FixtureTable::setRowNote(int row, const QString &note)
 {
+    m_rows[row].notSeenNote = false;
     for (int column = 0; column < 3; ++column)
         item(row, column)->setToolTip(note);
     if (QProgressBar *bar = barAt(row))
@@ -155,7 +154,7 @@ bool FixtureTable::showOnlyFirstNumber(const QString &firstNumber)
 {
     bool anyShown = false;
     for (int row = 0; row < rowCount(); ++row) {
-        const bool shown = m_fixtures[row].ip.section('.', 0, 0) == firstNumber;
+        const bool shown = m_rows[row].fixture.ip.section('.', 0, 0) == firstNumber;
         setRowHidden(row, !shown);
         anyShown = anyShown || shown;
     }
@@ -183,7 +182,7 @@ void FixtureTable::drawBar(int row)
 {
     QProgressBar *bar = barAt(row);
     for (const auto &look : kLooks) {
-        if (bar && look.state == m_states[row]) {
+        if (bar && look.state == m_rows[row].state) {
             bar->setFormat(look.format);
             QPalette palette = bar->palette();
             palette.setColor(QPalette::Highlight, look.colour);
@@ -195,9 +194,9 @@ void FixtureTable::drawBar(int row)
 // A new row's bar keeps the style's look until its first state of its own.
 void FixtureTable::setRowState(int row, FixtureState state)
 {
-    if (m_states[row] == state)
+    if (m_rows[row].state == state)
         return;
-    m_states[row] = state;
+    m_rows[row].state = state;
     drawBar(row);
 }
 
@@ -207,7 +206,7 @@ void FixtureTable::resetBars(const QList<int> &rows)
         if (QProgressBar *bar = barAt(row)) {
             bar->reset();
             bar->setValue(0);
-            m_states[row] = FixtureState::Idle;
+            m_rows[row].state = FixtureState::Idle;
             drawBar(row);
         }
     }
@@ -217,7 +216,7 @@ void FixtureTable::selectRowsIn(FixtureState state)
 {
     clearSelection();
     for (int row = 0; row < rowCount(); ++row) {
-        if (m_states[row] == state)
+        if (m_rows[row].state == state)
             selectRow(row);
     }
 }
@@ -225,14 +224,14 @@ void FixtureTable::selectRowsIn(FixtureState state)
 void FixtureTable::markImageFit(const FirmwareImage *image)
 {
     for (int row = 0; row < rowCount(); ++row) {
-        const DiscoveredFixture &fixture = m_fixtures[row];
+        const DiscoveredFixture &fixture = m_rows[row].fixture;
         const bool fits = !image || image->fits(fixture.estaCode, fixture.oemCode);
-        if (!fits && m_states[row] == FixtureState::Idle) {
+        if (!fits && m_rows[row].state == FixtureState::Idle) {
             setRowState(row, FixtureState::DoesNotFit);
             setRowNote(row, QString("The chosen image does not fit this fixture (ESTA code 0x%1, OEM code 0x%2).")
                                 .arg(fixture.estaCode, 4, 16, QChar('0'))
                                 .arg(fixture.oemCode, 4, 16, QChar('0')));
-        } else if (fits && m_states[row] == FixtureState::DoesNotFit) {
+        } else if (fits && m_rows[row].state == FixtureState::DoesNotFit) {
             setRowState(row, FixtureState::Idle);
             setRowNote(row, QString());
         }

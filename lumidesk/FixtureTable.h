@@ -44,7 +44,7 @@ public:
     QProgressBar *barOf(const QString &ip) const;
     // The fixture as its latest discovery reported it.
     DiscoveredFixture fixtureAt(int row) const;
-    FixtureState stateAt(int row) const { return m_states.value(row); }
+    FixtureState stateAt(int row) const { return m_rows.value(row).state; }
 
     // Appends the fixtures not listed yet, in one insertion, and fits the
     // columns; a listed fixture keeps its row and takes the new name,
@@ -87,7 +87,11 @@ private:
     void setRowState(int row, FixtureState state);
     void drawBar(int row);
 
+    struct Row {
+        DiscoveredFixture fixture;
+        FixtureState state = FixtureState::Idle;
+        bool notSeenNote = false;   // its cells carry the note that it was not seen
+    };
     QHash<QString, int> m_rowByIp;
-    QList<DiscoveredFixture> m_fixtures;   // by row
-    QList<FixtureState> m_states;          // by row
+    QList<Row> m_rows;
 };

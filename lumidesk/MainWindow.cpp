@@ -392,7 +392,7 @@ void MainWindow::showFixtureDetails(int row)
     for (const FixtureResult &result : lastResults) {
         if (result.ip == ip) {
             showNotice(this, QMessageBox::Information, "Fixture " + ip,
-                       result.reason.isEmpty() ? "Updated." : result.reason, result.log);
+                       result.updated() ? "Updated." : result.reason, result.log);
             return;
         }
     }
