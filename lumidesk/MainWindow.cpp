@@ -329,7 +329,7 @@ void MainWindow::stopAfterThisFixture()
         return;
     currentRun->stopAfterCurrent();
     stopButton->setEnabled(false);
-    statusLabel->setText(statusLabel->text() + "; stopping after this fixture");
+    statusLabel->setText(currentRun->statusText() + "; stopping after this fixture");
 }
 
 void MainWindow::resetProgressBars()
