@@ -52,7 +52,7 @@ QProgressBar *FixtureTable::barOf(const QString &ip) const
 
 DiscoveredFixture FixtureTable::fixtureAt(int row) const
 {
-    return m_fixtures.value(row);
+    return m_rows.value(row).fixture;
 }
 
 // The table lays out every cell widget again for each insertion, so a
@@ -64,23 +64,23 @@ int FixtureTable::addFixtures(const QList<DiscoveredFixture> &fixtures)
     for (const DiscoveredFixture &fixture : fixtures) {
         const int row = rowOf(fixture.ip);
         if (row < 0) {
-            m_rowByIp.insert(fixture.ip, m_fixtures.size());
-            m_fixtures.append(fixture);
+            m_rowByIp.insert(fixture.ip, m_rows.size());
+            m_rows.append({fixture});
         } else {
-            m_fixtures[row] = fixture;
+            m_rows[row].fixture = fixture;
             if (row < first) {
                 item(row, 0)->setText(fixture.name);
                 item(row, 2)->setText(fixture.version);
             }
         }
     }
-    const int added = m_fixtures.size() - first;
+    const int added = m_rows.size() - first;
     if (added == 0)
         return 0;
 
-    setRowCount(m_fixtures.size());
-    for (int row = first; row < m_fixtures.size(); ++row) {
-        const DiscoveredFixture &fixture = m_fixtures[row];
+    setRowCount(m_rows.size());
+    for (int row = first; row < m_rows.size(); ++row) {
+        const DiscoveredFixture &fixture = m_rows[row].fixture;
         const QString texts[3] = {fixture.name, fixture.ip, fixture.version};
         for (int column = 0; column < 3; ++column) {
             QTableWidgetItem *cell = new QTableWidgetItem(texts[column]);
@@ -104,20 +104,20 @@ void FixtureTable::markSeen(const QSet<QString> &seen)
 {
     const QColor normal = palette().color(QPalette::Text);
     for (int row = 0; row < rowCount(); ++row) {
-        const bool wasSeen = seen.contains(m_fixtures[row].ip);
+        const bool wasSeen = seen.contains(m_rows[row].fixture.ip);
         for (int column = 0; column < 3; ++column) {
             QTableWidgetItem *cell = item(row, column);
             cell->setForeground(wasSeen ? normal : QColor(Qt::gray));
-            if (!wasSeen)
-                cell->setToolTip(kNotSeen);
-            else if (cell->toolTip() == kNotSeen)
-                cell->setToolTip(QString());
+            if (!wasSeen || m_rows[row].notSeenNote)
+                cell->setToolTip(wasSeen ? QString() : kNotSeen);
         }
+        m_rows[row].notSeenNote = !wasSeen;
     }
 }
 
 void FixtureTable::setRowNote(int row, const QString &note)
 {
+    m_rows[row].notSeenNote = false;
     for (int column = 0; column < 3; ++column)
         item(row, column)->setToolTip(note);
     if (QProgressBar *bar = barAt(row))
@@ -154,7 +154,7 @@ bool FixtureTable::showOnlyFirstNumber(const QString &firstNumber)
 {
     bool anyShown = false;
     for (int row = 0; row < rowCount(); ++row) {
-        const bool shown = item(row, 1)->text().section('.', 0, 0) == firstNumber;
+        const bool shown = m_rows[row].fixture.ip.section('.', 0, 0) == firstNumber;
         setRowHidden(row, !shown);
         anyShown = anyShown || shown;
     }
@@ -162,29 +162,42 @@ bool FixtureTable::showOnlyFirstNumber(const QString &firstNumber)
 }
 
 static const struct {
+    FixtureState state;
     const char *format;
     Qt::GlobalColor colour;
-} kBarStates[] = {
-    {"%p%", Qt::blue},
-    {"Version Skipped", Qt::green},
-    {"Upload Successful", Qt::green},
-    {"Upload Failed", Qt::red},
-    {"Not Started", Qt::gray},
-    {"Does Not Fit", Qt::darkYellow},
+} kLooks[] = {
+    {FixtureState::Idle, "%p%", Qt::blue},
+    {FixtureState::Running, "%p%", Qt::blue},
+    {FixtureState::WaitingForRestart, "Waiting for restart", Qt::blue},
+    {FixtureState::Stuck, "Upload Failed", Qt::red},
+    {FixtureState::Updated, "Upload Successful", Qt::green},
+    {FixtureState::Confirmed, "Upload Successful", Qt::green},
+    {FixtureState::SkippedAsCurrent, "Version Skipped", Qt::green},
+    {FixtureState::DoesNotFit, "Does Not Fit", Qt::darkYellow},
+    {FixtureState::Failed, "Upload Failed", Qt::red},
+    {FixtureState::NotStarted, "Not Started", Qt::gray},
 };
 
-void FixtureTable::setBarState(QProgressBar *bar, BarState state)
+void FixtureTable::drawBar(int row)
 {
-    const auto &look = kBarStates[int(state)];
-    bar->setFormat(look.format);
-    QPalette palette = bar->palette();
-    palette.setColor(QPalette::Highlight, look.colour);
-    bar->setPalette(palette);
+    QProgressBar *bar = barAt(row);
+    for (const auto &look : kLooks) {
+        if (bar && look.state == m_rows[row].state) {
+            bar->setFormat(look.format);
+            QPalette palette = bar->palette();
+            palette.setColor(QPalette::Highlight, look.colour);
+            bar->setPalette(palette);
+        }
+    }
 }
 
-bool FixtureTable::isInState(const QProgressBar *bar, BarState state)
+// A new row's bar keeps the style's look until its first state of its own.
+void FixtureTable::setRowState(int row, FixtureState state)
 {
-    return bar->format() == kBarStates[int(state)].format;
+    if (m_rows[row].state == state)
+        return;
+    m_rows[row].state = state;
+    drawBar(row);
 }
 
 void FixtureTable::resetBars(const QList<int> &rows)
@@ -193,16 +206,17 @@ void FixtureTable::resetBars(const QList<int> &rows)
         if (QProgressBar *bar = barAt(row)) {
             bar->reset();
             bar->setValue(0);
-            setBarState(bar, BarState::Reset);
+            m_rows[row].state = FixtureState::Idle;
+            drawBar(row);
         }
     }
 }
 
-void FixtureTable::selectRowsIn(BarState state)
+void FixtureTable::selectRowsIn(FixtureState state)
 {
     clearSelection();
     for (int row = 0; row < rowCount(); ++row) {
-        if (QProgressBar *bar = barAt(row); bar && isInState(bar, state))
+        if (m_rows[row].state == state)
             selectRow(row);
     }
 }
@@ -210,53 +224,39 @@ void FixtureTable::selectRowsIn(BarState state)
 void FixtureTable::markImageFit(const FirmwareImage *image)
 {
     for (int row = 0; row < rowCount(); ++row) {
-        QProgressBar *bar = barAt(row);
-        const DiscoveredFixture &fixture = m_fixtures[row];
+        const DiscoveredFixture &fixture = m_rows[row].fixture;
         const bool fits = !image || image->fits(fixture.estaCode, fixture.oemCode);
-        if (!fits && isInState(bar, BarState::Reset)) {
-            setBarState(bar, BarState::DoesNotFit);
+        if (!fits && m_rows[row].state == FixtureState::Idle) {
+            setRowState(row, FixtureState::DoesNotFit);
             setRowNote(row, QString("The chosen image does not fit this fixture (ESTA code 0x%1, OEM code 0x%2).")
                                 .arg(fixture.estaCode, 4, 16, QChar('0'))
                                 .arg(fixture.oemCode, 4, 16, QChar('0')));
-        } else if (fits && isInState(bar, BarState::DoesNotFit)) {
-            setBarState(bar, BarState::Reset);
+        } else if (fits && m_rows[row].state == FixtureState::DoesNotFit) {
+            setRowState(row, FixtureState::Idle);
             setRowNote(row, QString());
         }
     }
 }
 
-bool FixtureTable::showProgress(const QString &ip, const UploadProgress &progress)
+bool FixtureTable::showProgress(const QString &ip, const FixtureProgress &progress)
 {
-    QProgressBar *bar = barOf(ip);
+    const int row = rowOf(ip);
+    QProgressBar *bar = row < 0 ? nullptr : barAt(row);
     if (!bar)
         return false;
-    if (progress.blockCount() > 0 && bar->maximum() != progress.blockCount())
-        bar->setRange(0, progress.blockCount());
-    bar->setValue(progress.progress());
-    if (progress.succeeded())
-        setBarState(bar, BarState::Succeeded);
-    else if (!progress.phase().isEmpty())
-        bar->setFormat(progress.phase());
+    if (progress.blockCount > 0 && bar->maximum() != progress.blockCount)
+        bar->setRange(0, progress.blockCount);
+    bar->setValue(progress.blocks);
+    setRowState(row, progress.state);
     return true;
 }
 
 void FixtureTable::showResult(int row, const FixtureResult &result)
 {
-    QProgressBar *bar = barAt(row);
-    switch (result.outcome) {
-    case FixtureResult::Outcome::Updated:
-        setBarState(bar, BarState::Succeeded);
-        bar->setValue(bar->maximum());
+    setRowState(row, result.outcome);
+    if (result.updated()) {
+        barAt(row)->setValue(barAt(row)->maximum());
         item(row, 2)->setText(result.versionAfter);
-        break;
-    case FixtureResult::Outcome::Failed:
-        setBarState(bar, BarState::Failed);
-        break;
-    default:
-        setBarState(bar, result.reason.startsWith("Skipped: the image") ? BarState::DoesNotFit
-                         : result.reason.startsWith("Skipped")            ? BarState::Skipped
-                                                                          : BarState::NotStarted);
-        break;
     }
     setRowNote(row, result.reason);
     horizontalHeader()->setStretchLastSection(true);

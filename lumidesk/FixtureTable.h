@@ -1,6 +1,8 @@
 // The fixture table: one row per fixture, found by its IP text, with the
 // fixture's progress bar in the last column. Rows are only ever appended,
-// never moved or removed, so a row number and a bar stay valid.
+// never moved or removed, so a row number and a bar stay valid. Each row
+// keeps its fixture and its state; the bar's text and colour are drawn
+// from the state.
 #pragma once
 
 #include <QHash>
@@ -10,8 +12,7 @@
 #include <QTableWidget>
 
 #include "FirmwareImage.h"
-#include "UpdaterOutput.h"
-#include "UploadRun.h"
+#include "FixtureResults.h"
 
 class QMouseEvent;
 class QProgressBar;
@@ -43,6 +44,7 @@ public:
     QProgressBar *barOf(const QString &ip) const;
     // The fixture as its latest discovery reported it.
     DiscoveredFixture fixtureAt(int row) const;
+    FixtureState stateAt(int row) const { return m_rows.value(row).state; }
 
     // Appends the fixtures not listed yet, in one insertion, and fits the
     // columns; a listed fixture keeps its row and takes the new name,
@@ -57,9 +59,9 @@ public:
     // fixture; nullptr when no usable image is chosen.
     void markImageFit(const FirmwareImage *image);
     // The bar of a fixture whose upload runs: its range once the block
-    // count is known, the blocks accepted, green with the success line, else
-    // the phase the fixture is in. False when the fixture has no row.
-    bool showProgress(const QString &ip, const UploadProgress &progress);
+    // count is known, the blocks accepted, and the state it is in. False
+    // when the fixture has no row.
+    bool showProgress(const QString &ip, const FixtureProgress &progress);
     // The row's bar, note and version after its fixture's upload.
     void showResult(int row, const FixtureResult &result);
     // Columns fitted to their contents, the last one filling the rest.
@@ -73,18 +75,23 @@ public:
     // whether any row is shown.
     bool showOnlyFirstNumber(const QString &firstNumber);
 
-    // A bar's state is its format text and highlight colour: blue reset,
-    // green succeeded or skipped, red failed, grey not started, orange when
-    // the chosen image does not fit the fixture.
-    enum class BarState { Reset, Skipped, Succeeded, Failed, NotStarted, DoesNotFit };
-    static void setBarState(QProgressBar *bar, BarState state);
-    static bool isInState(const QProgressBar *bar, BarState state);
-    // These rows' bars back to 0, "%p%" and blue; the ranges stay.
+    // These rows' bars back to 0 and idle: "%p%" and blue; the ranges stay.
     void resetBars(const QList<int> &rows);
-    // Selects exactly the rows whose bar is in `state`.
-    void selectRowsIn(BarState state);
+    // Selects exactly the rows in `state`.
+    void selectRowsIn(FixtureState state);
 
 private:
+    // The row's state, and its bar drawn from it: blue idle or running,
+    // green updated or skipped as current, red failed or stuck, grey not
+    // started, orange when the chosen image does not fit the fixture.
+    void setRowState(int row, FixtureState state);
+    void drawBar(int row);
+
+    struct Row {
+        DiscoveredFixture fixture;
+        FixtureState state = FixtureState::Idle;
+        bool notSeenNote = false;   // its cells carry the note that it was not seen
+    };
     QHash<QString, int> m_rowByIp;
-    QList<DiscoveredFixture> m_fixtures;   // by row
+    QList<Row> m_rows;
 };

@@ -18,9 +18,10 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include "DiscoveryJob.h"
 #include "InterfaceChoice.h"
 #include "MessageBoxes.h"
-#include "UploadJob.h"
+#include "UploadRun.h"
 
 static const char kUpdaterProgram[] = "./lumiload";
 // Transfers a parallel run keeps in flight at most.
@@ -29,14 +30,10 @@ static const char kFailureSummary[] =
     "Some devices failed to update. Please check the chart for details.";
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), process(new QProcess(this)), anyFailed(false),
-      discoveryParser(new DiscoveryParser(this))
+    : QMainWindow(parent), discovery(new DiscoveryJob(this)), process(discovery->process()), anyFailed(false)
 {
-    process->setObjectName("process");
     setWindowIcon(QIcon("icons/logo.ico"));
-
-    QSettings settings("YourCompanyName", "YourAppName");
-    lastDirectory = settings.value("lastDirectory").toString();
+    lastDirectory = storedSetting("lastDirectory").toString();
 
     QWidget *centralWidget = new QWidget(this);
     QVBoxLayout *mainLayout = new QVBoxLayout(centralWidget);
@@ -53,21 +50,25 @@ MainWindow::MainWindow(QWidget *parent)
     setCentralWidget(centralWidget);
     buildStatusBar();
 
-    connect(process, &QProcess::readyReadStandardOutput, this, &MainWindow::readProcessOutput);
-    connect(process, &QProcess::readyReadStandardError, this,
-            [this]() { discoveryErrors += QString::fromUtf8(process->readAllStandardError()); });
-    connect(process, &QProcess::finished, this, &MainWindow::discoveryFinished);
-    connect(discoveryParser, &DiscoveryParser::fixturesFound, this, &MainWindow::addFixtures);
+    connect(discovery, &DiscoveryJob::fixturesFound, this, &MainWindow::addFixtures);
+    connect(discovery, &DiscoveryJob::finished, this, &MainWindow::discoveryFinished);
 }
 
+// A discovery only listens; stopping it leaves no child behind. Upload
+// processes have all ended by now (closing is refused during a run).
 MainWindow::~MainWindow()
 {
-    // A discovery only listens; stopping it leaves no child behind. Upload
-    // processes have all ended by now (closing is refused during a run).
-    if (process->state() != QProcess::NotRunning) {
-        process->kill();
-        process->waitForFinished(3000);
-    }
+    discovery->stop();
+}
+
+QVariant MainWindow::storedSetting(const QString &key)
+{
+    return QSettings("YourCompanyName", "YourAppName").value(key);
+}
+
+void MainWindow::storeSetting(const QString &key, const QVariant &value)
+{
+    QSettings("YourCompanyName", "YourAppName").setValue(key, value);
 }
 
 // The refusal is a notice that does not hold the run up.
@@ -80,10 +81,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
                    "has finished before closing the window.");
         return;
     }
-    if (process->state() != QProcess::NotRunning) {
-        process->kill();
-        process->waitForFinished(3000);
-    }
+    discovery->stop();
     event->accept();
 }
 
@@ -98,7 +96,7 @@ void MainWindow::selectPreferredInterface()
     QList<InterfaceEntry> entries;
     for (int i = 0; i < nicComboBox->count(); ++i)
         entries.append({nicComboBox->itemText(i), nicComboBox->itemData(i).toString()});
-    const QString last = QSettings("YourCompanyName", "YourAppName").value("lastInterface").toString();
+    const QString last = storedSetting("lastInterface").toString();
     const int choice = preferredInterface(entries, last);
     if (choice >= 0)
         nicComboBox->setCurrentIndex(choice);
@@ -136,8 +134,7 @@ void MainWindow::browseFile()
     }
 
     lastDirectory = QFileInfo(fileName).absolutePath();
-    QSettings settings("YourCompanyName", "YourAppName");
-    settings.setValue("lastDirectory", lastDirectory);
+    storeSetting("lastDirectory", lastDirectory);
     filePathEdit->setText(fileName);
     updateCommandParameters();
 }
@@ -181,8 +178,6 @@ void MainWindow::addDeviceToTable(const QString &name, const QString &ip, const 
 
 void MainWindow::addFixtures(const QList<DiscoveredFixture> &fixtures)
 {
-    for (const DiscoveredFixture &fixture : fixtures)
-        discoverySeen.insert(fixture.ip);
     if (deviceTable->addFixtures(fixtures) > 0)
         selectAllButton->show();
     deviceTable->markImageFit(imageOk ? &image : nullptr);
@@ -221,7 +216,7 @@ void MainWindow::runCommand()
     updateCommandParameters();
     resetProgressBars();
     anyFailed = false;
-    QSettings("YourCompanyName", "YourAppName").setValue("lastInterface", interfaceAddress());
+    storeSetting("lastInterface", interfaceAddress());
     if (fileUpdateCheckBox->isChecked() && !filePathEdit->text().isEmpty())
         runUploads();
     else
@@ -233,49 +228,36 @@ void MainWindow::runCommand()
 // old versions, and lumiload could not bind the port the discovery holds.
 void MainWindow::startDiscovery()
 {
-    if (process->state() == QProcess::NotRunning) {
-        discoveryParser->reset();
-        discoveryErrors.clear();
-        discoverySeen.clear();
-        discoveryInterface = interfaceAddress();
-        process->start(kUpdaterProgram, currentArguments);
-        qDebug() << "Running process:" << kUpdaterProgram << currentArguments;
-    }
-    if (!process->waitForStarted(UploadJob::startTimeout())) {
+    if (!discovery->start(kUpdaterProgram, currentArguments, interfaceAddress())) {
         showBox(this, QMessageBox::Critical, "Error", "Failed to start the command.");
         return;
     }
     runButton->setEnabled(false);
     busyIndicator->show();
-    statusLabel->setText("Discovering fixtures on " + discoveryInterface + "...");
+    statusLabel->setText("Discovering fixtures on " + discovery->interfaceAddress() + "...");
     fileUpdateCheckBox->setChecked(false);
     selectAllButton->setVisible(deviceTable->rowCount() > 0);
 }
 
 void MainWindow::readProcessOutput()
 {
-    const QByteArray data = process->readAllStandardOutput();
-    qDebug() << "About to parse output:" << QString::fromUtf8(data);
-    discoveryParser->feed(data);
+    discovery->readOutput();
 }
 
-void MainWindow::discoveryFinished()
+void MainWindow::discoveryFinished(const QString &failure)
 {
-    discoveryParser->feed(process->readAllStandardOutput());
-    discoveryParser->finish();
-    discoveryErrors += QString::fromUtf8(process->readAllStandardError());
+    const QString interface = discovery->interfaceAddress();
     runButton->setEnabled(true);
     busyIndicator->hide();
-    const QString failure = describeErrors(discoveryErrors.split('\n'));
     if (!failure.isEmpty()) {
-        statusLabel->setText("Discovery failed on " + discoveryInterface + ": " + failure);
+        statusLabel->setText("Discovery failed on " + interface + ": " + failure);
         showBox(this, QMessageBox::Warning, "Error", "The discovery failed: " + failure);
         return;
     }
-    deviceTable->markSeen(discoverySeen);
-    statusLabel->setText(discoverySeen.isEmpty()
-                             ? "No fixture answered on " + discoveryInterface + ": check the interface"
-                             : QString("%1 fixtures found on %2").arg(discoverySeen.size()).arg(discoveryInterface));
+    const QSet<QString> &seen = discovery->seen();
+    deviceTable->markSeen(seen);
+    statusLabel->setText(seen.isEmpty() ? "No fixture answered on " + interface + ": check the interface"
+                                        : QString("%1 fixtures found on %2").arg(seen.size()).arg(interface));
 }
 
 // Works out what the run will do, asks the operator, then updates the
@@ -308,10 +290,9 @@ void MainWindow::runUploads()
     deviceTable->resetBars(toUpdate);
     connect(&run, &UploadRun::fixtureStarted, this, [this](const QString &ip) {
         deviceTable->scrollToItem(deviceTable->item(deviceTable->rowOf(ip), 0));
-        showRunStatus();
     });
-    connect(&run, &UploadRun::outputRead, this, &MainWindow::updateProgressBar);
-    connect(&run, &UploadRun::stuck, this, &MainWindow::uploadStuck);
+    connect(&run, &UploadRun::progressed, this, &MainWindow::updateProgressBar);
+    connect(&run, &UploadRun::statusChanged, statusLabel, &QLabel::setText);
     connect(&run, &UploadRun::startFailed, this, [this](const QString &ip) {
         showBox(this, QMessageBox::Warning, "Error", "Failed to start the command for IP: " + ip);
     });
@@ -342,19 +323,13 @@ void MainWindow::setControlsEnabled(bool enabled)
     stopButton->setVisible(!enabled && !parallelCheckBox->isChecked());
 }
 
-void MainWindow::showRunStatus()
-{
-    if (currentRun && currentRun->currentIndex() >= 0)
-        statusLabel->setText(currentRun->statusText());
-}
-
 void MainWindow::stopAfterThisFixture()
 {
     if (!currentRun)
         return;
     currentRun->stopAfterCurrent();
     stopButton->setEnabled(false);
-    statusLabel->setText(statusLabel->text() + "; stopping after this fixture");
+    statusLabel->setText(currentRun->statusText() + "; stopping after this fixture");
 }
 
 void MainWindow::resetProgressBars()
@@ -363,29 +338,13 @@ void MainWindow::resetProgressBars()
     blockCountMap.clear();
 }
 
-// One piece of a fixture's output, cut wherever the pipe cut it; the run
-// has already read it and tracks the fixture's progress, which its bar shows.
-void MainWindow::updateProgressBar(const QString &output, const QString &ip)
+// Where a fixture's upload stands, as its job parsed it.
+void MainWindow::updateProgressBar(const QString &ip, const FixtureProgress &progress)
 {
-    qDebug() << "Processing output for IP:" << ip;
-    qDebug() << "Output received:" << output;
-    const UploadProgress *progress = currentRun ? currentRun->progressOf(ip) : nullptr;
-    if (!progress || !deviceTable->showProgress(ip, *progress))
+    if (!deviceTable->showProgress(ip, progress))
         return;
-    totalBlockCountMap.insert(ip, progress->blockCount());
-    blockCountMap.insert(ip, progress->progress());
-    showRunStatus();
-}
-
-// The child fell silent part way: the row turns red while it runs. Its
-// verdict still comes when it ends, so a late success turns it green again.
-void MainWindow::uploadStuck(const QString &ip)
-{
-    QProgressBar *bar = deviceTable->barOf(ip);
-    if (bar && bar->value() > bar->minimum() && bar->value() < bar->maximum()) {
-        qDebug() << "Upload stuck for IP:" << ip;
-        FixtureTable::setBarState(bar, FixtureTable::BarState::Failed);
-    }
+    totalBlockCountMap.insert(ip, progress.blockCount);
+    blockCountMap.insert(ip, progress.blocks);
 }
 
 // The fixture succeeded if and only if its child printed the success line
@@ -393,7 +352,7 @@ void MainWindow::uploadStuck(const QString &ip)
 // fails it at once, with the reason its child gave.
 void MainWindow::fixtureEnded(const QString &ip, const FixtureResult &result)
 {
-    if (result.outcome == FixtureResult::Outcome::Failed) {
+    if (result.outcome == FixtureState::Failed) {
         qDebug() << "Upload failed for IP:" << ip << result.reason;
         anyFailed = true;
     }
@@ -408,7 +367,7 @@ void MainWindow::summariseRun()
     statusLabel->setText(summary);
     saveReportButton->setEnabled(!lastResults.isEmpty());
     if (anyFailed) {
-        deviceTable->selectRowsIn(FixtureTable::BarState::Failed);
+        deviceTable->selectRowsIn(FixtureState::Failed);
         showBox(this, QMessageBox::Warning, "Warning", kFailureSummary,
                 summary + "\n\n" + failureLines(lastResults).join('\n'));
     }
@@ -429,11 +388,11 @@ void MainWindow::saveReport()
 // child printed.
 void MainWindow::showFixtureDetails(int row)
 {
-    const QString ip = deviceTable->item(row, 1)->text();
+    const QString ip = deviceTable->fixtureAt(row).ip;
     for (const FixtureResult &result : lastResults) {
         if (result.ip == ip) {
             showNotice(this, QMessageBox::Information, "Fixture " + ip,
-                       result.reason.isEmpty() ? "Updated." : result.reason, result.log);
+                       result.updated() ? "Updated." : result.reason, result.log);
             return;
         }
     }

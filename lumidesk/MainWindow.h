@@ -4,18 +4,18 @@
 // per row.
 #pragma once
 
-#include <QHash>
 #include <QMainWindow>
 #include <QMap>
-#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include "FirmwareImage.h"
+#include "FixtureResults.h"
 #include "FixtureTable.h"
-#include "UpdaterOutput.h"
-#include "UploadRun.h"
 
+class DiscoveryJob;
+class UploadRun;
 class QCheckBox;
 class QCloseEvent;
 class QComboBox;
@@ -49,10 +49,10 @@ private slots:
     void updateCommandParameters();
     void selectAllCells(int index);
     void selectAllDevices();
-    void updateProgressBar(const QString &output, const QString &ip);
+    void updateProgressBar(const QString &ip, const FixtureProgress &progress);
     void updateDeviceTableBasedOnNIC(int);
     void addDeviceToTable(const QString &name, const QString &ip, const QString &version);
-    void discoveryFinished();
+    void discoveryFinished(const QString &failure);
     void stopAfterThisFixture();
     void saveReport();
     void showFixtureDetails(int row);
@@ -60,6 +60,9 @@ private slots:
 private:
     void loadNetworkInterfaces();
     void resetProgressBars();
+    // The settings store, opened only here.
+    static QVariant storedSetting(const QString &key);
+    static void storeSetting(const QString &key, const QVariant &value);
 
     // The constructor's rows, top to bottom (MainWindowLayout.cpp).
     void buildHeading(QVBoxLayout *mainLayout);
@@ -78,13 +81,12 @@ private:
     void startDiscovery();
     void runUploads();
     void setControlsEnabled(bool enabled);
-    void showRunStatus();
-    void uploadStuck(const QString &ip);
     void fixtureEnded(const QString &ip, const FixtureResult &result);
     void summariseRun();
     void addFixtures(const QList<DiscoveredFixture> &fixtures);
 
-    QProcess *process;
+    DiscoveryJob *discovery;
+    QProcess *process;   // the discovery's child
     QComboBox *nicComboBox;
     QPushButton *runButton;
     QPushButton *refreshButton;
@@ -115,10 +117,6 @@ private:
 
     FirmwareImage image;
     bool imageOk = false;
-    DiscoveryParser *discoveryParser;
-    QString discoveryErrors;
-    QString discoveryInterface;
-    QSet<QString> discoverySeen;
 
     UploadRun *currentRun = nullptr;
     bool uploadRunning = false;

@@ -11,7 +11,6 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -108,10 +107,8 @@ void MainWindow::buildOptionsRow(QVBoxLayout *mainLayout)
     // version; off until the operator chooses it, then remembered.
     parallelCheckBox = named(new QCheckBox("Update fixtures in parallel"), "parallelCheckBox");
     parallelCheckBox->setLayoutDirection(Qt::RightToLeft);
-    parallelCheckBox->setChecked(QSettings("YourCompanyName", "YourAppName").value("parallelUpdates").toBool());
-    connect(parallelCheckBox, &QCheckBox::toggled, this, [](bool on) {
-        QSettings("YourCompanyName", "YourAppName").setValue("parallelUpdates", on);
-    });
+    parallelCheckBox->setChecked(storedSetting("parallelUpdates").toBool());
+    connect(parallelCheckBox, &QCheckBox::toggled, this, [](bool on) { storeSetting("parallelUpdates", on); });
     // The style draws a box's frame a shade darker than the window colour:
     // on the dark palette it would vanish, so these boxes get a light one.
     for (QCheckBox *box : {forceUpdateCheckBox, fileUpdateCheckBox, parallelCheckBox}) {

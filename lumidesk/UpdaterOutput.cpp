@@ -25,7 +25,7 @@ DiscoveryParser::DiscoveryParser(QObject *parent) : QObject(parent)
 
 void DiscoveryParser::reset()
 {
-    m_pending.clear();
+    m_lines.clear();
     m_ip.clear();
     m_name.clear();
     m_version.clear();
@@ -35,7 +35,7 @@ void DiscoveryParser::reset()
 
 void DiscoveryParser::feed(const QByteArray &data)
 {
-    m_pending += data;
+    m_lines.append(data);
     parseSlice();
 }
 
@@ -52,19 +52,18 @@ void DiscoveryParser::parseSlice()
     QList<DiscoveredFixture> found;
     QElapsedTimer slice;
     slice.start();
-    qsizetype start = 0;
-    qsizetype end;
-    while ((end = m_pending.indexOf('\n', start)) != -1) {
-        parseLine(QString::fromUtf8(m_pending.constData() + start, end - start), &found);
-        start = end + 1;
-        if (slice.elapsed() >= s_sliceMs)
+    bool more = false;
+    QString line;
+    while (m_lines.takeLine(&line)) {
+        parseLine(line, &found);
+        if (slice.elapsed() >= s_sliceMs) {
+            more = m_lines.hasLine();
             break;
+        }
     }
-    m_pending.remove(0, start);
-    const bool more = m_pending.contains('\n');
     if (!more && m_ended) {
-        if (!m_pending.isEmpty())
-            parseLine(QString::fromUtf8(m_pending), &found);
+        if (const QString last = m_lines.takeRest(); !last.isEmpty())
+            parseLine(last, &found);
         reset();
     }
     if (!found.isEmpty())
@@ -108,36 +107,79 @@ void DiscoveryParser::parseLine(const QString &rawLine, QList<DiscoveredFixture>
         found->append({m_name, m_ip, m_version, m_esta, m_oem});
 }
 
-// A line as printed, without the line end of either platform.
-static QString withoutLineEnd(const QString &line)
+void LineBuffer::append(const QByteArray &data)
 {
-    return line.endsWith('\r') ? line.chopped(1) : line;
+    if (m_start > 0) {
+        m_data.remove(0, m_start);
+        m_scanned -= m_start;
+        m_start = 0;
+    }
+    m_data += data;
+}
+
+bool LineBuffer::takeLine(QString *line)
+{
+    const qsizetype end = m_data.indexOf('\n', m_scanned);
+    if (end < 0) {
+        m_scanned = m_data.size();
+        return false;
+    }
+    const qsizetype length = end - m_start - (end > m_start && m_data[end - 1] == '\r' ? 1 : 0);
+    *line = QString::fromUtf8(m_data.constData() + m_start, length);
+    m_start = m_scanned = end + 1;
+    return true;
+}
+
+QStringList LineBuffer::takeLines()
+{
+    QStringList lines;
+    QString line;
+    while (takeLine(&line))
+        lines.append(line);
+    return lines;
+}
+
+QString LineBuffer::pending() const
+{
+    return QString::fromUtf8(m_data.constData() + m_start, m_data.size() - m_start);
+}
+
+QString LineBuffer::takeRest()
+{
+    QString rest = QString::fromUtf8(m_data.constData() + m_start, m_data.size() - m_start);
+    if (rest.endsWith('\r'))
+        rest.chop(1);
+    clear();
+    return rest;
+}
+
+void LineBuffer::clear()
+{
+    m_data.clear();
+    m_start = m_scanned = 0;
 }
 
 void UploadProgress::feed(const QString &output)
 {
     m_log += output;
-    QStringList lines = (m_pendingLine + output).split('\n');
-    m_pendingLine = lines.takeLast();
-    for (const QString &line : lines)
-        scanLine(withoutLineEnd(line));
-    scanProgressMarks(m_pendingLine, false);
+    m_lines.append(output);
+    for (const QString &line : m_lines.takeLines())
+        scanLine(line);
+    scanProgressMarks(m_lines.pending(), false);
 }
 
 void UploadProgress::feedErrors(const QString &errors)
 {
     m_log += errors;
-    QStringList lines = (m_pendingErrors + errors).split('\n');
-    m_pendingErrors = lines.takeLast();
-    for (const QString &line : lines)
-        m_errors.append(withoutLineEnd(line));
+    m_errorLines.append(errors);
+    m_errors.append(m_errorLines.takeLines());
 }
 
 // The events of a parallel run. A failed fixture's reason is lumiload's
 // own, with the same note on whether the fixture was touched.
 void UploadProgress::feedEvent(const QString &rawEvent)
 {
-    const QString event = withoutLineEnd(rawEvent);
+    const QString event = rawEvent.endsWith('\r') ? rawEvent.chopped(1) : rawEvent;
     m_log += event + '\n';
     static const QRegularExpression started("^upload started, blockCount=(\\d+)$");
     static const QRegularExpression block("^block (\\d+) of (\\d+) (accepted|attempt)");
@@ -146,11 +188,11 @@ void UploadProgress::feedEvent(const QString &rawEvent)
         m_blocksStarted = qMax(m_blocksStarted, match.captured(1).toInt());
         if (match.captured(3) == "accepted")
             ++m_acceptedDone;
-        m_phase.clear();
+        m_restarting = false;
     } else if ((match = started.match(event)).hasMatch()) {
         m_blockCount = match.captured(1).toInt();
     } else if (event == "waiting for the fixture to restart") {
-        m_phase = "Waiting for restart";
+        m_restarting = true;
     } else if (event.startsWith("confirmed: the fixture reports version ")) {
         m_confirmedVersion = event.section(' ', -1);
         m_succeeded = true;
@@ -162,14 +204,15 @@ void UploadProgress::feedEvent(const QString &rawEvent)
         static const QRegularExpression named("block (\\d+) of");
         if (const QRegularExpressionMatch block = named.match(why); block.hasMatch() && event.startsWith("failed"))
             m_blocksStarted = qMax(m_blocksStarted, block.captured(1).toInt());
-        if (event.startsWith("not started"))
+        m_notStarted = event.startsWith("not started");
+        if (m_notStarted)
             m_reason = "Not started: " + why + ". Nothing was sent to the fixture.";
         else
             m_reason = why.left(1).toUpper() + why.mid(1) + "." +
                        (touched() ? QString(" The fixture accepted %1 of %2 blocks before the failure and may be "
                                             "half-written: update it again.").arg(acceptedBlocks()).arg(m_blockCount)
                                   : " Nothing was sent to the fixture.");
-        m_phase.clear();
+        m_restarting = false;
     }
 }
 
@@ -177,17 +220,24 @@ void UploadProgress::finish(bool crashed, int exitCode)
 {
     if (m_ended)
         return;
-    scanLine(withoutLineEnd(m_pendingLine));
-    m_pendingLine.clear();
-    if (!m_pendingErrors.isEmpty())
-        m_errors.append(withoutLineEnd(m_pendingErrors));
-    m_pendingErrors.clear();
+    scanLine(m_lines.takeRest());
+    if (const QString lastError = m_errorLines.takeRest(); !lastError.isEmpty())
+        m_errors.append(lastError);
     m_ended = true;
     // A parallel run without confirmation ends its fixtures at "uploaded".
     if (m_uploaded && m_reason.isEmpty() && !crashed && exitCode == 0)
         m_succeeded = true;
     if (!m_succeeded && m_reason.isEmpty())
         m_reason = failureReason(crashed, exitCode);
+}
+
+FixtureState UploadProgress::state() const
+{
+    if (m_succeeded)
+        return m_confirmedVersion.isEmpty() ? FixtureState::Updated : FixtureState::Confirmed;
+    if (!m_reason.isEmpty())
+        return m_notStarted ? FixtureState::NotStarted : FixtureState::Failed;
+    return m_restarting ? FixtureState::WaitingForRestart : FixtureState::Running;
 }
 
 int UploadProgress::progress() const

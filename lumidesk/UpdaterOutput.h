@@ -1,6 +1,6 @@
 // What the window reads from lumiload: the fixture blocks of a discovery
-// report, the progress of one fixture's upload, and the target version of
-// an image. QtCore only; the window turns the results into rows and bars.
+// report and the progress of one fixture's upload, from output in lines.
+// QtCore only; the window turns the results into rows and bars.
 #pragma once
 
 #include <QByteArray>
@@ -9,13 +9,31 @@
 #include <QString>
 #include <QStringList>
 
-// One fixture of a discovery report, as the table shows it.
-struct DiscoveredFixture {
-    QString name;
-    QString ip;
-    QString version;
-    quint16 estaCode = 0;   // as reported; 0 when the block lacks it
-    quint16 oemCode = 0;
+#include "FixtureResults.h"
+
+// A child's output in lines, however the pipe cut it: a line is complete
+// with its line feed (a CR before it is dropped too); the unfinished line
+// waits for the next piece, or for the end of the child.
+class LineBuffer
+{
+public:
+    void append(const QByteArray &data);
+    void append(const QString &text) { append(text.toUtf8()); }
+    // The next complete line, if there is one.
+    bool takeLine(QString *line);
+    QStringList takeLines();
+    bool hasLine() const { return m_data.indexOf('\n', m_scanned) >= 0; }
+    // What follows the last line taken: the unfinished line so far.
+    QString pending() const;
+    // The child has ended: the last line, which may lack its line feed,
+    // and the buffer is empty again.
+    QString takeRest();
+    void clear();
+
+private:
+    QByteArray m_data;
+    qsizetype m_start = 0;     // of the first line not taken
+    qsizetype m_scanned = 0;   // no line feed before this
 };
 
 // Reads a discovery report in whatever pieces the pipe delivers. A line,
@@ -50,7 +68,7 @@ private:
     void parseSlice();
     void parseLine(const QString &line, QList<DiscoveredFixture> *found);
 
-    QByteArray m_pending;
+    LineBuffer m_lines;
     QString m_ip;
     QString m_name;
     QString m_version;
@@ -80,14 +98,16 @@ public:
     // last one counts only with the success line, so a full bar means done.
     int progress() const;
     bool succeeded() const { return m_succeeded; }
+    // Running or waiting for its restart until its last word: updated,
+    // confirmed, failed or not started.
+    FixtureState state() const;
+    FixtureProgress snapshot() const { return {state(), m_blockCount, progress()}; }
     // A parallel run's last word on this fixture came (confirmed, failed
     // or not started): nothing more will be reported about it.
     bool settled() const { return m_succeeded || !m_reason.isEmpty(); }
     bool started() const { return m_blockCount > 0 || touched(); }
     // The version the fixture reported after its restart, when confirmed.
     QString confirmedVersion() const { return m_confirmedVersion; }
-    // What the fixture is doing while no bar can show it, else empty.
-    QString phase() const { return m_phase; }
     // Whether any block went to the fixture: a failed fixture that was
     // touched may be half-written.
     bool touched() const { return m_blocksStarted > 0; }
@@ -103,8 +123,8 @@ private:
     void scanProgressMarks(const QString &line, bool complete);
     QString failureReason(bool crashed, int exitCode) const;
 
-    QString m_pendingLine;
-    QString m_pendingErrors;
+    LineBuffer m_lines;
+    LineBuffer m_errorLines;
     QStringList m_errors;
     QString m_log;
     QString m_fixtureStatus;      // upgradeStatus of the fixture block, if any
@@ -117,9 +137,10 @@ private:
     bool m_succeeded = false;
     bool m_uploaded = false;
     bool m_ended = false;
+    bool m_notStarted = false;
+    bool m_restarting = false;
     QString m_reason;
     QString m_confirmedVersion;
-    QString m_phase;
 };
 
 // Why a run failed, from the error lines of its standard error, in words

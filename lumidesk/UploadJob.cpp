@@ -1,8 +1,11 @@
 #include "UploadJob.h"
 
+#include <QDebug>
 #include <QEventLoop>
 #include <QProcess>
 #include <QTimer>
+
+#include <algorithm>
 
 static int s_startTimeoutMs = 30000;
 static int s_stuckTimeoutMs = 5000;
@@ -29,7 +32,7 @@ UploadJob::UploadJob(const QStringList &ips, bool parallel, QObject *parent)
     for (const QString &ip : ips) {
         QTimer *timer = new QTimer(this);
         timer->setSingleShot(true);
-        connect(timer, &QTimer::timeout, this, [this, ip]() { emit stuck(ip); });
+        connect(timer, &QTimer::timeout, this, [this, ip]() { fellSilent(ip); });
         m_fixtures[ip].stuckTimer = timer;
     }
     // Connected before the start, so no output is missed.
@@ -66,46 +69,68 @@ void UploadJob::readOutput()
     const QString output = QString::fromUtf8(m_process->readAllStandardOutput());
     if (output.isEmpty())
         return;
+    qDebug() << "Output received:" << output;
     if (!m_parallel) {
         m_fixtures[m_ips.first()].progress.feed(output);
-        took(m_ips.first(), output);
+        took(m_ips.first());
         return;
     }
-    QStringList lines = (m_pendingLine + output).split('\n');
-    m_pendingLine = lines.takeLast();
-    route(lines);
+    m_lines.append(output);
+    route(m_lines.takeLines());
 }
 
 void UploadJob::route(const QStringList &lines)
 {
-    QMap<QString, QString> byFixture;
+    QStringList named;
     for (const QString &line : lines) {
         const QString ip = line.section(' ', 0, 0);
         if (!m_fixtures.contains(ip))
             continue;
         m_fixtures[ip].progress.feedEvent(line.section(' ', 1));
-        byFixture[ip] += line + '\n';
+        if (!named.contains(ip))
+            named.append(ip);
     }
-    for (auto it = byFixture.cbegin(); it != byFixture.cend(); ++it)
-        took(it.key(), it.value());
+    std::sort(named.begin(), named.end());
+    for (const QString &ip : named)
+        took(ip);
 }
 
 // Each piece about a fixture that leaves it uploading gives it another
 // stuckTimeout(); while it restarts, or once settled, it cannot be stuck.
-void UploadJob::took(const QString &ip, const QString &output)
+void UploadJob::took(const QString &ip)
 {
     Fixture &fixture = m_fixtures[ip];
-    const bool uploading = !fixture.progress.succeeded() && !fixture.progress.settled() &&
-                           fixture.progress.phase().isEmpty();
-    if (uploading)
+    if (fixture.progress.state() == FixtureState::Running)
         fixture.stuckTimer->start(s_stuckTimeoutMs);
     else
         fixture.stuckTimer->stop();
-    emit outputRead(output, ip);
+    emit progressed(ip, fixture.shown());
     if (m_parallel && fixture.progress.settled() && !fixture.settled) {
         fixture.settled = true;
         emit settled(ip);
     }
+}
+
+// A fixture silent before its first accepted block may still be starting,
+// and one whose blocks are all accepted is writing its flash.
+void UploadJob::fellSilent(const QString &ip)
+{
+    Fixture &fixture = m_fixtures[ip];
+    const FixtureProgress progress = fixture.progress.snapshot();
+    if (progress.blocks <= 0 || progress.blocks >= progress.blockCount)
+        return;
+    qDebug() << "Upload stuck for IP:" << ip;
+    fixture.stuck = true;
+    emit stuck(ip);
+    emit progressed(ip, fixture.shown());
+}
+
+FixtureProgress UploadJob::Fixture::shown() const
+{
+    FixtureProgress shown = progress.snapshot();
+    if (stuck && shown.state == FixtureState::Running)
+        shown.state = FixtureState::Stuck;
+    return shown;
 }
 
 void UploadJob::processEnded()
@@ -113,9 +138,8 @@ void UploadJob::processEnded()
     if (m_ended)
         return;
     readOutput();
-    if (m_parallel && !m_pendingLine.isEmpty())
-        route({m_pendingLine});
-    m_pendingLine.clear();
+    if (const QString last = m_lines.takeRest(); !last.isEmpty())
+        route({last});
     const QString errors = QString::fromUtf8(m_process->readAllStandardError());
     const bool crashed = m_process->exitStatus() == QProcess::CrashExit;
     m_ended = true;

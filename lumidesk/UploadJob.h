@@ -2,7 +2,7 @@
 // fixture with the sequential report, or many at once in a parallel run
 // whose event lines each name their fixture. The job owns the child, a
 // stuck timer per fixture and each fixture's progress, and tells the run
-// what happened.
+// what happened: each fixture's progress as it changes, parsed.
 #pragma once
 
 #include <QMap>
@@ -42,9 +42,13 @@ public:
     static void setTimeouts(int startMs, int stuckMs);
 
 signals:
-    // Output about one fixture, already taken into its progress.
-    void outputRead(const QString &output, const QString &ip);
-    // No output about the fixture for stuckTimeout() while it uploads.
+    // Where the fixture's upload stands, after each piece of output about
+    // it and when it is found stuck.
+    void progressed(const QString &ip, const FixtureProgress &progress);
+    // The fixture fell silent part way: no output about it for
+    // stuckTimeout() while it uploads, with some but not all of its blocks
+    // accepted. It shows as stuck until its upload goes on to a later state;
+    // its verdict still comes when the child ends.
     void stuck(const QString &ip);
     // The fixture's outcome is known: its last event came, or the child ended.
     void settled(const QString &ip);
@@ -59,14 +63,17 @@ private:
         UploadProgress progress;
         QTimer *stuckTimer = nullptr;
         bool settled = false;
+        bool stuck = false;
+        FixtureProgress shown() const;
     };
     void route(const QStringList &lines);
-    void took(const QString &ip, const QString &output);
+    void took(const QString &ip);
+    void fellSilent(const QString &ip);
 
     QStringList m_ips;
     bool m_parallel;
     QProcess *m_process;
     QMap<QString, Fixture> m_fixtures;
-    QString m_pendingLine;
+    LineBuffer m_lines;   // of a parallel run's events
     bool m_ended = false;
 };

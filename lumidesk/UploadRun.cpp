@@ -1,8 +1,6 @@
 #include "UploadRun.h"
 
 #include <QDebug>
-#include <QFile>
-#include <QTextStream>
 #include <QtMath>
 
 #include "UploadJob.h"
@@ -25,11 +23,6 @@ void UploadRun::addFixture(const QString &ip, const QString &name, const QString
 void UploadRun::stopAfterCurrent()
 {
     m_stopRequested = true;
-}
-
-const UploadProgress *UploadRun::progressOf(const QString &ip) const
-{
-    return m_job && m_job->ips().contains(ip) ? &m_job->progress(ip) : nullptr;
 }
 
 // By the pace of the blocks accepted so far in the whole run: the blocks
@@ -67,13 +60,20 @@ QString UploadRun::statusText() const
         .arg(timeLeft);
 }
 
+// The job's progress goes on to the window as it is, with the status line.
+void UploadRun::follow(UploadJob *job)
+{
+    connect(job, &UploadJob::progressed, this, [this](const QString &ip, const FixtureProgress &progress) {
+        emit progressed(ip, progress);
+        emit statusChanged(statusText());
+    });
+    connect(job, &UploadJob::stuck, this, &UploadRun::stuck);
+}
+
 void UploadRun::settle(FixtureResult *result, const UploadJob &job)
 {
     const UploadProgress &progress = job.progress(result->ip);
-    const bool notStarted = progress.reason().startsWith("Not started");
-    result->outcome = job.succeeded(result->ip) ? FixtureResult::Outcome::Updated
-                      : notStarted              ? FixtureResult::Outcome::NotStarted
-                                                : FixtureResult::Outcome::Failed;
+    result->outcome = progress.state();
     result->reason = progress.reason();
     result->touched = progress.touched();
     result->log = progress.log();
@@ -102,11 +102,11 @@ void UploadRun::run()
         result.outcome = FixtureResult::Outcome::Running;
         result.seconds = m_clock.elapsed() / 1000.0;
         emit fixtureStarted(result.ip, i);
+        emit statusChanged(statusText());
 
         const QString ip = result.ip;
         m_job = new UploadJob({ip}, false, this);
-        connect(m_job, &UploadJob::outputRead, this, &UploadRun::outputRead);
-        connect(m_job, &UploadJob::stuck, this, &UploadRun::stuck);
+        follow(m_job);
         const QStringList arguments = m_arguments + QStringList{"-d", ip};
         const bool started = m_job->start(m_program, arguments);
         qDebug() << "Running process:" << m_program << arguments;
@@ -140,8 +140,7 @@ void UploadRun::runParallel()
     }
     m_current = 0;
     m_job = new UploadJob(ips, true, this);
-    connect(m_job, &UploadJob::outputRead, this, &UploadRun::outputRead);
-    connect(m_job, &UploadJob::stuck, this, &UploadRun::stuck);
+    follow(m_job);
     connect(m_job, &UploadJob::settled, this, [this](const QString &ip) {
         for (FixtureResult &result : m_results)
             if (result.ip == ip)
@@ -150,6 +149,7 @@ void UploadRun::runParallel()
     const QStringList arguments = m_arguments + QStringList{"-p", QString::number(qMin(m_inFlight, int(ips.size()))),
                                                             "-c", "-u", ips.join(',')};
     emit fixtureStarted(ips.first(), 0);
+    emit statusChanged(statusText());
     const bool started = m_job->start(m_program, arguments);
     qDebug() << "Running process:" << m_program << arguments;
     if (started)
@@ -184,72 +184,10 @@ UploadPlan planUploads(const QList<DiscoveredFixture> &selected, const FirmwareI
         result.ip = fixture.ip;
         result.name = fixture.name;
         result.versionBefore = fixture.version;
-        result.outcome = FixtureResult::Outcome::NotStarted;
+        result.outcome = fits ? FixtureState::SkippedAsCurrent : FixtureState::DoesNotFit;
         result.reason = fits ? "Skipped: it already runs v" + target : "Skipped: the image does not fit it";
         plan.skipped.append(result);
         ++(fits ? plan.current : plan.notFitting);
     }
     return plan;
-}
-
-QString summaryLine(const QList<FixtureResult> &results)
-{
-    int updated = 0, failed = 0, notStarted = 0, current = 0, notFitting = 0;
-    for (const FixtureResult &result : results) {
-        if (result.outcome == FixtureResult::Outcome::Updated)
-            ++updated;
-        else if (result.outcome == FixtureResult::Outcome::Failed)
-            ++failed;
-        else if (result.reason.startsWith("Skipped: it already runs"))
-            ++current;
-        else if (result.reason.startsWith("Skipped"))
-            ++notFitting;
-        else
-            ++notStarted;
-    }
-    QString line = QString("Update finished: %1 updated, %2 skipped as current, %3 failed")
-                       .arg(updated).arg(current).arg(failed);
-    if (notFitting)
-        line += QString(", %1 not fitting the image").arg(notFitting);
-    if (notStarted)
-        line += QString(", %1 not started").arg(notStarted);
-    return line + ".";
-}
-
-QStringList failureLines(const QList<FixtureResult> &results)
-{
-    QStringList lines;
-    for (const FixtureResult &result : results)
-        if (result.outcome == FixtureResult::Outcome::Failed)
-            lines << result.ip + " (" + result.name + "): " + result.reason;
-    return lines;
-}
-
-static QString csvField(QString text)
-{
-    if (text.contains(',') || text.contains('"') || text.contains('\n'))
-        text = '"' + text.replace('"', "\"\"") + '"';
-    return text;
-}
-
-bool writeCsvReport(const QString &path, const QList<FixtureResult> &results, QString *error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        *error = file.errorString();
-        return false;
-    }
-    static const char *const outcomes[] = {"waiting", "running", "updated", "failed", "not updated"};
-    QTextStream out(&file);
-    out << "name,address,version before,version after,result,reason\n";
-    for (const FixtureResult &r : results)
-        out << csvField(r.name) << ',' << r.ip << ',' << r.versionBefore << ',' << r.versionAfter << ','
-            << outcomes[int(r.outcome)] << ',' << csvField(r.reason) << '\n';
-    return true;
-}
-
-QString durationText(int seconds)
-{
-    return seconds >= 60 ? QString("%1 min %2 s").arg(seconds / 60).arg(seconds % 60)
-                         : QString("%1 s").arg(seconds);
 }

@@ -12,22 +12,9 @@
 #include <QStringList>
 
 #include "FirmwareImage.h"
-#include "UpdaterOutput.h"
+#include "FixtureResults.h"
 
 class UploadJob;
-
-struct FixtureResult {
-    enum class Outcome { Waiting, Running, Updated, Failed, NotStarted };
-    QString ip;
-    QString name;
-    QString versionBefore;
-    QString versionAfter;     // what the fixture runs once it took the image
-    Outcome outcome = Outcome::Waiting;
-    QString reason;           // why it failed or was not started
-    bool touched = false;     // a block went to the fixture
-    double seconds = 0;
-    QString log;              // both streams of its child
-};
 
 class UploadRun : public QObject
 {
@@ -55,8 +42,6 @@ public:
     int currentIndex() const { return m_current; }   // -1 before and after
     int settledCount() const { return m_settled; }
     const QList<FixtureResult> &results() const { return m_results; }
-    // Progress of a fixture whose child runs now, else nullptr.
-    const UploadProgress *progressOf(const QString &ip) const;
     // Time left by the pace of the blocks accepted so far; -1 while unknown.
     int secondsLeft() const;
     // Where the run stands, for the status line: "Fixture 3 of 6 (2.0.0.7),
@@ -66,13 +51,16 @@ public:
 
 signals:
     void fixtureStarted(const QString &ip, int index);
-    void outputRead(const QString &output, const QString &ip);
+    void progressed(const QString &ip, const FixtureProgress &progress);
+    // statusText() after a fixture started or made progress.
+    void statusChanged(const QString &text);
     void stuck(const QString &ip);
     void startFailed(const QString &ip);
     void fixtureEnded(const QString &ip, const FixtureResult &result);
 
 private:
     void runParallel();
+    void follow(UploadJob *job);
     void settle(FixtureResult *result, const UploadJob &job);
 
     QString m_program;
@@ -100,12 +88,3 @@ struct UploadPlan {
 };
 UploadPlan planUploads(const QList<DiscoveredFixture> &selected, const FirmwareImage &image, bool force);
 
-// "Update finished: 3 updated, 1 skipped as current, 1 failed." and the
-// like, with those the image does not fit and those not started when any.
-QString summaryLine(const QList<FixtureResult> &results);
-// One line per failed fixture: its address, name and reason.
-QStringList failureLines(const QList<FixtureResult> &results);
-// The results as CSV, one row per fixture, for the rig's paperwork.
-bool writeCsvReport(const QString &path, const QList<FixtureResult> &results, QString *error);
-// "about 1 min 5 s" for a count of seconds.
-QString durationText(int seconds);

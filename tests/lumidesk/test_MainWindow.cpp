@@ -69,6 +69,7 @@ private slots:
     void browseChecksTheImage();
     void closing();
     void checkBoxFramesAreVisible();
+    void rewordedReasonsChangeNoStateOrCount();
 
 private:
     template <typename T> T *widget(const char *name)
@@ -643,6 +644,38 @@ void TestMainWindow::checkBoxFramesAreVisible()
         for (int y = 0; y < image.height(); ++y)
             brightest = qMax(brightest, QColor(image.pixel(x, y)).lightness());
     QVERIFY2(brightest - window.lightness() > 40, qPrintable(QString::number(brightest)));
+}
+
+// Outcomes are data: every reason reworded, the bars and the summary's
+// counts stay as they were.
+void TestMainWindow::rewordedReasonsChangeNoStateOrCount()
+{
+    const QList<QPair<FixtureState, QString>> outcomes = {
+        {FixtureState::Updated, ""}, {FixtureState::Confirmed, ""},
+        {FixtureState::SkippedAsCurrent, "Skipped: it already runs v1.2.0"},
+        {FixtureState::DoesNotFit, "Skipped: the image does not fit it"},
+        {FixtureState::Failed, "The fixture did not answer"}, {FixtureState::NotStarted, "Not started: stopped."}};
+    FixtureTable rows(nullptr);
+    QList<FixtureResult> results;
+    for (const auto &[outcome, reason] : outcomes) {
+        const QString ip = QString("2.0.0.%1").arg(results.size() + 1);
+        rows.addFixtures({{"F", ip, "1.0.0"}});
+        results.append({ip, "F", "1.0.0", "1.2.0", outcome, reason, false, 0, {}});
+    }
+    const auto looks = [&] {
+        QStringList shown{summaryLine(results)};
+        for (int row = 0; row < results.size(); ++row) {
+            rows.showResult(row, results[row]);
+            shown << rows.barAt(row)->format() + " " + highlightOf(rows.barAt(row)).name();
+        }
+        return shown;
+    };
+    const QStringList before = looks();
+    QCOMPARE(before.first(), QString("Update finished: 2 updated, 1 skipped as current, 1 failed, "
+                                     "1 not fitting the image, 1 not started."));
+    for (FixtureResult &result : results)
+        result.reason = result.reason.isEmpty() ? QString() : "Reworded: " + result.reason.toUpper();
+    QCOMPARE(looks(), before);
 }
 
 int main(int argc, char **argv)

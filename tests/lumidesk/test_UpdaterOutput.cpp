@@ -159,6 +159,8 @@ void TestUpdaterOutput::uploadProgress_data()
         << "does not fit this fixture (estaMan=0x4d2a, oemCode=0x0101). Nothing was sent";
     QTest::newRow("fixture gone") << head.left(head.indexOf("Fixture detected")) + "\n"
                                   << "Error: no fixture to update.\n" << 5 << 0 << false << "did not answer";
+    QTest::newRow("fixture gone, Windows line ends") << "Opened ALF file x: \r\n    blockCount=5\r\n\r\n"
+                                                     << "Error: no fixture to update.\r\n" << 5 << 0 << false << "did not answer";
     QTest::newRow("damaged image") << "Opened ALF file x: \n    blockCount=5\n"
                                    << "Error: data checksum is invalid (expected=0x0000 actual=0xffff)\n" << 5 << 0
                                    << false << "firmware file is damaged";

@@ -76,7 +76,7 @@ void TestUploadRun::jobVerdict()
     file.close();
 
     UploadJob job({"2.0.0.5"}, false, nullptr);
-    QSignalSpy output(&job, &UploadJob::outputRead);
+    QSignalSpy output(&job, &UploadJob::progressed);
     QSignalSpy stuck(&job, &UploadJob::stuck);
     QSignalSpy ended(&job, &UploadJob::ended);
     QVERIFY(job.start(LUMILOAD_STANDIN, {"-f", "fw.alf", "-d", "2.0.0.5"}));
@@ -124,7 +124,7 @@ void TestUploadRun::parallelRun()
     QCOMPARE(stuck.size(), 1);
     QCOMPARE(stuck[0][0].toString(), QString("2.0.0.23"));
     const QList<FixtureResult> &r = run.results();
-    QCOMPARE(r[0].outcome, FixtureResult::Outcome::Updated);
+    QCOMPARE(r[0].outcome, FixtureResult::Outcome::Confirmed);
     QCOMPARE(r[0].versionAfter, QString("1.2.1"));
     QVERIFY(r[1].reason.startsWith("The fixture rejected block 1 of 3 (reply type 255). The fixture accepted 0 of 3"));
     QCOMPARE(r[2].outcome, FixtureResult::Outcome::Failed);
@@ -189,7 +189,7 @@ void TestUploadRun::runStoppedPartWay()
     for (const char *ip : {"2.0.0.7", "2.0.0.8", "2.0.0.9"})
         run.addFixture(ip, QString("F ") + ip, "1.0.0");
     int secondsLeft = -2;
-    connect(&run, &UploadRun::outputRead, [&](const QString &, const QString &ip) {
+    connect(&run, &UploadRun::progressed, [&](const QString &ip) {
         if (ip == "2.0.0.8")
             run.stopAfterCurrent();
         if (ip == "2.0.0.7")

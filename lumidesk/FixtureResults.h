@@ -1,0 +1,65 @@
+// What the window knows about a fixture, as data: what discovery reported,
+// where its upload stands, and what became of it; and the paperwork of a
+// run (its summary and its CSV). Views draw these; no decision reads their
+// words back. QtCore only.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One fixture of a discovery report, as the table shows it.
+struct DiscoveredFixture {
+    QString name;
+    QString ip;
+    QString version;
+    quint16 estaCode = 0;   // as reported; 0 when the block lacks it
+    quint16 oemCode = 0;
+};
+
+// A fixture's state in the window: while an upload runs, and the outcome
+// it leaves. A row shows it; a result keeps one of the outcomes.
+enum class FixtureState {
+    Idle,               // nothing this run, or waiting its turn
+    Running,
+    WaitingForRestart,  // took the image; its new version is awaited
+    Stuck,              // silent part way while its child runs
+    Updated,
+    Confirmed,          // updated, and it reported the image's version after its restart
+    SkippedAsCurrent,
+    DoesNotFit,
+    Failed,             // with its reason
+    NotStarted,
+};
+
+// Where one fixture's upload stands, as its child reported it.
+struct FixtureProgress {
+    FixtureState state = FixtureState::Running;
+    int blockCount = 0;   // 0 until known
+    int blocks = 0;       // accepted; all of them only once it succeeded
+};
+
+struct FixtureResult {
+    using Outcome = FixtureState;
+    QString ip;
+    QString name;
+    QString versionBefore;
+    QString versionAfter;     // what the fixture runs once it took the image
+    Outcome outcome = Outcome::Idle;
+    QString reason;           // why it failed, was skipped or was not started
+    bool touched = false;     // a block went to the fixture
+    double seconds = 0;
+    QString log;              // both streams of its child
+
+    bool updated() const { return outcome == Outcome::Updated || outcome == Outcome::Confirmed; }
+};
+
+// "Update finished: 3 updated, 1 skipped as current, 1 failed." and the
+// like, with those the image does not fit and those not started when any.
+QString summaryLine(const QList<FixtureResult> &results);
+// One line per failed fixture: its address, name and reason.
+QStringList failureLines(const QList<FixtureResult> &results);
+// The results as CSV, one row per fixture, for the rig's paperwork.
+bool writeCsvReport(const QString &path, const QList<FixtureResult> &results, QString *error);
+// "about 1 min 5 s" for a count of seconds.
+QString durationText(int seconds);
