@@ -28,6 +28,9 @@ status=0
 unshare --mount --propagation private --fork /bin/bash -c '
   set -e
   root=$1
+  # The root a mount point of its own, as on a real machine: ip netns
+  # makes / a slave mount, which fails on a plain directory.
+  mount --bind "$root" "$root"
   mount -t proc proc "$root/proc"
   mount -t sysfs sys "$root/sys"
   mount --rbind /dev "$root/dev"
