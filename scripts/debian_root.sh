@@ -19,7 +19,10 @@ if ! command -v debootstrap >/dev/null; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
 fi
-mirror=$(sed -n 's|^URIs: *\(.*/debian\)/*$|\1|p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+# The machine's own mirror, from either form of apt's sources; a machine
+# without the one file or the other is normal, never a reason to stop.
+mirror=$({ sed -n 's|^URIs: *\(.*/debian\)/*$|\1|p' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true
+           sed -n 's|^deb  *\([^ ]*/debian\)/* bookworm .*|\1|p' /etc/apt/sources.list 2>/dev/null || true; } | head -n 1)
 mirror=${mirror:-http://deb.debian.org/debian}
 
 mkdir -p "$(dirname "$root")"
