@@ -42,6 +42,12 @@ constexpr size_t REPLY_LONG_NAME_SIZE = 64;
 constexpr size_t REPLY_NODE_REPORT_OFFSET = 108; // 64 bytes
 constexpr size_t REPLY_NODE_REPORT_SIZE = 64;
 constexpr size_t REPLY_MAC_OFFSET = 201;         // 6 bytes
+constexpr size_t REPLY_STATUS1_OFFSET = 23;
+constexpr size_t REPLY_BIND_INDEX_OFFSET = 211;  // which of a node's ports (1..n) this reply describes
+constexpr size_t REPLY_STATUS2_OFFSET = 212;
+constexpr uint8_t STATUS1_BOOTED_FROM_ROM = 0x04;
+constexpr uint8_t STATUS2_DHCP_CONFIGURED = 0x02;  // the address came from DHCP: it may change at a restart
+constexpr uint8_t STATUS2_DHCP_CAPABLE = 0x04;
 
 // ArtFirmwareMaster as sent: 40 bytes of header, then one 1024-byte block.
 constexpr size_t FIRMWARE_MASTER_SIZE = 1064;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
+#include <cstdint>
+#include <cstdio>
+#include <unordered_map>
 
 #include "receive_window.h"
 #include "report.h"
@@ -67,23 +69,72 @@ static bool sender_accepted(const PollTarget &target, uint32_t sender)
     return true;
 }
 
+// An address already seen, and the MACs that answered from it.
+struct Seen {
+    std::vector<std::string> macs;
+    bool needed = false;
+    size_t conflict = SIZE_MAX;  // its entry in the conflicts, once there is one
+};
+
+static std::string mac_text(const uint8_t *m)
+{
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
+    return text;
+}
+
+// Another reply with an IP Address field already seen: the same node again
+// (another of its ports, or a repeated answer) when its MAC is known;
+// otherwise another device with the same address, which no upload may
+// reach, since either could take the blocks.
+static void take_twin(const uint8_t *reply, bool needed, Seen *seen, std::vector<FixtureRecord> *fixtures,
+                      std::vector<AddressConflict> *conflicts)
+{
+    const std::string mac = mac_text(reply + REPLY_MAC_OFFSET);
+    if (std::find(seen->macs.begin(), seen->macs.end(), mac) != seen->macs.end())
+        return;
+    seen->macs.push_back(mac);
+    seen->needed = seen->needed || needed;
+    const uint32_t address = reply_ip_address(reply);
+    fixtures->erase(std::remove_if(fixtures->begin(), fixtures->end(),
+                                   [&](const FixtureRecord &r) { return reply_ip_address(r.bytes) == address; }),
+                    fixtures->end());
+    report_address_conflict(address, seen->macs);
+    if (!conflicts)
+        return;
+    if (seen->conflict == SIZE_MAX) {
+        seen->conflict = conflicts->size();
+        conflicts->push_back(AddressConflict{address, {}, false});
+    }
+    (*conflicts)[seen->conflict].macs = seen->macs;
+    (*conflicts)[seen->conflict].needed = seen->needed;
+}
+
 // Reports an ArtPollReply of a fixture not seen yet in this discovery
 // and keeps the fixture when it needs the image. False for anything else,
 // a fixture answering twice included.
 static bool take_reply(uint8_t *reply, long length, const AlfHeader &header, bool ignore_version,
-                       std::unordered_set<uint32_t> *seen, std::vector<FixtureRecord> *fixtures)
+                       std::unordered_map<uint32_t, Seen> *seen, std::vector<FixtureRecord> *fixtures,
+                       std::vector<AddressConflict> *conflicts)
 {
     if (length < 0 || !is_poll_reply(reply, static_cast<size_t>(length)))
         return false;
     terminate_reply_texts(reply);
     const PollReply fixture = decode_poll_reply(reply);
-    if (!seen->insert(fixture.ip).second)
+    const UpgradeStatus status =
+        upgrade_status(header, fixture.esta_code, fixture.oem_code, fixture.version, ignore_version);
+    const auto known = seen->find(fixture.ip);
+    if (known != seen->end()) {
+        if (header.valid)  // only an update needs to know; a listing shows the address once
+            take_twin(reply, status == UpgradeStatus::UpgradeRequired, &known->second, fixtures, conflicts);
         return false;
+    }
+    Seen &entry = (*seen)[fixture.ip];
+    entry.macs.push_back(mac_text(fixture.mac));
+    entry.needed = status == UpgradeStatus::UpgradeRequired;
     if (!header.valid) {
         report_fixture(fixture);
     } else {
-        const UpgradeStatus status =
-            upgrade_status(header, fixture.esta_code, fixture.oem_code, fixture.version, ignore_version);
         report_fixture(fixture, status_word(status));
         if (status == UpgradeStatus::UpgradeRequired) {
             FixtureRecord record;
@@ -101,9 +152,10 @@ static bool take_reply(uint8_t *reply, long length, const AlfHeader &header, boo
 // the polled host itself. Too long from anyone else (a console's ArtDmx of
 // 512 channels, say), a datagram is dropped like any other foreign one.
 static void listen_for_replies(ArtSocket *socket, const PollTarget &target, const AlfHeader &header,
-                               bool ignore_version, std::vector<FixtureRecord> *fixtures)
+                               bool ignore_version, std::vector<FixtureRecord> *fixtures,
+                               std::vector<AddressConflict> *conflicts)
 {
-    std::unordered_set<uint32_t> seen;  // IP Address fields already reported
+    std::unordered_map<uint32_t, Seen> seen;  // IP Address fields already reported
     uint8_t reply[POLL_REPLY_BUFFER_SIZE];
     int failed_windows = 0;
     uint64_t deadline = clock_us() + LISTEN_WINDOW_US;
@@ -115,7 +167,7 @@ static void listen_for_replies(ArtSocket *socket, const PollTarget &target, cons
         const uint64_t now = clock_us();
         const bool timed_out = length < 0 && is_receive_timeout(error);
         const bool accepted = sender_accepted(target, sender);
-        if (accepted && take_reply(reply, length, header, ignore_version, &seen, fixtures)) {
+        if (accepted && take_reply(reply, length, header, ignore_version, &seen, fixtures, conflicts)) {
             if (target.stop_after_first)
                 break;
             deadline = now + LISTEN_WINDOW_US;
@@ -134,9 +186,11 @@ static void listen_for_replies(ArtSocket *socket, const PollTarget &target, cons
 }
 
 bool run_poll(const PollTarget &target, AlfHeader header, bool ignore_version,
-              std::vector<FixtureRecord> *fixtures)
+              std::vector<FixtureRecord> *fixtures, std::vector<AddressConflict> *conflicts)
 {
     fixtures->clear();
+    if (conflicts)
+        conflicts->clear();
     ArtSocket socket = open_artnet_socket(target.source);
     if (!artnet_socket_is_open(socket))
         return false;
@@ -146,10 +200,14 @@ bool run_poll(const PollTarget &target, AlfHeader header, bool ignore_version,
         report_error("failed to set SO_BROADCAST on socket");
     } else {
         // Before the poll goes out, so no early broadcast reply is missed.
+        // A fixture polled alone may answer to the broadcast address, as
+        // Art-Net 3 nodes do.
         if (is_broadcast_poll(target))
             receive_broadcasts_too(&socket, target.source, target.destination);
+        else if (target.broadcast)
+            receive_broadcasts_too(&socket, target.source, target.broadcast);
         if (send_poll(&socket, target.destination)) {
-            listen_for_replies(&socket, target, header, ignore_version, fixtures);
+            listen_for_replies(&socket, target, header, ignore_version, fixtures, conflicts);
             report_discovery_end();
             ok = true;
         }

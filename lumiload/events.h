@@ -29,6 +29,16 @@ enum class TransferEventKind {
     SendFailed,       // `value`: the C library's errno
     ReceiveError,     // `value`: the platform's socket error number
     BadProtocol,      // an ArtFirmwareReply of an older protocol version
+    // Real nodes (each only where its situation occurs):
+    LastBlockUnacknowledged,  // with -c, the last block went unanswered (`value` -1) or a resent one was
+                              // refused (`value` the reply type); the restart will tell
+    LastAckLost,      // ... and the fixture came back with the image's version: it took the image
+    RetryWaiting,     // -r: the transfer failed; try `attempt` follows the node's time-out of `value` s
+    Retrying,         // -r: the fixture answers again; try `attempt` of `limit` begins
+    RetryNoAnswer,    // -r: it did not answer within `value` s after its failure (final)
+    FoundByMac,       // it answered from `moved_to` with its MAC: the same fixture, at a new address
+    NodeSays,         // its ArtPollReply explains itself: `text` (NodeReport and status bits)
+    Conflict,         // never started: `value` devices answer at its address, MACs in `text`
 };
 
 struct TransferEvent {
@@ -42,6 +52,9 @@ struct TransferEvent {
     int value = 0;
     unsigned limit = 0;
     uint16_t version = 0, expected = 0;
+    bool retry = false;       // a failure that -r follows with another try
+    uint32_t moved_to = 0;    // FoundByMac: the new address, network byte order
+    const char *text = nullptr;  // NodeSays, Conflict: valid during the call
 };
 
 // Where a transfer's events go. Called as they happen, in their order.

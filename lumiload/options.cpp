@@ -4,7 +4,7 @@
 
 #include "netif.h"
 
-static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:j";
+static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:jr:";
 static const unsigned long MAX_COUNT = 65535;
 
 // A count of fixtures or transfers: decimal digits only, 1 to MAX_COUNT.
@@ -17,6 +17,15 @@ static bool parse_count(const char *text, unsigned *count)
     }
     *count = static_cast<unsigned>(value);
     return value > 0;
+}
+
+// "N" or "N,S": N tries after a failure, S seconds of the node's own
+// transfer time-out to wait before each (default 30).
+static bool parse_retries(const char *text, RunSettings *settings)
+{
+    const char *comma = std::strchr(text, ',');
+    const std::string count = comma ? std::string(text, comma) : std::string(text);
+    return parse_count(count.c_str(), &settings->retries) && (!comma || parse_count(comma + 1, &settings->node_timeout));
 }
 
 // Addresses joined by commas, each a dotted quad of the sockets interface
@@ -111,6 +120,10 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
         case 'w':
             if (!parse_count(parser.argument, &settings->restart_wait))
                 settings->bad_value = std::string("-w ") + parser.argument;
+            break;
+        case 'r':
+            if (!parse_retries(parser.argument, settings))
+                settings->bad_value = std::string("-r ") + parser.argument;
             break;
         case 'o':
             settings->summary_path = parser.argument;

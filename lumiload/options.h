@@ -23,6 +23,8 @@ struct RunSettings {
     unsigned failure_limit = 0;   // -k: start no more uploads after this many failures; 0 = no limit
     std::string summary_path;     // -o: the per-fixture summary as CSV; empty = none
     bool json = false;            // -j: the report as JSON Lines
+    unsigned retries = 0;         // -r N[,S]: tries after a failed transfer, each after the node's
+    unsigned node_timeout = 30;   //   own transfer time-out of S seconds
     std::string bad_value;        // "-p 0", say: an option whose value cannot be used; empty = none
 };
 

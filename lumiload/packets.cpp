@@ -81,7 +81,57 @@ PollReply decode_poll_reply(const uint8_t *reply)
     value.version = static_cast<uint16_t>(reply[REPLY_VERS_HI_OFFSET] << 8 | reply[REPLY_VERS_LO_OFFSET]);
     copy_text(value.short_name, reply + REPLY_SHORT_NAME_OFFSET, REPLY_SHORT_NAME_SIZE);
     copy_text(value.long_name, reply + REPLY_LONG_NAME_OFFSET, REPLY_LONG_NAME_SIZE);
+    copy_text(value.node_report, reply + REPLY_NODE_REPORT_OFFSET, REPLY_NODE_REPORT_SIZE);
+    value.status1 = reply[REPLY_STATUS1_OFFSET];
+    value.status2 = reply[REPLY_STATUS2_OFFSET];
     return value;
+}
+
+bool same_mac(const uint8_t *reply, const uint8_t mac[6])
+{
+    return std::memcmp(reply + REPLY_MAC_OFFSET, mac, 6) == 0;
+}
+
+// The NodeReport codes from RcPowerFail on, which tell of trouble (0 and 1
+// are debug and power-on, 6 and 7 a name accepted).
+static const char *const TROUBLE[] = {nullptr, nullptr, "power failure", "socket write failure",
+                                      "unreadable packet", "UDP failure", nullptr, nullptr, "DMX error",
+                                      "DMX output full", "DMX input full", "switch error", "configuration error",
+                                      "DMX short circuit", "firmware failure", "user failure", "factory reset"};
+static const unsigned CODES = sizeof TROUBLE / sizeof TROUBLE[0];
+
+// "#xxxx": four digits after '#'; false when there are none.
+static bool report_code(const char *report, unsigned *code)
+{
+    if (report[0] != '#')
+        return false;
+    unsigned hex = 0, decimal = 0;
+    bool all_decimal = true;
+    for (int i = 1; i <= 4; ++i) {
+        const char c = report[i];
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                       : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (digit < 0)
+            return false;
+        all_decimal = all_decimal && digit < 10;
+        hex = hex * 16 + static_cast<unsigned>(digit);
+        decimal = decimal * 10 + static_cast<unsigned>(digit);
+    }
+    *code = hex < CODES || !all_decimal ? hex : decimal;
+    return true;
+}
+
+std::string node_explanation(const PollReply &reply)
+{
+    std::string said;
+    unsigned code = 0;
+    if (report_code(reply.node_report, &code) && code < CODES && TROUBLE[code])
+        said = std::string("node report \"") + reply.node_report + "\" (" + TROUBLE[code] + ")";
+    if (reply.status1 & STATUS1_BOOTED_FROM_ROM)
+        said += std::string(said.empty() ? "" : "; ") + "booted from ROM";
+    if (!said.empty() && (reply.status2 & STATUS2_DHCP_CONFIGURED))
+        said += "; address from DHCP";
+    return said;
 }
 
 FirmwareReplyCheck check_firmware_reply(const uint8_t *datagram, size_t length)

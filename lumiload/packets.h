@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "artnet_layout.h"
 #include "maker_code.h"
@@ -44,7 +45,19 @@ struct PollReply {
     uint16_t version;                          // VersInfoH * 256 + VersInfoL
     char short_name[REPLY_SHORT_NAME_SIZE];    // at most 17 characters, terminated
     char long_name[REPLY_LONG_NAME_SIZE];      // at most 63 characters, terminated
+    char node_report[REPLY_NODE_REPORT_SIZE];  // at most 63 characters, terminated
+    uint8_t status1, status2;                  // bits as the standard defines them
 };
+
+// What a fixture's reply says about its own state, for the operator, when
+// it says something worth telling: its NodeReport when the code there is
+// one of trouble (the code read as hex, as the standard writes it, or as
+// decimal where only that names a known code, as some nodes write it), and
+// the status bits "booted from ROM" and "address from DHCP". "" otherwise.
+std::string node_explanation(const PollReply &reply);
+
+// True when two replies come from the same device: the same MAC.
+bool same_mac(const uint8_t *reply, const uint8_t mac[6]);
 
 // Decodes a reply that passed is_poll_reply; the names are cut as
 // terminate_reply_texts cuts them, whether or not it ran.

@@ -351,6 +351,21 @@ void report_discovery_end()
         std::fputs("\n", stdout);
 }
 
+void report_address_conflict(uint32_t address, const std::vector<std::string> &macs)
+{
+    std::string list, json;
+    for (const std::string &mac : macs) {
+        list += (list.empty() ? "" : " ") + mac;
+        json += (json.empty() ? "" : ",") + json_string(mac);
+    }
+    if (form.json)
+        write_json(text_member("type", "conflict") + text_member("address", address_text(address)) +
+                   member("macs", "[" + json + "]"));
+    else
+        std::printf("# Address conflict: %s answers from %s; no upload goes there\n", address_text(address).c_str(),
+                    list.c_str());
+}
+
 void report_plan(const std::vector<uint32_t> &addresses)
 {
     if (!form.json) {
@@ -386,10 +401,29 @@ struct EventTexts {
     std::string marks, marks_error, line, line_error;
 };
 
+static std::string upper_first(std::string text)
+{
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    return text;
+}
+
+// Without -c, a last block unanswered, or refused when sent again, may
+// have been taken: its acknowledgement lost, the node restarted.
+static std::string may_have_taken(const TransferEvent &e)
+{
+    const bool last = e.block == e.block_count;
+    if (last && ((e.kind == TransferEventKind::BlockUnanswered && !e.send_error) ||
+                 (e.kind == TransferEventKind::BlockRejected && e.attempt > 1)))
+        return "; the fixture may have taken the image (-c would tell)";
+    return "";
+}
+
 static EventTexts event_texts(const TransferEvent &e)
 {
     const std::string block = text_of("block %" PRIu32 " of %" PRIu32, e.block, e.block_count);
     const std::string upload_failed = "Error: Firmware upload failed.\n";
+    const std::string failed = e.retry ? text_of("try %d failed: ", e.attempt) : "failed: ";
     std::string verdict;
     switch (e.kind) {
     case TransferEventKind::Started:
@@ -414,10 +448,37 @@ static EventTexts event_texts(const TransferEvent &e)
     case TransferEventKind::BlockUnanswered:
         verdict = e.send_error ? text_of("%s could not be sent after %d attempts", block.c_str(), e.attempt)
                                : text_of("no reply to %s after %d attempts", block.c_str(), e.attempt);
-        return {"\n\n", upload_failed, "failed: " + verdict, ""};
+        return {"\n\n", e.retry ? "" : upload_failed, failed + verdict + may_have_taken(e), ""};
     case TransferEventKind::BlockRejected:
-        return {"B\n\n", text_of("    Error: unexpected reply type=%d\n", e.value) + upload_failed,
-                text_of("failed: the fixture rejected %s (reply type %d)", block.c_str(), e.value), ""};
+        return {"B\n\n", text_of("    Error: unexpected reply type=%d\n", e.value) + (e.retry ? "" : upload_failed),
+                failed + text_of("the fixture rejected %s (reply type %d)", block.c_str(), e.value) + may_have_taken(e),
+                ""};
+    case TransferEventKind::LastBlockUnacknowledged:
+        verdict = "the last block was not acknowledged; the restart will tell whether the fixture took the image";
+        return {(e.value < 0 ? "\n# " : "B\n# ") + upper_first(verdict) + "\n", "", verdict, ""};
+    case TransferEventKind::LastAckLost:
+        verdict = "last acknowledgement lost: the fixture took the image";
+        return {"# " + upper_first(verdict) + "\n", "", verdict, ""};
+    case TransferEventKind::RetryWaiting:
+        verdict = text_of("trying again after the fixture's own time-out of %d s (try %d of %u)", e.value, e.attempt,
+                          e.limit);
+        return {"# " + upper_first(verdict) + "\n", "", verdict, ""};
+    case TransferEventKind::Retrying:
+        verdict = text_of("the fixture answers again: try %d of %u", e.attempt, e.limit);
+        return {"# " + upper_first(verdict) + "\n", "", verdict, ""};
+    case TransferEventKind::RetryNoAnswer:
+        verdict = text_of("the fixture did not answer within %d s after its failure", e.value);
+        return {"", "Error: " + verdict + "\n", "failed: " + verdict, ""};
+    case TransferEventKind::FoundByMac:
+        verdict = "found again at " + address_text(e.moved_to) + " by its MAC";
+        return {"# " + upper_first(verdict) + "\n", "", verdict, ""};
+    case TransferEventKind::NodeSays:
+        verdict = "the fixture reports: " + safe_text(e.text, std::strlen(e.text));
+        return {"# " + upper_first(verdict) + "\n", "", verdict, ""};
+    case TransferEventKind::Conflict:
+        verdict = text_of("address conflict, devices %s answer at this address", e.text);
+        return {"", "Error: fixture " + address_text(e.fixture) + " is not updated: " + verdict + "\n",
+                "not started: " + verdict, ""};
     case TransferEventKind::BlockUnreadable:
         return {"\n", "    Error: failed to read data block from ALF file\n" + upload_failed,
                 "failed: " + block + " could not be read from the image file", ""};
@@ -472,11 +533,32 @@ static std::string event_members(const TransferEvent &e, const std::string &text
     case TransferEventKind::Confirmed:
         return text_member("event", "confirmed") + text_member("version", version_text(e.version)) + said;
     case TransferEventKind::BlockUnanswered:
-        return text_member("event", "failed") + text_member("reason", e.send_error ? "not-sent" : "no-reply") + block +
-               attempt + said;
+        return text_member("event", e.retry ? "try-failed" : "failed") +
+               text_member("reason", e.send_error ? "not-sent" : "no-reply") + block + attempt + said;
     case TransferEventKind::BlockRejected:
-        return text_member("event", "failed") + text_member("reason", "rejected") + block +
+        return text_member("event", e.retry ? "try-failed" : "failed") + text_member("reason", "rejected") + block +
                number_member("reply", e.value) + said;
+    case TransferEventKind::LastBlockUnacknowledged:
+        return text_member("event", "last-block-unacknowledged") + block +
+               member("reply", e.value < 0 ? "null" : std::to_string(e.value)) + said;
+    case TransferEventKind::LastAckLost:
+        return text_member("event", "last-ack-lost") + said;
+    case TransferEventKind::RetryWaiting:
+        return text_member("event", "retry-waiting") + number_member("try", e.attempt) +
+               number_member("tries", e.limit) + number_member("seconds", e.value) + said;
+    case TransferEventKind::Retrying:
+        return text_member("event", "retrying") + number_member("try", e.attempt) + number_member("tries", e.limit) +
+               said;
+    case TransferEventKind::RetryNoAnswer:
+        return text_member("event", "failed") + text_member("reason", "no-answer-to-retry") +
+               number_member("seconds", e.value) + said;
+    case TransferEventKind::FoundByMac:
+        return text_member("event", "found-by-mac") + text_member("new_address", address_text(e.moved_to)) + said;
+    case TransferEventKind::NodeSays:
+        return text_member("event", "node-report") + text_member("report", safe_text(e.text, std::strlen(e.text))) +
+               said;
+    case TransferEventKind::Conflict:
+        return text_member("event", "not-started") + text_member("reason", "address-conflict") + said;
     case TransferEventKind::BlockUnreadable:
         return text_member("event", "failed") + text_member("reason", "unreadable") + block + said;
     case TransferEventKind::WrongVersion:
@@ -525,6 +607,39 @@ struct SummaryTexts {
     std::string address, before, after, seconds;
 };
 
+// What a summary line adds where it applies, as " key=value" items.
+static std::string summary_notes(const SummaryRow &row)
+{
+    std::string notes;
+    if (row.tries)
+        notes += text_of(" tries=%u", row.tries);
+    if (row.last_ack_lost)
+        notes += " last-ack=lost";
+    if (row.moved_to)
+        notes += " moved-to=" + address_text(row.moved_to);
+    if (!row.conflict.empty())
+        notes += " conflict=\"" + row.conflict + "\"";
+    if (!row.node_word.empty())
+        notes += " fixture-says=\"" + safe_text(row.node_word.c_str(), row.node_word.size()) + "\"";
+    return notes;
+}
+
+static std::string summary_json_notes(const SummaryRow &row)
+{
+    std::string notes;
+    if (row.tries)
+        notes += number_member("tries", row.tries);
+    if (row.last_ack_lost)
+        notes += member("last_ack_lost", "true");
+    if (row.moved_to)
+        notes += text_member("moved_to", address_text(row.moved_to));
+    if (!row.conflict.empty())
+        notes += text_member("conflict", row.conflict);
+    if (!row.node_word.empty())
+        notes += text_member("fixture_says", safe_text(row.node_word.c_str(), row.node_word.size()));
+    return notes;
+}
+
 static SummaryTexts summary_texts(const SummaryRow &row)
 {
     char seconds[32];
@@ -534,7 +649,7 @@ static SummaryTexts summary_texts(const SummaryRow &row)
             row.after_known ? version_text(row.after) : "-", seconds};
 }
 
-void report_summary(const std::vector<SummaryRow> &rows)
+void report_summary(const std::vector<SummaryRow> &rows, bool always)
 {
     for (const SummaryRow &row : rows) {
         const SummaryTexts text = summary_texts(row);
@@ -542,15 +657,16 @@ void report_summary(const std::vector<SummaryRow> &rows)
             text_member("address", text.address) + text_member("result", row.result) +
             member("before", row.before_known ? json_string(text.before) : "null") +
             member("after", row.after_known ? json_string(text.after) : "null") + member("seconds", text.seconds) +
-            number_member("retries", row.retries)));
+            number_member("retries", row.retries) + summary_json_notes(row)));
     }
-    if (form.json || !form.event_lines)
+    if (form.json || !(form.event_lines || always))
         return;
     std::fputs("# Summary\n", stdout);
     for (const SummaryRow &row : rows) {
         const SummaryTexts text = summary_texts(row);
-        std::printf("    %s result=%s before=%s after=%s seconds=%s retries=%u\n", text.address.c_str(), row.result,
-                    text.before.c_str(), text.after.c_str(), text.seconds.c_str(), row.retries);
+        std::printf("    %s result=%s before=%s after=%s seconds=%s retries=%u%s\n", text.address.c_str(), row.result,
+                    text.before.c_str(), text.after.c_str(), text.seconds.c_str(), row.retries,
+                    summary_notes(row).c_str());
     }
     std::fflush(stdout);
 }

@@ -62,6 +62,8 @@ void report_multiple_fixtures();
 void report_interface(uint32_t source, uint32_t netmask, uint32_t destination);
 void report_fixture(const PollReply &fixture, const char *status = nullptr);
 void report_discovery_end();
+// Devices with these MACs answer with one address: no upload goes there.
+void report_address_conflict(uint32_t address, const std::vector<std::string> &macs);
 
 // Update stage: the fixtures to update, in their order; one left alone by
 // -t; the next of a sequential run; every event of the transfers (a
@@ -73,15 +75,23 @@ void report_transfer_event(const TransferEvent &event);
 
 // One fixture's line of the summary of an update run.
 struct SummaryRow {
-    uint32_t address;
-    const char *result;           // "confirmed", "uploaded", "failed" or "not-started"
-    bool before_known;            // false for a fixture that never answered
-    uint16_t before, after;
-    bool after_known;             // "-" otherwise
-    uint64_t microseconds;
-    unsigned retries;             // failed attempts over all blocks
+    uint32_t address = 0;
+    const char *result = "";      // "confirmed", "uploaded", "failed" or "not-started"
+    bool before_known = false;    // false for a fixture that never answered
+    uint16_t before = 0, after = 0;
+    bool after_known = false;     // "-" otherwise
+    uint64_t microseconds = 0;
+    unsigned retries = 0;         // failed attempts over all blocks
+    // Shown only where they apply:
+    unsigned tries = 0;           // -r: transfers begun
+    bool last_ack_lost = false;   // confirmed although the last block's acknowledgement went missing
+    uint32_t moved_to = 0;        // found again at this address by its MAC
+    std::string node_word;        // what the fixture said of itself when it failed
+    std::string conflict;         // the MACs that answer at its address
 };
-void report_summary(const std::vector<SummaryRow> &rows);  // "# Summary" and its lines, in a parallel run
+// "# Summary" and its lines, in a parallel run, or with `always` (-r) in
+// the sequential report too.
+void report_summary(const std::vector<SummaryRow> &rows, bool always = false);
 // The CSV form; false when it could not be written.
 bool write_summary_csv_header(FILE *file);
 bool write_summary_csv(FILE *file, const std::vector<SummaryRow> &rows);

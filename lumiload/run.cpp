@@ -14,12 +14,28 @@
 static const uint32_t ART_NET_NETMASK = 0x000000FFu;  // 255.0.0.0 in network byte order
 static const uint32_t NO_ADDRESS = 0xFFFFFFFFu;
 
+// The broadcast address of the interface that holds `source`, where a
+// fixture polled alone may answer; without it, the Art-Net network's (a
+// /8), and nothing for a socket bound to any address, which hears
+// broadcasts anyway.
+static uint32_t source_broadcast(uint32_t source)
+{
+    if (source == 0)
+        return 0;
+    InterfaceEntry *list = nullptr;
+    SourceInterface chosen {};
+    const bool found = getifaddrs(&list) == 0 && match_source_interface(list, source, &chosen);
+    free_interface_list(list);
+    return found ? chosen.broadcast : source | ~ART_NET_NETMASK;
+}
+
 // Works out where to poll: the fixture named with -d, or else the
 // interface chosen by -s or by the Art-Net network. False when none fits.
 static bool choose_poll_target(const RunSettings &settings, PollTarget *target)
 {
     if (settings.destination != 0 && settings.destination != NO_ADDRESS) {
         *target = PollTarget {settings.source, ART_NET_NETMASK, settings.destination, true};
+        target->broadcast = source_broadcast(settings.source);
         return true;
     }
     SourceInterface chosen {};
@@ -39,14 +55,15 @@ static int run_network_stages(const RunSettings &settings, const AlfHeader &head
         return 1;
     report_interface(target.source, target.netmask, target.destination);
     std::vector<FixtureRecord> fixtures;
-    if (!run_poll(target, header, settings.ignore_version, &fixtures)) {
+    std::vector<AddressConflict> conflicts;
+    if (!run_poll(target, header, settings.ignore_version, &fixtures, &conflicts)) {
         report_error("run_poll failed");
         return 1;
     }
     if (!settings.alf_given)
         return 1;  // a poll-only run never counts as an update
-    const uint32_t broadcast = target.source | ~target.netmask;
-    return run_update_stage(settings, header, alf_file, target.source, broadcast, fixtures, summary);
+    const uint32_t broadcast = target.broadcast ? target.broadcast : target.source | ~target.netmask;
+    return run_update_stage(settings, header, alf_file, target.source, broadcast, fixtures, conflicts, summary);
 }
 
 // The run after its options: image, summary file, network. Returns the

@@ -1,5 +1,6 @@
 #include "transfer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "receive_window.h"
@@ -20,6 +21,10 @@ static const int LAST_BLOCK_WAIT_LIMIT = 150;
 // it answers, for a minute at most.
 static const uint64_t RESTART_POLL_US = 1000000;
 
+// Room for any datagram a node sends: some pad their ArtFirmwareReply to
+// the 1064 bytes of the packet it answers.
+static const size_t DATAGRAM_BUFFER_SIZE = 2048;
+
 static bool is_last_block(const Transfer &t) { return t.block + 1 == t.block_count; }
 
 static int wait_limit(const Transfer &t)
@@ -35,7 +40,7 @@ static TransferEvent event_of(const Transfer &t, TransferEventKind kind)
 {
     TransferEvent event;
     event.kind = kind;
-    event.fixture = t.fixture;
+    event.fixture = t.named;
     event.at_us = t.now_us;
     event.block = t.block + 1;
     event.block_count = t.block_count;
@@ -97,6 +102,40 @@ static void begin_block(Transfer *t, FILE *file, uint64_t from_us)
     begin_attempt(t, from_us);
 }
 
+static void begin_restart_wait(Transfer *t, uint64_t from_us);
+
+// The transfer failed at `at_us`. With -r and tries left, the next try
+// follows once the node's own transfer time-out has run from the last
+// block it was sent: a node still holding the failed transfer refuses a
+// new one. Otherwise the transfer is over.
+static void failed_or_retried(Transfer *t, uint64_t at_us)
+{
+    if (t->tries > t->mode.retries) {
+        finish(t, TransferResult::Failed, at_us);
+        return;
+    }
+    TransferEvent event = event_of(*t, TransferEventKind::RetryWaiting);
+    event.attempt = static_cast<int>(t->tries) + 1;
+    event.limit = t->mode.retries + 1;
+    event.value = static_cast<int>(t->mode.node_timeout_s);
+    t->mode.sink(event);
+    t->phase = TransferPhase::Resting;
+    t->deadline_us = std::max(at_us, t->last_send_us + uint64_t(t->mode.node_timeout_s) * 1000000);
+}
+
+// With -c, a last block left unanswered, or refused when sent again, may
+// have been taken: its acknowledgement lost, the node restarts and refuses
+// what follows. The restart tells. `type` is the refusal's, -1 for none.
+static bool last_block_unacknowledged(Transfer *t, int type, uint64_t at_us)
+{
+    if (!t->mode.confirm || !is_last_block(*t) || (type >= 0 && t->attempt == 0))
+        return false;
+    tell_value(*t, TransferEventKind::LastBlockUnacknowledged, type);
+    t->last_unacknowledged = true;
+    begin_restart_wait(t, at_us);
+    return true;
+}
+
 // An attempt ended at `at_us`, unsent or without a reply in time; after the
 // third the block, and the transfer, has failed.
 static void attempt_failed(Transfer *t, bool send_error, uint64_t at_us)
@@ -110,11 +149,14 @@ static void attempt_failed(Transfer *t, bool send_error, uint64_t at_us)
         begin_attempt(t, at_us);
         return;
     }
-    event.kind = TransferEventKind::BlockUnanswered;
     event.attempt = ATTEMPTS_PER_BLOCK;
     event.send_error = t->unsent == ATTEMPTS_PER_BLOCK;
+    if (!event.send_error && last_block_unacknowledged(t, -1, at_us))
+        return;
+    event.kind = TransferEventKind::BlockUnanswered;
+    event.retry = t->tries <= t->mode.retries;
     t->mode.sink(event);
-    finish(t, TransferResult::Failed, at_us);
+    failed_or_retried(t, at_us);
 }
 
 static void send_block(Transfer *t, ArtSocket *socket, uint64_t now_us)
@@ -123,6 +165,7 @@ static void send_block(Transfer *t, ArtSocket *socket, uint64_t now_us)
         int error = 0;
         if (send_datagram(socket, t->fixture, t->packet, FIRMWARE_MASTER_SIZE, &error)) {
             tell(*t, TransferEventKind::BlockSent);
+            t->last_send_us = now_us;
             t->phase = TransferPhase::Waiting;
             t->deadline_us = now_us + REPLY_WINDOW_US;
             return;
@@ -146,8 +189,13 @@ static void window_failed(Transfer *t, uint64_t next_us)
 static void judge_reply(Transfer *t, uint8_t type, uint64_t now_us)
 {
     if (type != FIRM_BLOCK_GOOD && !(type == FIRM_ALL_GOOD && is_last_block(*t))) {
-        tell_value(*t, TransferEventKind::BlockRejected, type);
-        finish(t, TransferResult::Failed, now_us);
+        if (last_block_unacknowledged(t, type, now_us))
+            return;
+        TransferEvent event = event_of(*t, TransferEventKind::BlockRejected);
+        event.value = type;
+        event.retry = t->tries <= t->mode.retries;
+        t->mode.sink(event);
+        failed_or_retried(t, now_us);
         return;
     }
     tell_value(*t, TransferEventKind::BlockAccepted, type);
@@ -163,13 +211,46 @@ static void begin_restart_wait(Transfer *t, uint64_t from_us)
     t->deadline_us = from_us + RESTART_POLL_US;
 }
 
+// What a fixture that failed says of itself, when it says anything.
+static void tell_node_word(Transfer *t, const PollReply &answer)
+{
+    t->node_word = node_explanation(answer);
+    if (t->node_word.empty())
+        return;
+    TransferEvent event = event_of(*t, TransferEventKind::NodeSays);
+    event.text = t->node_word.c_str();
+    t->mode.sink(event);
+}
+
+// -r: the fixture answers again after its failure; the transfer begins
+// again from its first block.
+static void begin_next_try(Transfer *t, FILE *file, const uint8_t *reply, uint64_t now_us)
+{
+    tell_node_word(t, decode_poll_reply(reply));
+    ++t->tries;
+    TransferEvent event = event_of(*t, TransferEventKind::Retrying);
+    event.attempt = static_cast<int>(t->tries);
+    event.limit = t->mode.retries + 1;
+    t->mode.sink(event);
+    t->block = 0;
+    t->now_us = now_us;
+    TransferEvent started = event_of(*t, TransferEventKind::Started);
+    t->mode.sink(started);
+    begin_block(t, file, now_us);
+}
+
 // The first answer after the restart decides: the image's version, or the
 // firmware the fixture fell back to.
 static void judge_restart(Transfer *t, const uint8_t *reply, uint64_t now_us)
 {
+    const PollReply answer = decode_poll_reply(reply);
     t->version_reported = true;
-    t->reported_version = decode_poll_reply(reply).version;
+    t->reported_version = answer.version;
     const bool confirmed = t->reported_version == t->image_version;
+    if (!confirmed)
+        tell_node_word(t, answer);
+    else if (t->last_unacknowledged)
+        tell(*t, TransferEventKind::LastAckLost);
     TransferEvent event = event_of(*t, confirmed ? TransferEventKind::Confirmed : TransferEventKind::WrongVersion);
     event.version = t->reported_version;
     event.expected = t->image_version;
@@ -181,12 +262,31 @@ static void judge_restart(Transfer *t, const uint8_t *reply, uint64_t now_us)
 // 0: too long, or an error of the sockets layer). A reply window takes an
 // ArtFirmwareReply, the restart wait an ArtPollReply; in the other phases
 // it is a stale reply and is discarded.
-static void take_datagram(Transfer *t, const uint8_t *data, long length, int error, uint64_t now_us)
+static void take_datagram(Transfer *t, FILE *file, const uint8_t *data, long length, int error, uint64_t now_us)
 {
-    if (t->phase == TransferPhase::Restarting && length >= 0 && is_poll_reply(data, static_cast<size_t>(length)))
-        judge_restart(t, data, now_us);
+    const bool polled = t->phase == TransferPhase::Restarting || t->phase == TransferPhase::Recalling;
+    if (polled && length >= 0 && is_poll_reply(data, static_cast<size_t>(length))) {
+        // Found by its MAC at a new address (its DHCP lease changed).
+        const uint32_t address = reply_ip_address(data);
+        if (address != t->fixture) {
+            t->fixture = t->moved_to = address;
+            TransferEvent event = event_of(*t, TransferEventKind::FoundByMac);
+            event.moved_to = address;
+            t->mode.sink(event);
+        }
+        if (t->phase == TransferPhase::Restarting)
+            judge_restart(t, data, now_us);
+        else
+            begin_next_try(t, file, data, now_us);
+        return;
+    }
     if (t->phase != TransferPhase::Waiting)
         return;
+    // A longer datagram whose first 36 bytes are a good reply is that reply:
+    // some nodes pad every reply to the size of the packet they answer.
+    if (length > static_cast<long>(FIRMWARE_REPLY_SIZE) &&
+        check_firmware_reply(data, FIRMWARE_REPLY_SIZE) == FirmwareReplyCheck::Accepted)
+        length = static_cast<long>(FIRMWARE_REPLY_SIZE);
     if (length > static_cast<long>(FIRMWARE_REPLY_SIZE)) {
         length = -1;  // as if it had been received into a buffer of the reply's size
         error = datagram_too_long_error();
@@ -208,11 +308,16 @@ static void take_datagram(Transfer *t, const uint8_t *data, long length, int err
     }
 }
 
-// One more poll of a restarting fixture, or the end of the wait.
+// One more poll of a restarting fixture (or one to be tried again), or
+// the end of the wait. A fixture whose address came from DHCP may come
+// back at another: it is polled at the broadcast address too.
 static void poll_restarting(Transfer *t, ArtSocket *socket)
 {
-    if (t->deadline_us - t->restart_us >= uint64_t(t->mode.restart_limit_s) * 1000000) {
-        tell_value(*t, TransferEventKind::NoAnswer, static_cast<int>(t->mode.restart_limit_s));
+    const uint64_t since = t->phase == TransferPhase::Restarting ? t->restart_us : t->recall_us;
+    if (t->deadline_us - since >= uint64_t(t->mode.restart_limit_s) * 1000000) {
+        const bool restarting = t->phase == TransferPhase::Restarting;
+        tell_value(*t, restarting ? TransferEventKind::NoAnswer : TransferEventKind::RetryNoAnswer,
+                   static_cast<int>(t->mode.restart_limit_s));
         finish(t, TransferResult::Failed, t->deadline_us);
         return;
     }
@@ -220,6 +325,8 @@ static void poll_restarting(Transfer *t, ArtSocket *socket)
     build_art_poll(poll);
     int error = 0;
     if (!send_datagram(socket, t->fixture, poll, sizeof poll, &error))
+        tell_value(*t, TransferEventKind::SendFailed, error);
+    if (t->identity.dhcp && t->mode.broadcast && !send_datagram(socket, t->mode.broadcast, poll, sizeof poll, &error))
         tell_value(*t, TransferEventKind::SendFailed, error);
     t->deadline_us += RESTART_POLL_US;
 }
@@ -249,7 +356,13 @@ static void reach_deadline(Transfer *t, ArtSocket *socket, FILE *file, uint64_t 
         else
             finish(t, TransferResult::Uploaded, t->deadline_us);
         break;
+    case TransferPhase::Resting:
+        t->phase = TransferPhase::Recalling;
+        t->recall_us = t->deadline_us;
+        poll_restarting(t, socket);
+        break;
     case TransferPhase::Restarting:
+    case TransferPhase::Recalling:
         poll_restarting(t, socket);
         break;
     case TransferPhase::Idle:
@@ -259,11 +372,12 @@ static void reach_deadline(Transfer *t, ArtSocket *socket, FILE *file, uint64_t 
 }
 
 void start_transfer(Transfer *t, FILE *file, const AlfHeader &header, uint32_t fixture, uint64_t now_us,
-                    const TransferMode &mode)
+                    const TransferMode &mode, const FixtureIdentity &identity)
 {
     *t = Transfer();
-    t->fixture = fixture;
+    t->fixture = t->named = fixture;
     t->mode = mode;
+    t->identity = identity;
     t->image_version = header.version;
     t->file_words = static_cast<uint64_t>(header.data_length) + ALF_HEADER_WORDS;
     t->block_count = alf_block_count(header.data_length);
@@ -275,12 +389,30 @@ void start_transfer(Transfer *t, FILE *file, const AlfHeader &header, uint32_t f
 
 bool transfer_in_flight(const Transfer &t)
 {
-    return t.phase != TransferPhase::Idle && t.phase != TransferPhase::Restarting && t.phase != TransferPhase::Done;
+    switch (t.phase) {
+    case TransferPhase::Emptying:
+    case TransferPhase::Sending:
+    case TransferPhase::Waiting:
+    case TransferPhase::Pausing:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool transfer_succeeded(const Transfer &t)
 {
     return t.result == (t.mode.confirm ? TransferResult::Confirmed : TransferResult::Uploaded);
+}
+
+// A poll reply from another address that carries the MAC of a fixture
+// being polled: the fixture, moved.
+static bool known_elsewhere(const Transfer &t, const uint8_t *datagram, long length)
+{
+    static const uint8_t unknown[6] = {};
+    return (t.phase == TransferPhase::Restarting || t.phase == TransferPhase::Recalling) && length >= 0 &&
+           is_poll_reply(datagram, static_cast<size_t>(length)) && std::memcmp(t.identity.mac, unknown, 6) != 0 &&
+           same_mac(datagram, t.identity.mac);
 }
 
 static bool is_active(const Transfer &t) { return t.phase != TransferPhase::Idle && t.phase != TransferPhase::Done; }
@@ -296,7 +428,7 @@ bool step_transfers(ArtSocket *socket, FILE *file, Transfer *const *transfers, s
         return false;
     // Room for an ArtPollReply after a restart; a reply to a block is held
     // to its own 36 bytes by take_datagram.
-    uint8_t datagram[POLL_REPLY_BUFFER_SIZE];
+    uint8_t datagram[DATAGRAM_BUFFER_SIZE];
     std::memset(datagram, 0, sizeof datagram);
     uint32_t sender = 0;
     int error = 0;
@@ -311,8 +443,8 @@ bool step_transfers(ArtSocket *socket, FILE *file, Transfer *const *transfers, s
         // A datagram, also one too long, belongs to the transfer of its
         // sender; an error of the sockets layer names none and counts
         // against every wait, as a failed receive always has.
-        if (!timed_out && (sender == t->fixture || (length < 0 && sender == 0)))
-            take_datagram(t, datagram, length, error, now);
+        if (!timed_out && (sender == t->fixture || (length < 0 && sender == 0) || known_elsewhere(*t, datagram, length)))
+            take_datagram(t, file, datagram, length, error, now);
         while (is_active(*t) && deadline_reached(t->deadline_us, now, timed_out))
             reach_deadline(t, socket, file, now);
     }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "alf.h"
 #include "events.h"
@@ -24,6 +25,8 @@ enum class TransferPhase {
     Waiting,     // receive windows for the reply; a datagram may end them
     Pausing,     // after an accepted block, until the deadline
     Restarting,  // the fixture took the image and restarts: polled until it answers
+    Resting,     // -r: after a failure, until the node's own transfer time-out has passed
+    Recalling,   // -r: then polled until it answers, and the transfer begins again
     Done,
 };
 
@@ -34,10 +37,21 @@ struct TransferMode {
     TransferSink sink = nullptr;    // required
     bool confirm = false;           // after the last block, wait for the restart and check the version
     unsigned restart_limit_s = 60;  // how long the fixture may stay silent after the upload
+    unsigned retries = 0;           // -r: further tries after a failed transfer
+    unsigned node_timeout_s = 30;   // -r: the node's own transfer time-out, waited out before a try
+    uint32_t broadcast = 0;         // where a DHCP fixture is polled too after its restart; 0 = nowhere
+};
+
+// Who the fixture is, as discovery saw it: its MAC (all zero: unknown)
+// and whether its address came from DHCP.
+struct FixtureIdentity {
+    uint8_t mac[6] = {};
+    bool dhcp = false;
 };
 
 struct Transfer {
     uint32_t fixture = 0;        // IPv4, network byte order; datagrams are routed by it
+    uint32_t named = 0;          // the address its events name: where discovery found it
     TransferMode mode;
     uint16_t image_version = 0;  // what the fixture should report after its restart
     uint64_t file_words = 0;     // the whole file in 16-bit words, header included
@@ -55,6 +69,13 @@ struct Transfer {
     TransferResult result = TransferResult::Unfinished;  // once Done
     bool version_reported = false;  // the fixture answered after its restart, with:
     uint16_t reported_version = 0;
+    FixtureIdentity identity;
+    unsigned tries = 1;          // transfers begun (-r)
+    uint64_t last_send_us = 0;   // the last block sent, from which the node's time-out runs
+    uint64_t recall_us = 0;      // -r: when the polls for the next try began
+    bool last_unacknowledged = false;  // -c: the last block's answer went missing
+    uint32_t moved_to = 0;       // found again at this address by its MAC; 0 = not moved
+    std::string node_word;       // what the fixture said of itself (node_explanation), when it failed
     uint8_t packet[FIRMWARE_MASTER_SIZE] = {};  // the ArtFirmwareMaster of the block in hand
 };
 
@@ -62,9 +83,10 @@ struct Transfer {
 // at `now_us`: takes the first block. The file belongs to the caller; each
 // block is read from its place in it, so transfers may share the file.
 void start_transfer(Transfer *transfer, FILE *file, const AlfHeader &header, uint32_t fixture, uint64_t now_us,
-                    const TransferMode &mode);
+                    const TransferMode &mode, const FixtureIdentity &identity = FixtureIdentity());
 
 // True while a block is in hand (the phases from Emptying to Pausing).
+// A fixture that restarts or waits for a retry holds no place in -p.
 bool transfer_in_flight(const Transfer &transfer);
 
 // True once the transfer ended as it should: the image accepted, and with

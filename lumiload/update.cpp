@@ -14,24 +14,41 @@ struct RunFixture {
     bool found = false;         // among those that need the image
     uint16_t version = 0;       // as reported to the discovery, when found
     bool not_started = false;   // left out, by -k or because it was not found
+    std::string conflict;       // the MACs that answer at its address: never started
+    FixtureIdentity identity;
     Transfer transfer;          // Idle until started
 };
 
-static std::vector<RunFixture> choose_fixtures(const RunSettings &settings, const std::vector<FixtureRecord> &fixtures)
+static std::vector<RunFixture> choose_fixtures(const RunSettings &settings, const std::vector<FixtureRecord> &fixtures,
+                                              const std::vector<AddressConflict> &conflicts)
 {
     std::vector<RunFixture> run;
     const auto &only = settings.only;
+    const auto chosen = [&](uint32_t address) {
+        return only.empty() || std::find(only.begin(), only.end(), address) != only.end();
+    };
     for (const FixtureRecord &record : fixtures) {
         const PollReply reply = decode_poll_reply(record.bytes);
-        if (only.empty() || std::find(only.begin(), only.end(), reply.ip) != only.end()) {
+        if (chosen(reply.ip)) {
             run.emplace_back();
             run.back().address = reply.ip;
             run.back().found = true;
             run.back().version = reply.version;
+            std::copy(reply.mac, reply.mac + 6, run.back().identity.mac);
+            run.back().identity.dhcp = (reply.status2 & STATUS2_DHCP_CONFIGURED) != 0;
         }
     }
+    for (const AddressConflict &conflict : conflicts) {
+        if (!conflict.needed || !chosen(conflict.address))
+            continue;
+        run.emplace_back();
+        run.back().address = conflict.address;
+        run.back().not_started = true;
+        for (const std::string &mac : conflict.macs)
+            run.back().conflict += (run.back().conflict.empty() ? "" : " ") + mac;
+    }
     for (uint32_t address : only) {
-        const auto named = [&](const RunFixture &f) { return f.address == address; };
+        const auto named = [&](const RunFixture &f) { return f.address == address; };  // found, or in conflict
         if (std::none_of(run.begin(), run.end(), named)) {
             run.emplace_back();
             run.back().address = address;
@@ -50,13 +67,31 @@ static TransferEvent not_started_event(TransferEventKind kind, uint32_t address)
     return event;
 }
 
+static TransferMode transfer_mode(const RunSettings &settings, uint32_t broadcast)
+{
+    TransferMode mode = {report_transfer_event, settings.confirm, settings.restart_wait};
+    mode.retries = settings.retries;
+    mode.node_timeout_s = settings.node_timeout;
+    mode.broadcast = broadcast;
+    return mode;
+}
+
+// Fixtures polled after their restart (-c) or before a retry (-r): some
+// broadcast their poll replies, and one whose address came from DHCP is
+// polled at the broadcast address too.
+static void hear_polled_fixtures(ArtSocket *socket, uint32_t source, uint32_t broadcast)
+{
+    receive_broadcasts_too(socket, source, broadcast);
+    enable_broadcast(socket);
+}
+
 // One fixture after another, each with its own socket for its upload and
 // the check after its restart; with -k the fixtures after the K-th
 // failure are named and left alone.
 static void update_one_by_one(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
                               uint32_t broadcast, std::vector<RunFixture> *run)
 {
-    const TransferMode mode = {report_transfer_event, settings.confirm, settings.restart_wait};
+    const TransferMode mode = transfer_mode(settings, broadcast);
     unsigned failures = 0;
     for (RunFixture &fixture : *run) {
         if (!fixture.found)
@@ -75,13 +110,13 @@ static void update_one_by_one(const RunSettings &settings, const AlfHeader &head
         // Before the progress line only the failing step's own message is printed.
         if (!artnet_socket_is_open(socket))
             goto done;
-        if (settings.confirm)
-            receive_broadcasts_too(&socket, source, broadcast);  // some fixtures broadcast their poll replies
+        if (settings.confirm || settings.retries)
+            hear_polled_fixtures(&socket, source, broadcast);
         if (std::fseek(alf_file, 0, SEEK_SET) != 0 || std::ferror(alf_file)) {
             report_step_error("failed to seek to beginning of file");
             goto done;
         }
-        start_transfer(t, alf_file, header, fixture.address, clock_us(), mode);
+        start_transfer(t, alf_file, header, fixture.address, clock_us(), mode, fixture.identity);
         run_transfers(&socket, alf_file, &t, 1);
     done:
         close_artnet_socket(&socket);  // also when it never opened
@@ -92,9 +127,9 @@ static void update_one_by_one(const RunSettings &settings, const AlfHeader &head
 // Starts transfers while fewer than -p are in flight, and none once -k
 // fixtures have failed, and turns the loop until every fixture is done.
 static void drive_in_parallel(const RunSettings &settings, const AlfHeader &header, FILE *alf_file,
-                              ArtSocket *socket, std::vector<RunFixture> *run)
+                              ArtSocket *socket, uint32_t broadcast, std::vector<RunFixture> *run)
 {
-    const TransferMode mode = {report_transfer_event, settings.confirm, settings.restart_wait};
+    const TransferMode mode = transfer_mode(settings, broadcast);
     std::vector<RunFixture *> queue;  // those found, in their order
     std::vector<Transfer *> transfers;
     for (RunFixture &fixture : *run) {
@@ -124,7 +159,8 @@ static void drive_in_parallel(const RunSettings &settings, const AlfHeader &head
             queue[next]->not_started = true;
         }
         for (; next < queue.size() && in_flight < settings.parallel; ++next) {
-            start_transfer(transfers[next], alf_file, header, queue[next]->address, clock_us(), mode);
+            start_transfer(transfers[next], alf_file, header, queue[next]->address, clock_us(), mode,
+                           queue[next]->identity);
             in_flight += transfer_in_flight(*transfers[next]);
         }
         if (!step_transfers(socket, alf_file, transfers.data(), transfers.size()) && next == queue.size())
@@ -138,13 +174,13 @@ static void update_in_parallel(const RunSettings &settings, const AlfHeader &hea
     ArtSocket socket = open_artnet_socket(source);
     if (!artnet_socket_is_open(socket))
         goto done;  // every fixture failed; the socket step said why
-    if (settings.confirm)
-        receive_broadcasts_too(&socket, source, broadcast);  // some fixtures broadcast their poll replies
+    if (settings.confirm || settings.retries)
+        hear_polled_fixtures(&socket, source, broadcast);
     if (std::fseek(alf_file, 0, SEEK_SET) != 0 || std::ferror(alf_file)) {
         report_step_error("failed to seek to beginning of file");
         goto done;
     }
-    drive_in_parallel(settings, header, alf_file, &socket, run);
+    drive_in_parallel(settings, header, alf_file, &socket, broadcast, run);
 
 done:
     close_artnet_socket(&socket);  // also when it never opened
@@ -155,13 +191,24 @@ static bool fixture_succeeded(const RunFixture &fixture)
     return !fixture.not_started && transfer_succeeded(fixture.transfer);
 }
 
-static std::vector<SummaryRow> summary_rows(const std::vector<RunFixture> &run, const AlfHeader &header, bool confirm)
+static std::vector<SummaryRow> summary_rows(const std::vector<RunFixture> &run, const AlfHeader &header,
+                                            const RunSettings &settings)
 {
+    const bool confirm = settings.confirm;
     std::vector<SummaryRow> rows;
     for (const RunFixture &fixture : run) {
-        SummaryRow row = {fixture.address, "not-started", fixture.found, fixture.version, 0, false, 0, 0};
+        SummaryRow row;
+        row.address = fixture.address;
+        row.result = "not-started";
+        row.before_known = fixture.found;
+        row.before = fixture.version;
+        row.conflict = fixture.conflict;
         if (!fixture.not_started) {
             const Transfer &t = fixture.transfer;
+            row.tries = settings.retries ? t.tries : 0;
+            row.last_ack_lost = t.last_unacknowledged && transfer_succeeded(t);
+            row.moved_to = t.moved_to;
+            row.node_word = t.node_word;
             row.result = fixture_succeeded(fixture) ? (confirm ? "confirmed" : "uploaded") : "failed";
             row.after_known = t.version_reported || t.result == TransferResult::Uploaded;
             row.after = t.version_reported ? t.reported_version : header.version;
@@ -174,15 +221,26 @@ static std::vector<SummaryRow> summary_rows(const std::vector<RunFixture> &run, 
 }
 
 int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
-                     uint32_t broadcast, const std::vector<FixtureRecord> &fixtures, FILE *summary)
+                     uint32_t broadcast, const std::vector<FixtureRecord> &fixtures,
+                     const std::vector<AddressConflict> &conflicts, FILE *summary)
 {
-    std::vector<RunFixture> run = choose_fixtures(settings, fixtures);
+    std::vector<RunFixture> run = choose_fixtures(settings, fixtures, conflicts);
     std::vector<uint32_t> found;
     for (const RunFixture &fixture : run) {
         if (fixture.found)
             found.push_back(fixture.address);
     }
+    const auto report_conflicts = [&run] {
+        for (const RunFixture &fixture : run) {
+            if (fixture.conflict.empty())
+                continue;
+            TransferEvent event = not_started_event(TransferEventKind::Conflict, fixture.address);
+            event.text = fixture.conflict.c_str();
+            report_transfer_event(event);
+        }
+    };
     if (found.empty()) {
+        report_conflicts();
         report_error("no fixture to update.");
         return 1;
     }
@@ -192,8 +250,9 @@ int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE 
         return 1;
     }
     int status = found.size() < run.size() ? 1 : 0;
+    report_conflicts();
     for (const RunFixture &fixture : run) {
-        if (!fixture.found)
+        if (!fixture.found && fixture.conflict.empty())
             report_transfer_event(not_started_event(TransferEventKind::NotNeeded, fixture.address));
     }
     if (settings.test_run) {
@@ -210,8 +269,8 @@ int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE 
         if (fixture.found && !fixture_succeeded(fixture))
             status = 1;
     }
-    const std::vector<SummaryRow> rows = summary_rows(run, header, settings.confirm);
-    report_summary(rows);
+    const std::vector<SummaryRow> rows = summary_rows(run, header, settings);
+    report_summary(rows, settings.retries > 0);
     if (summary && !write_summary_csv(summary, rows)) {
         report_error("failed to write summary file at %s", settings.summary_path.c_str());
         status = 1;

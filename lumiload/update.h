@@ -9,14 +9,17 @@
 #include <vector>
 
 #include "alf.h"
+#include "discovery.h"
 #include "options.h"
 #include "packets.h"
 
 // Updates the `fixtures` that need the image (discovery's list, in its
 // order) from a socket bound to `source`; with -c it also hears replies sent
-// to `broadcast`, as discovery does. `summary` is the open CSV file of
-// -o, or nullptr. Returns the run's exit status: 0 only when every fixture
+// to `broadcast`, as discovery does. The addresses of `conflicts` that the
+// image was for are never sent to; they are named and fail the run.
+// `summary` is the open CSV file of -o, or nullptr. Returns the run's exit status: 0 only when every fixture
 // of the run took the image (and reported its version, with -c), or in a
 // test run.
 int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
-                     uint32_t broadcast, const std::vector<FixtureRecord> &fixtures, FILE *summary);
+                     uint32_t broadcast, const std::vector<FixtureRecord> &fixtures,
+                     const std::vector<AddressConflict> &conflicts, FILE *summary);

@@ -37,16 +37,30 @@ const char *const FIXTURE_KEYS_HELP =
     "        SEL     block index from 0, first, last, middle (blockCount/2, only when\n"
     "                blockCount >= 3) or all\n"
     "        ACTION  drop            no reply (the packet is treated as lost)\n"
+    "                lost            the block is taken, but its reply is lost\n"
     "                delay=MS        reply MS milliseconds late\n"
     "                type=T          reply Type T: good (0), allgood (1), fail (255) or a number\n"
     "                proto=N         reply with ProtVerLo N (lumiload wants 14 or more)\n"
     "                alt             reply from the alt address\n"
-    "                oversize=N      reply padded to N bytes (lumiload's buffer holds 36)\n"
+    "                oversize=N      instead of the reply, N bytes that are no ArtFirmwareReply\n"
     "        COUNT   the first COUNT packets of that block in one upload, retries included\n"
     "                (default 1; 'all' = every packet)\n"
+    "        @UPLOAD only in the fixture's UPLOAD-th upload (from 1; default every upload)\n"
     "  fault=reboot:old[*COUNT]     the restart after an upload brings the old version back\n"
     "  fault=reboot:never[*COUNT]   the fixture never answers again after an upload\n"
-    "                    (COUNT: the first COUNT restarts; default 1)\n";
+    "                    (COUNT: the first COUNT restarts; default 1)\n"
+    "How other Art-Net stacks behave:\n"
+    "  pad=N             every ArtFirmwareReply padded with zeros to N bytes (36..2048)\n"
+    "  ports=N           N ArtPollReplies per poll, BindIndex 1..N (a node with N ports)\n"
+    "  strict=1          a repeated FirmFirst, and any packet after a completed upload,\n"
+    "                    is answered FirmFail\n"
+    "  busy=MS           after a failed upload, every firmware packet is answered FirmFail\n"
+    "                    for MS milliseconds (the node's own transfer time-out)\n"
+    "  dhcp=1            Status2 says the address came from DHCP\n"
+    "  new-ip=A          after its restart the fixture answers at A (bound from the start;\n"
+    "                    implies dhcp=1)\n"
+    "  revert-report=TEXT  NodeReport after a restart that kept the old version\n"
+    "  revert-rom=1      ... with Status1's \"booted from ROM\" bit\n";
 
 bool parse_address(const std::string &text, uint32_t *address)
 {
@@ -149,6 +163,15 @@ bool parse_fault(const std::string &text, FaultRule *rule, std::string *error)
         return false;
     }
 
+    size_t at = action.find('@');
+    if (at != std::string::npos) {
+        if (!parse_number(action.substr(at + 1), 0xFFFFFFFF, &n) || n == 0) {
+            *error = "fault '" + text + "': bad upload '" + action.substr(at + 1) + "'";
+            return false;
+        }
+        parsed.upload = static_cast<uint32_t>(n);
+        action.resize(at);
+    }
     size_t star = action.find('*');
     if (star != std::string::npos) {
         std::string count = action.substr(star + 1);
@@ -179,6 +202,8 @@ bool parse_fault(const std::string &text, FaultRule *rule, std::string *error)
         return false;
     } else if (name == "drop" && !has_argument) {
         parsed.action = FaultRule::Action::Drop;
+    } else if (name == "lost" && !has_argument) {
+        parsed.action = FaultRule::Action::Lost;
     } else if (name == "alt" && !has_argument) {
         parsed.action = FaultRule::Action::FromAlt;
     } else if (name == "delay" && has_argument) {
@@ -350,6 +375,23 @@ bool parse_fixture_spec(const std::string &spec, std::vector<FixtureConfig> *fix
             config.reboot_ms = static_cast<uint32_t>(n);
         } else if (key == "image") {
             config.image_path = value;
+        } else if (key == "pad") {
+            ok = parse_number(value, 2048, &n) && n >= 36;
+            config.pad_replies = static_cast<uint32_t>(n);
+        } else if (key == "ports") {
+            ok = parse_number(value, 255, &n) && n > 0;
+            config.ports = static_cast<uint32_t>(n);
+        } else if (key == "strict" || key == "dhcp" || key == "revert-rom") {
+            ok = value == "0" || value == "1";
+            (key == "strict" ? config.strict : key == "dhcp" ? config.dhcp : config.revert_rom) = value == "1";
+        } else if (key == "busy") {
+            ok = parse_number(value, 600000, &n);
+            config.busy_ms = static_cast<uint32_t>(n);
+        } else if (key == "new-ip") {
+            ok = parse_address(value, &config.new_ip);
+            config.dhcp = true;
+        } else if (key == "revert-report") {
+            ok = unescape_bytes(value, &config.revert_report) && config.revert_report.size() <= 64;
         } else if (key == "fault") {
             FaultRule rule;
             if (!parse_fault(value, &rule, error))
@@ -382,8 +424,8 @@ bool parse_fixture_spec(const std::string &spec, std::vector<FixtureConfig> *fix
         *error = "count=" + std::to_string(count) + " runs past 255.255.255.255";
         return false;
     }
-    if (count > 1 && config.alt != 0) {
-        *error = "alt cannot be combined with count";
+    if (count > 1 && (config.alt != 0 || config.new_ip != 0)) {
+        *error = "alt and new-ip cannot be combined with count";
         return false;
     }
 

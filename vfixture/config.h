@@ -23,6 +23,7 @@ struct FaultRule {
         Protocol,   // reply with ProtVerLo `value`
         FromAlt,    // reply from the fixture's alternate address
         Oversize,   // reply padded to `value` bytes
+        Lost,       // the block is taken, but its reply is lost on the way
         Old,        // Reboot: comes back with the version it had before
         Never,      // Reboot: never answers again
     };
@@ -31,6 +32,7 @@ struct FaultRule {
     Action action = Action::Drop;
     uint32_t value = 0;
     uint32_t count = 1;
+    uint32_t upload = 0;  // only in this upload of the fixture's life, from 1; 0 = every upload
 };
 
 enum class ReplyMode { Unicast, Broadcast };
@@ -58,6 +60,15 @@ struct FixtureConfig {
     uint32_t reboot_ms = 0;          // silent this long after taking an image, then the new version
     std::string image_path;          // empty = do not write the image
     std::vector<FaultRule> faults;
+    // How other Art-Net stacks behave:
+    uint32_t pad_replies = 0;        // every ArtFirmwareReply padded with zeros to this many bytes; 0 = 36
+    uint32_t ports = 1;              // ArtPollReplies per poll, BindIndex 1..ports
+    bool strict = false;             // a repeated FirmFirst and any packet after a completed upload: FirmFail
+    uint32_t busy_ms = 0;            // after a failed upload, every firmware packet is refused this long
+    bool dhcp = false;               // Status2 says the address came from DHCP
+    uint32_t new_ip = 0;             // after a restart the fixture is at this address (DHCP); 0 = same
+    std::string revert_report;       // NodeReport after a restart that kept the old version; empty = unchanged
+    bool revert_rom = false;         // ... and Status1 says "booted from ROM"
 };
 
 // "a.b.c.d" to a host-order address.
@@ -67,10 +78,10 @@ std::string format_address(uint32_t address);
 // Decodes "\xNN" and "\\" escapes; any other text is taken as is.
 bool unescape_bytes(const std::string &text, std::string *bytes);
 
-// "SEL:ACTION[=ARG][*COUNT]", SEL one of a block index, first, last,
-// middle, all; ACTION one of drop, delay=MS, type=good|allgood|fail|N,
-// proto=N, alt, oversize=N; or "reboot:old", "reboot:never"; COUNT a
-// number or "all".
+// "SEL:ACTION[=ARG][*COUNT][@UPLOAD]", SEL one of a block index, first,
+// last, middle, all; ACTION one of drop, lost, delay=MS,
+// type=good|allgood|fail|N, proto=N, alt, oversize=N; or "reboot:old",
+// "reboot:never"; COUNT a number or "all"; UPLOAD the upload it acts in.
 bool parse_fault(const std::string &text, FaultRule *rule, std::string *error);
 
 // One spec "key=value,..." to one or more fixtures (count=N plays N

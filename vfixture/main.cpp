@@ -36,7 +36,7 @@ void on_stop_signal(int)
 
 using Clock = std::chrono::steady_clock;
 
-enum class SocketRole { Main, Alt, Broadcast };
+enum class SocketRole { Main, Alt, Broadcast, NewIp };
 
 struct Endpoint {
     int fd;
@@ -55,7 +55,7 @@ struct PendingReply {
 
 struct Node {
     std::vector<FixtureState> fixtures;
-    std::vector<int> main_fd, alt_fd;          // per fixture; -1 = none
+    std::vector<int> main_fd, alt_fd, new_fd;  // per fixture; -1 = none
     std::vector<Endpoint> endpoints;           // in poll order
     std::map<uint32_t, std::vector<size_t>> broadcast_members;
     std::vector<PendingReply> pending;
@@ -176,6 +176,15 @@ bool open_sockets(Node *node)
             node->endpoints.push_back({alt, config.alt, SocketRole::Alt, i});
         }
         node->alt_fd.push_back(alt);
+        // The address a DHCP node gets after its restart, held from the start.
+        int moved = -1;
+        if (config.new_ip) {
+            moved = open_bound_socket(config.new_ip);
+            if (moved < 0)
+                return false;
+            node->endpoints.push_back({moved, config.new_ip, SocketRole::NewIp, i});
+        }
+        node->new_fd.push_back(moved);
         if (config.broadcast)
             node->broadcast_members[config.broadcast].push_back(i);
     }
@@ -232,13 +241,17 @@ void apply_outcome(Node *node, size_t index, const Outcome &outcome, bool is_pol
     FixtureState &state = node->fixtures[index];
     const std::string prefix = format_address(state.config.bind);
     if (outcome.reply) {
-        int fd = outcome.from_alt ? node->alt_fd[index] : node->main_fd[index];
+        // The reply to the last block still leaves from the old address.
+        const bool moved = state.moved && !outcome.completed;
+        int fd = outcome.from_alt ? node->alt_fd[index] : moved ? node->new_fd[index] : node->main_fd[index];
         if (outcome.delay_ms) {
             node->pending.push_back({Clock::now() + std::chrono::milliseconds(outcome.delay_ms), fd,
                                      outcome.destination, outcome.packet, prefix});
         } else {
             send_packet(node, fd, outcome.destination, outcome.packet, prefix);
         }
+        for (const std::vector<uint8_t> &packet : outcome.more_packets)
+            send_packet(node, fd, outcome.destination, packet, prefix);
     }
     for (const std::string &line : outcome.events) {
         bool error = line.compare(0, 5, "error") == 0;
@@ -264,6 +277,9 @@ void dispatch(Node *node, const Endpoint &endpoint, const uint8_t *data, size_t 
         return;
     }
     const std::string prefix = format_address(node->fixtures[endpoint.fixture].config.bind);
+    // A node that moved answers only at its new address, and nothing there before.
+    if ((endpoint.role == SocketRole::NewIp) != node->fixtures[endpoint.fixture].moved)
+        return;
     switch (kind) {
     case PacketKind::Poll:
         apply_outcome(node, endpoint.fixture,

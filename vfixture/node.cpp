@@ -16,7 +16,6 @@ constexpr size_t POLL_PROT_VER_LO_OFFSET = 11;
 constexpr size_t POLL_MIN_SIZE = 12;              // ID, OpCode, ProtVer
 constexpr size_t REPLY_PORT_OFFSET = 14;          // 2 bytes, low byte first
 constexpr size_t REPLY_NUM_PORTS_LO_OFFSET = 173;
-constexpr size_t REPLY_STATUS2_OFFSET = 212;
 constexpr size_t REPLY_FULL_SIZE = 239;
 constexpr size_t MASTER_PROT_VER_HI_OFFSET = 10;
 constexpr size_t MASTER_PROT_VER_LO_OFFSET = 11;
@@ -75,8 +74,9 @@ std::vector<uint8_t> build_poll_reply(const FixtureState &state)
     // Built at full size, then cut or zero-extended to the configured length.
     std::vector<uint8_t> reply(std::max<size_t>(REPLY_FULL_SIZE, config.reply_length), 0);
     put_opcode(reply.data(), OP_POLL_REPLY);
+    const uint32_t ip = state.moved ? config.new_ip : config.ip_field;
     for (int i = 0; i < 4; ++i)
-        reply[REPLY_IP_OFFSET + i] = static_cast<uint8_t>(config.ip_field >> (24 - 8 * i));
+        reply[REPLY_IP_OFFSET + i] = static_cast<uint8_t>(ip >> (24 - 8 * i));
     reply[REPLY_PORT_OFFSET] = ARTNET_PORT & 0xFF;
     reply[REPLY_PORT_OFFSET + 1] = ARTNET_PORT >> 8;
     reply[REPLY_VERS_HI_OFFSET] = state.version_hi;
@@ -91,11 +91,14 @@ std::vector<uint8_t> build_poll_reply(const FixtureState &state)
                 std::min(config.short_name.size(), REPLY_SHORT_NAME_SIZE));
     std::memcpy(&reply[REPLY_LONG_NAME_OFFSET], config.long_name.data(),
                 std::min(config.long_name.size(), REPLY_LONG_NAME_SIZE));
-    std::memcpy(&reply[REPLY_NODE_REPORT_OFFSET], config.node_report.data(),
-                std::min(config.node_report.size(), REPLY_NODE_REPORT_SIZE));
-    reply[REPLY_NUM_PORTS_LO_OFFSET] = 0;
+    const std::string &report =
+        state.reverted && !config.revert_report.empty() ? config.revert_report : config.node_report;
+    std::memcpy(&reply[REPLY_NODE_REPORT_OFFSET], report.data(), std::min(report.size(), REPLY_NODE_REPORT_SIZE));
+    reply[REPLY_NUM_PORTS_LO_OFFSET] = config.ports > 1 ? 1 : 0;
     std::memcpy(&reply[REPLY_MAC_OFFSET], config.mac, 6);
-    reply[REPLY_STATUS2_OFFSET] = 0x08;  // supports 15-bit Port-Address
+    reply[REPLY_STATUS1_OFFSET] = state.reverted && config.revert_rom ? STATUS1_BOOTED_FROM_ROM : 0;
+    reply[REPLY_BIND_INDEX_OFFSET] = config.ports > 1 ? 1 : 0;
+    reply[REPLY_STATUS2_OFFSET] = 0x08 | (config.dhcp ? STATUS2_DHCP_CONFIGURED | STATUS2_DHCP_CAPABLE : 0);
     reply.resize(config.reply_length);
     return reply;
 }
@@ -139,6 +142,12 @@ Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uin
 
     outcome.reply = true;
     outcome.packet = build_poll_reply(*state);
+    // A node with several ports answers once per port, the same but for
+    // BindIndex (and the port fields this fixture leaves empty).
+    for (uint32_t port = 2; port <= config.ports && outcome.packet.size() > REPLY_BIND_INDEX_OFFSET; ++port) {
+        outcome.more_packets.push_back(outcome.packet);
+        outcome.more_packets.back()[REPLY_BIND_INDEX_OFFSET] = static_cast<uint8_t>(port);
+    }
     outcome.from_alt = config.poll_reply_from_alt;
     outcome.delay_ms = config.poll_delay_ms;
     if (config.reply == ReplyMode::Broadcast)
@@ -147,6 +156,8 @@ Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uin
         outcome.destination = sender;
     std::string line = format("poll from %s -> replied %zu bytes to %s", from.c_str(), outcome.packet.size(),
                               format_address(outcome.destination).c_str());
+    if (config.ports > 1)
+        line += format(" (%u ports)", config.ports);
     if (outcome.from_alt)
         line += " from " + format_address(config.alt);
     if (outcome.delay_ms)
@@ -167,13 +178,15 @@ static uint32_t read_be32(const uint8_t *data)
     return static_cast<uint32_t>(data[0]) << 24 | data[1] << 16 | data[2] << 8 | data[3];
 }
 
-// Ends the session with a FirmFail reply and the error line.
-static void fail_upload(FixtureState *state, Outcome *outcome, const std::string &what)
+// Ends the session with a FirmFail reply and the error line; with busy=,
+// the fixture refuses firmware packets for a while.
+static void fail_upload(FixtureState *state, Outcome *outcome, uint64_t now_ms, const std::string &what)
 {
     outcome->events.push_back(what + " -> reply type=255");
     outcome->reply = true;
-    outcome->packet = build_firmware_reply(FIRM_FAIL, PROTOCOL_VERSION_LO, FIRMWARE_REPLY_SIZE);
+    outcome->packet = build_firmware_reply(FIRM_FAIL, PROTOCOL_VERSION_LO, state->config.pad_replies);
     state->upload = UploadSession();
+    state->busy_until_ms = now_ms + state->config.busy_ms;
 }
 
 static void start_session(UploadSession *session, uint32_t words)
@@ -197,6 +210,8 @@ static void restart(FixtureState *state, Outcome *outcome, uint64_t now_ms)
             action = rule.action;
     }
     state->gone = action == FaultRule::Action::Never;
+    state->reverted = action == FaultRule::Action::Old;
+    state->moved = state->config.new_ip != 0;
     state->silent_until_ms = now_ms + state->config.reboot_ms;
     if (action != FaultRule::Action::Old) {
         state->version_hi = outcome->image[ALF_VERSION_OFFSET];
@@ -204,10 +219,11 @@ static void restart(FixtureState *state, Outcome *outcome, uint64_t now_ms)
     }
     if (state->gone)
         outcome->events.push_back("restart: never answers again (fault)");
-    else if (state->config.reboot_ms || action == FaultRule::Action::Old)
+    else if (state->config.reboot_ms || action == FaultRule::Action::Old || state->moved)
         outcome->events.push_back(format("restart: silent for %u ms, then version=", state->config.reboot_ms) +
                                   format_version(state->version_hi, state->version_lo) +
-                                  (action == FaultRule::Action::Old ? " (fault: the old one)" : ""));
+                                  (action == FaultRule::Action::Old ? " (fault: the old one)" : "") +
+                                  (state->moved ? " at " + format_address(state->config.new_ip) : ""));
 }
 
 Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender,
@@ -237,6 +253,18 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
     const uint8_t id = data[FIRMWARE_BLOCK_ID_OFFSET];
     const uint32_t words = read_be32(data + FIRMWARE_LENGTH_OFFSET);
     const uint8_t *block = data + FIRMWARE_DATA_OFFSET;
+    if (now_ms < state->busy_until_ms) {
+        const uint64_t until = state->busy_until_ms;  // refusing does not make it longer
+        fail_upload(state, &outcome, now_ms, format("refused Type %d BlockId %d: busy after a failed upload", type, id));
+        state->busy_until_ms = until;
+        return outcome;
+    }
+    if (state->config.strict && session.active &&
+        ((session.complete && type != FIRM_FIRST) || (!session.complete && type == FIRM_FIRST && session.next_index == 1))) {
+        fail_upload(state, &outcome, now_ms, format("refused Type %d BlockId %d: %s", type, id,
+                                                    session.complete ? "the upload is over" : "the first block again"));
+        return outcome;
+    }
 
     // A FirmFirst packet starts a new upload unless it repeats the first
     // block of the upload in progress (its reply was lost or late).
@@ -245,12 +273,13 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
             outcome.events.push_back(format("upload restarted after %u of %u blocks", session.next_index,
                                             session.block_count));
         if (words <= WORDS_PER_BLOCK) {
-            fail_upload(state, &outcome, format("error block 0: FirmwareLength %u, less than two blocks", words));
+            fail_upload(state, &outcome, now_ms, format("error block 0: FirmwareLength %u, less than two blocks", words));
             return outcome;
         }
         start_session(&session, words);
+        ++state->uploads;
     } else if (!session.active) {
-        fail_upload(state, &outcome,
+        fail_upload(state, &outcome, now_ms,
                     format("error: Type %d BlockId %d without an upload in progress", type, id));
         return outcome;
     }
@@ -267,23 +296,23 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
 
     if (!duplicate) {
         if (id != (index & 0xFF)) {
-            fail_upload(state, &outcome, format("error block %u: BlockId %d expected %u", index, id, index & 0xFF));
+            fail_upload(state, &outcome, now_ms, format("error block %u: BlockId %d expected %u", index, id, index & 0xFF));
             return outcome;
         }
         if (type != expected_type(index, session.block_count)) {
-            fail_upload(state, &outcome, format("error block %u: Type %d expected %d", index, type,
+            fail_upload(state, &outcome, now_ms, format("error block %u: Type %d expected %d", index, type,
                                                 expected_type(index, session.block_count)));
             return outcome;
         }
     }
     if (words != session.firmware_words) {
-        fail_upload(state, &outcome, format("error block %u: FirmwareLength %u expected %u", index, words,
+        fail_upload(state, &outcome, now_ms, format("error block %u: FirmwareLength %u expected %u", index, words,
                                             session.firmware_words));
         return outcome;
     }
     uint8_t *stored = &session.data[static_cast<size_t>(index) * FIRMWARE_BLOCK_SIZE];
     if (duplicate && std::memcmp(stored, block, FIRMWARE_BLOCK_SIZE) != 0) {
-        fail_upload(state, &outcome, format("error block %u: repeated with different data", index));
+        fail_upload(state, &outcome, now_ms, format("error block %u: repeated with different data", index));
         return outcome;
     }
     const bool last = index + 1 == session.block_count;
@@ -292,7 +321,7 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
         size_t used = static_cast<size_t>(session.firmware_words) * 2 - static_cast<size_t>(index) * FIRMWARE_BLOCK_SIZE;
         for (size_t i = used; i < FIRMWARE_BLOCK_SIZE; ++i) {
             if (block[i] != 0) {
-                fail_upload(state, &outcome, format("error block %u: byte %zu after the end of the image is not zero",
+                fail_upload(state, &outcome, now_ms, format("error block %u: byte %zu after the end of the image is not zero",
                                                     index, i));
                 return outcome;
             }
@@ -303,10 +332,12 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
     const uint32_t arrival = ++session.arrivals[index];
     uint8_t reply_type = last ? FIRM_ALL_GOOD : FIRM_BLOCK_GOOD;
     uint8_t protocol_lo = PROTOCOL_VERSION_LO;
-    size_t size = FIRMWARE_REPLY_SIZE;
+    size_t size = state->config.pad_replies;
+    bool garbled = false, lost = false;
     std::string notes;
     for (const FaultRule &rule : state->config.faults) {
-        if (!fault_selects(rule, index, session.block_count) || (rule.count != 0 && arrival > rule.count))
+        if (!fault_selects(rule, index, session.block_count) || (rule.count != 0 && arrival > rule.count) ||
+            (rule.upload != 0 && rule.upload != state->uploads))
             continue;
         switch (rule.action) {
         case FaultRule::Action::Drop:
@@ -328,7 +359,12 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
             break;
         case FaultRule::Action::Oversize:
             size = rule.value;
+            garbled = true;
             notes += format(" size=%zu", size);
+            break;
+        case FaultRule::Action::Lost:
+            lost = true;
+            notes += " lost (fault)";
             break;
         case FaultRule::Action::Old:
         case FaultRule::Action::Never:
@@ -337,14 +373,20 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
     }
     if (outcome.delay_ms)
         notes += format(" after %u ms", outcome.delay_ms);
+    if (!garbled && size > FIRMWARE_REPLY_SIZE)
+        notes += format(" size=%zu", size);
 
     // A block answered with anything but a good Type is not taken.
     const bool accepted = reply_type == FIRM_BLOCK_GOOD || reply_type == FIRM_ALL_GOOD;
     const char *verdict = duplicate ? "duplicate" : accepted ? "accepted" : "rejected";
     outcome.events.push_back(head + " " + verdict + format(" -> reply type=%d", reply_type) + notes);
-    outcome.reply = true;
+    outcome.reply = !lost;
     outcome.packet = build_firmware_reply(reply_type, protocol_lo, size);
+    if (garbled)
+        outcome.packet[OPCODE_OFFSET + 1] = 0;  // no ArtFirmwareReply any more, whatever its length
 
+    if (!accepted)
+        state->busy_until_ms = now_ms + state->config.busy_ms;
     if (duplicate || !accepted)
         return outcome;
     std::memcpy(stored, block, FIRMWARE_BLOCK_SIZE);

@@ -33,6 +33,10 @@ struct FixtureState {
     uint64_t silent_until_ms = 0;
     bool gone = false;
     uint32_t restarts = 0;
+    uint32_t uploads = 0;          // begun in the fixture's life
+    uint64_t busy_until_ms = 0;    // firmware packets refused before this time (busy=)
+    bool moved = false;            // at new_ip since its restart
+    bool reverted = false;         // its last restart kept the old version
 };
 
 FixtureState make_fixture_state(const FixtureConfig &config);
@@ -42,6 +46,7 @@ struct Outcome {
     std::vector<std::string> events;   // one line each, without the fixture prefix
     bool reply = false;
     std::vector<uint8_t> packet;
+    std::vector<std::vector<uint8_t>> more_packets;  // sent after `packet`, to the same destination
     uint32_t destination = 0;          // host order
     bool from_alt = false;
     uint32_t delay_ms = 0;

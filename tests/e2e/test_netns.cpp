@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <sstream>
 
 #include "harness.h"
 
@@ -192,4 +193,97 @@ TEST(Namespaces, ParallelConfirmedUpdates)
     EXPECT_EQ(count_lines(log, "2.0.0.15: block"), 0u);
     EXPECT_EQ(count_lines(log, "error"), 0u) << log;
     EXPECT_EQ(r.status, 1);
+}
+
+// Nodes of other Art-Net stacks and of the field, each row in namespaces
+// of its own against vfixture behaving so, through the real lumiload: the
+// report holds `says` in order, standard error is `err`; the fixtures' log
+// holds `log_has` and never `log_lacks`. Image 1.2.0 of three blocks,
+// fixtures at 1.1.0 from 2.0.0.10 on.
+TEST(Namespaces, RealNodes)
+{
+    const std::string why = netns_unavailable_reason();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    const std::string ok = "# Firmware uploaded successfully\n", b = ",bcast=2.255.255.255";
+    const std::string confirmed = "# Confirmed: the fixture reports version 1.2.0\n";
+    const std::string unack = "# The last block was not acknowledged; the restart will tell whether the fixture took the image\n";
+    const std::string strict_lost = "bind=2.0.0.10,strict=1,fault=last:lost";
+    const std::string revert = "bind=2.0.0.10,reboot=300,fault=reboot:old,revert-rom=1,revert-report=";
+    const std::string one = "-s 2.0.0.1 -d 2.0.0.10";
+    const struct {
+        std::vector<std::string> specs;
+        std::string args;  // after "-f IMAGE"
+        std::vector<std::string> says;
+        std::string err;
+        int status;
+        std::string log_has, log_lacks;
+    } rows[] = {
+        {{"bind=2.0.0.10,pad=1064"}, one, {"    progress=F - LG\n" + ok}, "", 0, "size", ""},
+        {{"bind=2.0.0.10,pad=1064" + b, "bind=2.0.0.11,pad=1064" + b}, "-s 2.0.0.1 -p 2", {"2.0.0.10 uploaded", "2.0.0.11 uploaded"}, "", 0, "", ""},
+        // The window's one-by-one command line, and its -c.
+        {{"bind=2.0.0.10,reply=broadcast"}, "-i -m " + one, {"    progress=F - LG\n" + ok}, "", 0, "2.255.255.255", ""},
+        {{"bind=2.0.0.10,reply=broadcast,reboot=300"}, one + " -c", {ok, confirmed}, "", 0, "", ""},
+        // The last acknowledgement lost, the resent last block refused.
+        {{strict_lost}, one + " -c", {"    progress=F - LTB\n" + unack, "# Last acknowledgement lost: the fixture took the image\n" + confirmed}, "", 0, "", ""},
+        {{strict_lost}, one, {"    progress=F - LTB\n\n"}, "    Error: unexpected reply type=255\nError: Firmware upload failed.\n", 1, "", ""},
+        {{strict_lost}, one + " -p 1", {"failed: the fixture rejected block 3 of 3 (reply type 255); the fixture may have taken the image (-c would tell)"}, "", 1, "", ""},
+        {{strict_lost + ",fault=reboot:old"}, one + " -c", {unack}, "Error: the fixture came back with version 1.1.0, not 1.2.0\n", 1, "", ""},
+        // A resent first block refused, then the node busy for 1.5 s.
+        {{"bind=2.0.0.10,strict=1,busy=1500,fault=first:lost@1"}, one + " -r 1,2",
+         {"    progress=FTB\n\n# Trying again after the fixture's own time-out of 2 s (try 2 of 2)\n# The fixture answers again: try 2 of 2\n"
+          "    blockCount=3\n    progress=F - LG\n" + ok, "result=uploaded before=1.1.0 after=1.2.0", " retries=1 tries=2\n"},
+         "    Error: unexpected reply type=255\n", 0, "", "busy"},
+        {{"bind=2.0.0.10,strict=1,busy=1500,fault=first:lost@1"}, one, {"    progress=FTB\n\n"}, "    Error: unexpected reply type=255\nError: Firmware upload failed.\n", 1, "", ""},
+        // One node with four ports; two devices at one address.
+        {{"bind=2.0.0.10,ports=4" + b, "bind=2.0.0.11,ip=2.0.0.99" + b, "bind=2.0.0.12,ip=2.0.0.99" + b}, "-s 2.0.0.1 -p 4",
+         {"# Address conflict: 2.0.0.99 answers from 02:00:02:00:00:0b 02:00:02:00:00:0c; no upload goes there\n\n1 fixtures to update\n2.0.0.99 not started: address conflict, devices 02:00:02:00:00:0b 02:00:02:00:00:0c answer at this address\n",
+          "2.0.0.10 uploaded\n", "2.0.0.99 result=not-started before=- after=- seconds=0.0 retries=0 conflict=\"02:00:02:00:00:0b 02:00:02:00:00:0c\""},
+         "", 1, "(4 ports)", "2.0.0.11: block"},
+        // Back from its restart on another address (DHCP); reverted, saying why.
+        {{"bind=2.0.0.10,reboot=500,new-ip=2.0.0.60" + b}, one + " -p 1 -c", {"2.0.0.10 found again at 2.0.0.60 by its MAC\n2.0.0.10 confirmed", "moved-to=2.0.0.60"}, "", 0, "", ""},
+        {{revert + "#0014 [0001] Check failed,dhcp=1" + b}, one + " -p 1 -c",
+         {"2.0.0.10 the fixture reports: node report \"#0014 [0001] Check failed\" (firmware failure); booted from ROM; address from DHCP\n"
+          "2.0.0.10 failed: the fixture came back with version 1.1.0, not 1.2.0\n", "fixture-says=\"node report"}, "", 1, "", ""},
+        {{revert + "#000e [0002] Bad image"}, one + " -c", {"# The fixture reports: node report \"#000e [0002] Bad image\" (firmware failure); booted from ROM\n"},
+         "Error: the fixture came back with version 1.1.0, not 1.2.0\n", 1, "", ""},
+    };
+    const TempDir temp;
+    const std::string image = temp.path + "/fw.alf";
+    write_image(image, 1, 20, 600);
+    std::vector<std::future<std::string>> running;
+    for (const auto &row : rows) {
+        running.push_back(std::async(std::launch::async, [&] {
+            Netns net;
+            VirtualFixtures fixtures;
+            std::vector<std::string> specs;
+            for (const std::string &spec : row.specs)
+                specs.push_back(spec + ",version=1.1.0");
+            if (!net.up("2.0.0.1/8", {"2.0.0.10/8", "2.0.0.11/8", "2.0.0.12/8", "2.0.0.60/8"}) ||
+                !fixtures.start(temp.path, specs, net.in("f")))
+                return net.error + fixtures.error;
+            std::vector<std::string> args = {"-f", image};
+            std::istringstream words(row.args);
+            for (std::string word; words >> word;)
+                args.push_back(word);
+            const ProcessResult r = run_program(bin_path("lumiload"), args, 60, net.in("c"));
+            const std::string log = fixtures.stop();
+            std::string faults;
+            size_t at = 0;
+            for (const std::string &said : row.says) {
+                at = r.out.find(said, at);
+                if (at == std::string::npos) {
+                    faults += "report lacks " + said + "\n";
+                    at = 0;
+                }
+            }
+            if (r.err != row.err || r.status != row.status)
+                faults += "status " + std::to_string(r.status) + ", errors:\n" + r.err;
+            if (log.find(row.log_has) == std::string::npos || (!row.log_lacks.empty() && log.find(row.log_lacks) != std::string::npos))
+                faults += "fixtures:\n" + log;
+            return faults.empty() ? "" : faults + "report:\n" + r.out;
+        }));
+    }
+    for (size_t i = 0; i < running.size(); ++i)
+        EXPECT_EQ(running[i].get(), "") << "row " << i << ": " << rows[i].specs[0] << " / " << rows[i].args;
 }

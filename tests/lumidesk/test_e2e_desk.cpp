@@ -51,10 +51,12 @@ void TestE2eDesk::initTestCase()
     addresses.sort();
     QCOMPARE(addresses, QStringList({"127.0.0.1", "2.0.0.1"}));
     // Each restarts in 0.3 s; the second rejects the fourth block with
-    // FirmFail, the fourth comes back with its old firmware every time.
+    // FirmFail, the third answers every poll by broadcast (an Art-Net 3
+    // node, also when polled alone with -d), the fourth comes back with its
+    // old firmware every time.
     std::vector<std::string> specs;
-    for (const char *fixture :
-         {"bind=2.0.0.10", "bind=2.0.0.11,fault=3:type=fail", "bind=2.0.0.12", "bind=2.0.0.13,fault=reboot:old*all"})
+    for (const char *fixture : {"bind=2.0.0.10", "bind=2.0.0.11,fault=3:type=fail", "bind=2.0.0.12,reply=broadcast",
+                                "bind=2.0.0.13,fault=reboot:old*all"})
         specs.push_back(std::string(fixture) + ",version=1.1.0,reboot=300,bcast=2.255.255.255");
     QVERIFY2(m_fixtures.start(m_dir.path, specs, g_net.in("f")), m_fixtures.error.c_str());
 }

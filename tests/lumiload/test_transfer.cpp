@@ -17,7 +17,7 @@ std::string told;  // the events so far, one letter and the block each
 
 void record(const TransferEvent &e)
 {
-    const char letters[] = "SrsxaUWCNJXVQ--EZP";
+    const char letters[] = "SrsxaUWCNJXVQ--EZPulRTnMwc";
     told += (told.empty() ? "" : " ") + std::string(1, letters[static_cast<int>(e.kind)]) +
             (e.kind == TransferEventKind::AttemptFailed && e.send_error ? "!" : "") +
             (e.block && e.kind != TransferEventKind::Started && e.block <= e.block_count ? std::to_string(e.block) : "");
