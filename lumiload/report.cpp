@@ -197,7 +197,8 @@ void report_help()
                "    Stop after failures:   -k [K]         (start no more uploads once K fixtures have failed)\n"
                "    Summary as CSV:        -o [file.csv]\n"
                "    Restart wait:          -w [60]        (seconds a fixture may take to come back, with -c)\n"
-               "    JSON Lines report:     -j             (one JSON object per line on standard output, for scripts)\n",
+               "    JSON Lines report:     -j             (one JSON object per line on standard output, for scripts)\n"
+               "    Retries:               -r [N]         (try a fixture that failed up to N more times, after its own time-out)\n",
                stdout);
 }
 
