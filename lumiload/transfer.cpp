@@ -21,11 +21,27 @@ static const int LAST_BLOCK_WAIT_LIMIT = 150;
 // it answers, for a minute at most.
 static const uint64_t RESTART_POLL_US = 1000000;
 
+// A reply carries no block number. Each send gets at most one reply, and
+// replies settle the sends in order: a late reply to an earlier send can
+// never count for the block in hand. A send unanswered for this long
+// (the first block's whole wait) is taken to have lost its reply.
+static const uint64_t REPLY_HORIZON_US = 2000000;
+
 // Room for any datagram a node sends: some pad their ArtFirmwareReply to
 // the 1064 bytes of the packet it answers.
 static const size_t DATAGRAM_BUFFER_SIZE = 2048;
 
 static bool is_last_block(const Transfer &t) { return t.block + 1 == t.block_count; }
+
+// A middle block waits one window: 50 ms, or, behind a slow link, twice
+// the longest round trip seen, up to the first block's whole wait. The
+// first and last blocks keep their windows of 50 ms (2 s and 7.5 s in all).
+static uint64_t reply_window(const Transfer &t)
+{
+    if (t.block == 0 || is_last_block(t))
+        return REPLY_WINDOW_US;
+    return std::max(REPLY_WINDOW_US, std::min(2 * t.longest_round_trip_us, REPLY_HORIZON_US));
+}
 
 static int wait_limit(const Transfer &t)
 {
@@ -166,8 +182,9 @@ static void send_block(Transfer *t, ArtSocket *socket, uint64_t now_us)
         if (send_datagram(socket, t->fixture, t->packet, FIRMWARE_MASTER_SIZE, &error)) {
             tell(*t, TransferEventKind::BlockSent);
             t->last_send_us = now_us;
+            t->unanswered.push_back({now_us, t->block});
             t->phase = TransferPhase::Waiting;
-            t->deadline_us = now_us + REPLY_WINDOW_US;
+            t->deadline_us = now_us + reply_window(*t);
             return;
         }
         tell_value(*t, TransferEventKind::SendFailed, error);
@@ -179,7 +196,7 @@ static void send_block(Transfer *t, ArtSocket *socket, uint64_t now_us)
 static void window_failed(Transfer *t, uint64_t next_us)
 {
     if (++t->failed_windows < wait_limit(*t))
-        t->deadline_us = next_us + REPLY_WINDOW_US;
+        t->deadline_us = next_us + reply_window(*t);
     else
         attempt_failed(t, false, next_us);
 }
@@ -258,6 +275,31 @@ static void judge_restart(Transfer *t, const uint8_t *reply, uint64_t now_us)
     finish(t, confirmed ? TransferResult::Confirmed : TransferResult::Failed, now_us);
 }
 
+// A good ArtFirmwareReply from the fixture settles the oldest send still
+// unanswered (sends older than the horizon are taken to have lost theirs).
+// True when that send was of an earlier block, or the reply comes outside
+// a reply window: a late reply, dropped, counting for nothing. A reply to
+// any attempt at the block in hand answers it. FirmAllGood answers only a
+// last block, so while the last block is in hand it is never late.
+static bool settles_earlier_send(Transfer *t, uint8_t type, uint64_t now_us)
+{
+    auto &sends = t->unanswered;
+    while (sends.size() > 1 && now_us - sends.front().at_us > REPLY_HORIZON_US)
+        sends.erase(sends.begin());
+    const bool waiting = t->phase == TransferPhase::Waiting;
+    if (waiting && type == FIRM_ALL_GOOD && is_last_block(*t)) {
+        sends.clear();
+        return false;
+    }
+    if (sends.empty())
+        return true;  // nothing sent waits for it: a duplicate
+    const bool earlier = sends.front().block != t->block || !waiting;
+    sends.erase(sends.begin());
+    if (!earlier)
+        t->longest_round_trip_us = std::max(t->longest_round_trip_us, now_us - t->last_send_us);
+    return earlier;
+}
+
 // A datagram from the transfer's fixture, or a failed receive (`length` <
 // 0: too long, or an error of the sockets layer). A reply window takes an
 // ArtFirmwareReply, the restart wait an ArtPollReply; in the other phases
@@ -265,7 +307,12 @@ static void judge_restart(Transfer *t, const uint8_t *reply, uint64_t now_us)
 static void take_datagram(Transfer *t, FILE *file, const uint8_t *data, long length, int error, uint64_t now_us)
 {
     const bool polled = t->phase == TransferPhase::Restarting || t->phase == TransferPhase::Recalling;
+    static const uint8_t unknown[6] = {};
+    const bool known = std::memcmp(t->identity.mac, unknown, 6) != 0;
     if (polled && length >= 0 && is_poll_reply(data, static_cast<size_t>(length))) {
+        // Another device at its address confirms nothing.
+        if (known && !same_mac(data, t->identity.mac))
+            return;
         // Found by its MAC at a new address (its DHCP lease changed).
         const uint32_t address = reply_ip_address(data);
         if (address != t->fixture) {
@@ -280,13 +327,19 @@ static void take_datagram(Transfer *t, FILE *file, const uint8_t *data, long len
             begin_next_try(t, file, data, now_us);
         return;
     }
-    if (t->phase != TransferPhase::Waiting)
-        return;
     // A longer datagram whose first 36 bytes are a good reply is that reply:
     // some nodes pad every reply to the size of the packet they answer.
     if (length > static_cast<long>(FIRMWARE_REPLY_SIZE) &&
         check_firmware_reply(data, FIRMWARE_REPLY_SIZE) == FirmwareReplyCheck::Accepted)
         length = static_cast<long>(FIRMWARE_REPLY_SIZE);
+    const bool reply = length >= 0 && check_firmware_reply(data, static_cast<size_t>(length)) == FirmwareReplyCheck::Accepted;
+    if (reply && settles_earlier_send(t, data[FIRMWARE_REPLY_TYPE_OFFSET], now_us))
+        return;
+    if (t->phase != TransferPhase::Waiting)
+        return;
+    // Its ArtPollReply to another controller's poll is no reply to a block.
+    if (length >= 0 && is_poll_reply(data, static_cast<size_t>(length)))
+        return;
     if (length > static_cast<long>(FIRMWARE_REPLY_SIZE)) {
         length = -1;  // as if it had been received into a buffer of the reply's size
         error = datagram_too_long_error();

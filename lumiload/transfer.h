@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "alf.h"
 #include "events.h"
@@ -76,6 +77,12 @@ struct Transfer {
     bool last_unacknowledged = false;  // -c: the last block's answer went missing
     uint32_t moved_to = 0;       // found again at this address by its MAC; 0 = not moved
     std::string node_word;       // what the fixture said of itself (node_explanation), when it failed
+    struct Send {
+        uint64_t at_us;
+        uint32_t block;
+    };
+    std::vector<Send> unanswered;  // sends without their reply yet, oldest first, at most 2 s old
+    uint64_t longest_round_trip_us = 0;  // of the replies taken so far
     uint8_t packet[FIRMWARE_MASTER_SIZE] = {};  // the ArtFirmwareMaster of the block in hand
 };
 

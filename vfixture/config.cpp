@@ -60,7 +60,8 @@ const char *const FIXTURE_KEYS_HELP =
     "  new-ip=A          after its restart the fixture answers at A (bound from the start;\n"
     "                    implies dhcp=1)\n"
     "  revert-report=TEXT  NodeReport after a restart that kept the old version\n"
-    "  revert-rom=1      ... with Status1's \"booted from ROM\" bit\n";
+    "  revert-rom=1      ... with Status1's \"booted from ROM\" bit\n"
+    "  jitter=MIN:MAX    every ArtFirmwareReply MIN to MAX ms late, at random (a busy network)\n";
 
 bool parse_address(const std::string &text, uint32_t *address)
 {
@@ -384,6 +385,13 @@ bool parse_fixture_spec(const std::string &spec, std::vector<FixtureConfig> *fix
         } else if (key == "strict" || key == "dhcp" || key == "revert-rom") {
             ok = value == "0" || value == "1";
             (key == "strict" ? config.strict : key == "dhcp" ? config.dhcp : config.revert_rom) = value == "1";
+        } else if (key == "jitter") {
+            unsigned long low = 0, high = 0;
+            const size_t colon = value.find(':');
+            ok = colon != std::string::npos && parse_number(value.substr(0, colon), 600000, &low) &&
+                 parse_number(value.substr(colon + 1), 600000, &high) && low <= high;
+            config.jitter_min_ms = static_cast<uint32_t>(low);
+            config.jitter_max_ms = static_cast<uint32_t>(high);
         } else if (key == "busy") {
             ok = parse_number(value, 600000, &n);
             config.busy_ms = static_cast<uint32_t>(n);

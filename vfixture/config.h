@@ -69,6 +69,7 @@ struct FixtureConfig {
     uint32_t new_ip = 0;             // after a restart the fixture is at this address (DHCP); 0 = same
     std::string revert_report;       // NodeReport after a restart that kept the old version; empty = unchanged
     bool revert_rom = false;         // ... and Status1 says "booted from ROM"
+    uint32_t jitter_min_ms = 0, jitter_max_ms = 0;  // every ArtFirmwareReply this much later, at random
 };
 
 // "a.b.c.d" to a host-order address.

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <random>
 
 #include "alf_format.h"
 #include "artnet_layout.h"
@@ -370,6 +371,11 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
         case FaultRule::Action::Never:
             break;  // restarts, not blocks
         }
+    }
+    if (state->config.jitter_max_ms) {
+        static std::minstd_rand random(std::random_device {}());
+        const uint32_t span = state->config.jitter_max_ms - state->config.jitter_min_ms + 1;
+        outcome.delay_ms += state->config.jitter_min_ms + static_cast<uint32_t>(random() % span);
     }
     if (outcome.delay_ms)
         notes += format(" after %u ms", outcome.delay_ms);

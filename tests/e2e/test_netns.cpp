@@ -287,3 +287,69 @@ TEST(Namespaces, RealNodes)
     for (size_t i = 0; i < running.size(); ++i)
         EXPECT_EQ(running[i].get(), "") << "row " << i << ": " << rows[i].specs[0] << " / " << rows[i].args;
 }
+
+// A network that delays and reorders: a reply acknowledges only the block
+// in hand, and a slow link is ridden out. Then the property under jitter
+// of 10 to 70 ms on every reply: in five -p runs of ten fixtures, of which
+// the odd ones reject their last block, no fixture that rejected is
+// reported updated, and every fixture reported updated holds the image.
+TEST(Namespaces, LateRepliesAndSlowLinks)
+{
+    const std::string why = netns_unavailable_reason();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    const TempDir temp;
+    const std::string image = temp.path + "/fw.alf", four = temp.path + "/four.alf";
+    const std::vector<uint8_t> bytes = write_image(image, 1, 20, 600), four_bytes = write_image(four, 1, 20, 1500);
+    const std::string block = fixture_block("2.0.0.10", {{"upgradeStatus", "upgrade-required"}, {"version", "1.1.0"}});
+    const std::string failed = "    Error: unexpected reply type=255\nError: Firmware upload failed.\n";
+    const struct {
+        std::string spec, path, tail, err;
+    } rows[] = {
+        // The third block's first reply 160 ms late, the last block refused 100 ms after it is sent.
+        {"fault=2:delay=160,fault=last:type=fail,fault=last:delay=100", four, "F - -T LB\n\n", failed},
+        {"fault=all:delay=200*all", image, "F - LG\n# Firmware uploaded successfully\n", ""},  // a 200 ms round trip
+    };
+    std::vector<std::future<std::string>> running;
+    for (const auto &row : rows) {
+        running.push_back(std::async(std::launch::async, [&] {
+            Netns net;
+            VirtualFixtures fixture;
+            if (!net.up("2.0.0.1/8", {"2.0.0.10/8"}) || !fixture.start(temp.path, {"bind=2.0.0.10,version=1.1.0," + row.spec}, net.in("f")))
+                return net.error + fixture.error;
+            const ProcessResult r = run_program(bin_path("lumiload"), {"-f", row.path, "-s", "2.0.0.1", "-d", "2.0.0.10"}, 60, net.in("c"));
+            const std::string expected = update_report(row.path, row.path == four ? four_bytes : bytes, block, row.tail);
+            return r.out == expected && r.err == row.err ? std::string() : r.out + r.err + fixture.stop();
+        }));
+    }
+    for (size_t i = 0; i < running.size(); ++i)
+        EXPECT_EQ(running[i].get(), "") << rows[i].spec;
+
+    Netns net;
+    VirtualFixtures fixtures;
+    std::vector<std::string> specs, cidrs;
+    for (int i = 0; i < 10; ++i) {
+        const std::string ip = "2.0.0." + std::to_string(10 + i);
+        specs.push_back("bind=" + ip + ",jitter=10:70,bcast=2.255.255.255,image=" + temp.path + "/" + ip + (i % 2 ? ",fault=last:type=fail*all" : ""));
+        cidrs.push_back(ip + "/8");
+    }
+    ASSERT_TRUE(net.up("2.0.0.1/8", cidrs)) << net.error;
+    ASSERT_TRUE(fixtures.start(temp.path, specs, net.in("f"))) << fixtures.error;
+    unsigned updated = 0, rejected_reported_updated = 0, updated_not_intact = 0;
+    for (int run = 0; run < 5; ++run) {
+        const ProcessResult r = run_program(bin_path("lumiload"), {"-i", "-f", image, "-s", "2.0.0.1", "-p", "10"}, 60, net.in("c"));
+        for (int i = 0; i < 10; ++i) {
+            const std::string ip = "2.0.0." + std::to_string(10 + i);
+            if (r.out.find("\n" + ip + " uploaded\n") == std::string::npos)
+                continue;
+            ++updated;
+            rejected_reported_updated += i % 2;
+            updated_not_intact += read_text_file(temp.path + "/" + ip) != std::string(bytes.begin(), bytes.end());
+            std::remove((temp.path + "/" + ip).c_str());
+        }
+    }
+    EXPECT_EQ(rejected_reported_updated, 0u);
+    EXPECT_EQ(updated_not_intact, 0u);
+    EXPECT_GT(updated, 0u);
+    std::printf("jitter 10-70 ms: 50 uploads, %u reported updated (all intact), 25 rejected the last block, none reported updated\n", updated);
+}
