@@ -1,13 +1,15 @@
 #include "alf.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "report.h"
 
-bool read_alf_header(FILE *file, AlfHeader *header)
+static bool read_alf_header(FILE *file, AlfHeader *header, uint8_t *bytes)
 {
     *header = AlfHeader();
-    uint8_t bytes[ALF_HEADER_SIZE];
     std::rewind(file);
-    if (std::fread(bytes, 1, sizeof bytes, file) != sizeof bytes) {
+    if (std::fread(bytes, 1, ALF_HEADER_SIZE, file) != ALF_HEADER_SIZE) {
         report_alf_header_read_failed();
         return false;
     }
@@ -26,18 +28,19 @@ static int64_t file_size(FILE *file)
 }
 
 // Complement of the 16-bit sum of the data words, each low byte first.
-// Reads exactly `words` words from the current position, so a medium that
-// keeps failing cannot keep the loop going: a failed word counts as 0, and
-// the next word is read from its own offset.
-static uint16_t data_checksum(FILE *file, uint32_t words)
+// Reads exactly `words` words from the current position into `data`, so a
+// medium that keeps failing cannot keep the loop going: a failed word counts
+// (and is kept) as 0, and the next word is read from its own offset.
+static uint16_t data_checksum(FILE *file, uint32_t words, uint8_t *data)
 {
     uint16_t sum = 0;
     for (uint32_t i = 0; i < words; ++i) {
-        uint8_t word[2];
+        uint8_t *word = data + 2 * static_cast<size_t>(i);
         if (std::fread(word, 1, 2, file) == 2) {
             sum = alf_word_sum(sum, word, 2);
             continue;
         }
+        word[0] = word[1] = 0;
         report_alf_read_failed();
         std::clearerr(file);
         const long next = ALF_HEADER_SIZE + 2 * static_cast<long>(i + 1);
@@ -47,10 +50,11 @@ static uint16_t data_checksum(FILE *file, uint32_t words)
     return static_cast<uint16_t>(~sum);
 }
 
-FILE *open_alf_file(const char *path, AlfHeader *header)
+bool load_alf_image(const char *path, AlfHeader *header, std::vector<uint8_t> *image)
 {
     FILE *file = nullptr;
-    FILE *accepted = nullptr;
+    bool accepted = false;
+    uint8_t header_bytes[ALF_HEADER_SIZE];
     int64_t expected = 0;
     int64_t actual = 0;
     uint16_t computed = 0;
@@ -62,7 +66,7 @@ FILE *open_alf_file(const char *path, AlfHeader *header)
         goto done;
     }
     report_alf_opened(path);
-    if (!read_alf_header(file, header))
+    if (!read_alf_header(file, header, header_bytes))
         goto done;
     report_alf_header(header->name, header->version, header->data_checksum, header->data_length,
                       header->oemCodes, alf_block_count(header->data_length));
@@ -73,20 +77,22 @@ FILE *open_alf_file(const char *path, AlfHeader *header)
         report_alf_length_mismatch(expected, actual);
         goto done;
     }
+    image->assign(static_cast<size_t>(expected), 0);
+    std::copy(header_bytes, header_bytes + ALF_HEADER_SIZE, image->begin());
     if (std::fseek(file, ALF_HEADER_SIZE, SEEK_SET) != 0)
         report_alf_seek_failed();
     else
-        computed = data_checksum(file, header->data_length);
-    std::rewind(file);
+        computed = data_checksum(file, header->data_length, image->data() + ALF_HEADER_SIZE);
     if (computed != header->data_checksum) {
         report_alf_checksum_invalid(header->data_checksum, computed);
         goto done;
     }
-    accepted = file;
-    file = nullptr;
+    accepted = true;
 
 done:
     if (file)
         std::fclose(file);
+    if (!accepted)
+        image->clear();
     return accepted;
 }

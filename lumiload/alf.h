@@ -2,15 +2,13 @@
 // checksum checks, each failure reported. The layout is in alf_format.h.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
+#include <vector>
 
 #include "alf_format.h"
 
-// Rereads the header from the start of `file`. On a short read reports the
-// error and returns false.
-bool read_alf_header(FILE *file, AlfHeader *header);
-
-// Opens, prints and validates the image. Returns the open file at offset 0,
-// owned by the caller, or nullptr after reporting why; `header` keeps what
-// was read.
-FILE *open_alf_file(const char *path, AlfHeader *header);
+// Opens, prints and validates the image, reading it once, whole, into
+// `image` (header included): what the checks passed is what is sent, even
+// if the file changes during the run. False after reporting why; `header`
+// keeps what was read.
+bool load_alf_image(const char *path, AlfHeader *header, std::vector<uint8_t> *image);

@@ -48,7 +48,8 @@ static bool choose_poll_target(const RunSettings &settings, PollTarget *target)
 }
 
 // Discovery and, in update runs, the update stage. Returns the exit status.
-static int run_network_stages(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, FILE *summary)
+static int run_network_stages(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image,
+                              FILE *summary)
 {
     PollTarget target {};
     if (!choose_poll_target(settings, &target))
@@ -63,7 +64,7 @@ static int run_network_stages(const RunSettings &settings, const AlfHeader &head
     if (!settings.alf_given)
         return 1;  // a poll-only run never counts as an update
     const uint32_t broadcast = target.broadcast ? target.broadcast : target.source | ~target.netmask;
-    return run_update_stage(settings, header, alf_file, target.source, broadcast, fixtures, conflicts, summary);
+    return run_update_stage(settings, header, image, target.source, broadcast, fixtures, conflicts, summary);
 }
 
 // The run after its options: image, summary file, network. Returns the
@@ -78,10 +79,9 @@ static int run_stages(const RunSettings &settings)
         report_test_run_mode();
 
     AlfHeader header;
-    FILE *alf_file = nullptr;
+    std::vector<uint8_t> image;
     if (settings.alf_given) {
-        alf_file = open_alf_file(settings.alf_path.c_str(), &header);
-        if (!alf_file)
+        if (!load_alf_image(settings.alf_path.c_str(), &header, &image))
             return 1;
         report_separator();
     } else {
@@ -102,7 +102,7 @@ static int run_stages(const RunSettings &settings)
     }
     network_started = net_startup();
     if (network_started)
-        status = run_network_stages(settings, header, alf_file, summary);
+        status = run_network_stages(settings, header, image, summary);
     else
         report_winsock_failed();
 
@@ -111,8 +111,6 @@ done:
         report_error("failed to write summary file at %s", settings.summary_path.c_str());
         status = 1;
     }
-    if (alf_file)
-        std::fclose(alf_file);
     if (network_started)
         net_cleanup();
     return status;

@@ -87,10 +87,11 @@ static void begin_attempt(Transfer *t, uint64_t from_us)
     t->failed_windows = 0;
 }
 
-// Reads the block in hand (its 1024 bytes of the file, or what is left of
-// it for the last block, zero-filled) and builds its packet; the first
-// attempt begins at `from_us`.
-static void begin_block(Transfer *t, FILE *file, uint64_t from_us)
+// Takes the block in hand from the image (its 1024 bytes, or what is left
+// for the last block, zero-filled) and builds its packet; the first attempt
+// begins at `from_us`. An image shorter than its header says (only a
+// caller's mistake: a run checks the length) leaves the block unreadable.
+static void begin_block(Transfer *t, uint64_t from_us)
 {
     uint8_t type = FIRM_CONT;
     size_t length = FIRMWARE_BLOCK_SIZE;
@@ -103,14 +104,13 @@ static void begin_block(Transfer *t, FILE *file, uint64_t from_us)
             length = static_cast<size_t>(tail_words * 2);
     }
     uint8_t data[FIRMWARE_BLOCK_SIZE] = {};
-    // A long offset: images of 2 GiB and more cannot be read where long has
-    // 32 bits (Windows), and no fixture takes such an image.
-    const long offset = static_cast<long>(t->block) * static_cast<long>(FIRMWARE_BLOCK_SIZE);
-    if (std::fseek(file, offset, SEEK_SET) != 0 || std::fread(data, length, 1, file) != 1) {
+    const uint64_t offset = uint64_t(t->block) * FIRMWARE_BLOCK_SIZE;
+    if (offset + length > t->image->size()) {
         tell(*t, TransferEventKind::BlockUnreadable);
         finish(t, TransferResult::Failed, from_us);
         return;
     }
+    std::memcpy(data, t->image->data() + offset, length);
     tell(*t, TransferEventKind::BlockRead);
     build_firmware_master(t->packet, type, t->block, static_cast<uint32_t>(t->file_words), data);
     t->attempt = 0;
@@ -241,7 +241,7 @@ static void tell_node_word(Transfer *t, const PollReply &answer)
 
 // -r: the fixture answers again after its failure; the transfer begins
 // again from its first block.
-static void begin_next_try(Transfer *t, FILE *file, const uint8_t *reply, uint64_t now_us)
+static void begin_next_try(Transfer *t, const uint8_t *reply, uint64_t now_us)
 {
     tell_node_word(t, decode_poll_reply(reply));
     ++t->tries;
@@ -253,7 +253,7 @@ static void begin_next_try(Transfer *t, FILE *file, const uint8_t *reply, uint64
     t->now_us = now_us;
     TransferEvent started = event_of(*t, TransferEventKind::Started);
     t->mode.sink(started);
-    begin_block(t, file, now_us);
+    begin_block(t, now_us);
 }
 
 // The first answer after the restart decides: the image's version, or the
@@ -304,7 +304,7 @@ static bool settles_earlier_send(Transfer *t, uint8_t type, uint64_t now_us)
 // 0: too long, or an error of the sockets layer). A reply window takes an
 // ArtFirmwareReply, the restart wait an ArtPollReply; in the other phases
 // it is a stale reply and is discarded.
-static void take_datagram(Transfer *t, FILE *file, const uint8_t *data, long length, int error, uint64_t now_us)
+static void take_datagram(Transfer *t, const uint8_t *data, long length, int error, uint64_t now_us)
 {
     const bool polled = t->phase == TransferPhase::Restarting || t->phase == TransferPhase::Recalling;
     static const uint8_t unknown[6] = {};
@@ -324,7 +324,7 @@ static void take_datagram(Transfer *t, FILE *file, const uint8_t *data, long len
         if (t->phase == TransferPhase::Restarting)
             judge_restart(t, data, now_us);
         else
-            begin_next_try(t, file, data, now_us);
+            begin_next_try(t, data, now_us);
         return;
     }
     // A longer datagram whose first 36 bytes are a good reply is that reply:
@@ -386,7 +386,7 @@ static void poll_restarting(Transfer *t, ArtSocket *socket)
 
 // The phase's deadline has come. Phases that follow one another without a
 // wait start from the deadline, so the timing does not drift.
-static void reach_deadline(Transfer *t, ArtSocket *socket, FILE *file, uint64_t now_us)
+static void reach_deadline(Transfer *t, ArtSocket *socket, uint64_t now_us)
 {
     switch (t->phase) {
     case TransferPhase::Emptying:
@@ -400,7 +400,7 @@ static void reach_deadline(Transfer *t, ArtSocket *socket, FILE *file, uint64_t 
         break;
     case TransferPhase::Pausing:
         if (++t->block < t->block_count) {
-            begin_block(t, file, t->deadline_us);
+            begin_block(t, t->deadline_us);
             break;
         }
         tell(*t, TransferEventKind::Uploaded);
@@ -424,20 +424,21 @@ static void reach_deadline(Transfer *t, ArtSocket *socket, FILE *file, uint64_t 
     }
 }
 
-void start_transfer(Transfer *t, FILE *file, const AlfHeader &header, uint32_t fixture, uint64_t now_us,
+void start_transfer(Transfer *t, const std::vector<uint8_t> &image, const AlfHeader &header, uint32_t fixture, uint64_t now_us,
                     const TransferMode &mode, const FixtureIdentity &identity)
 {
     *t = Transfer();
     t->fixture = t->named = fixture;
     t->mode = mode;
     t->identity = identity;
+    t->image = &image;
     t->image_version = header.version;
     t->file_words = static_cast<uint64_t>(header.data_length) + ALF_HEADER_WORDS;
     t->block_count = alf_block_count(header.data_length);
     t->started_us = now_us;
     t->now_us = now_us;
     tell(*t, TransferEventKind::Started);
-    begin_block(t, file, now_us);
+    begin_block(t, now_us);
 }
 
 bool transfer_in_flight(const Transfer &t)
@@ -470,7 +471,7 @@ static bool known_elsewhere(const Transfer &t, const uint8_t *datagram, long len
 
 static bool is_active(const Transfer &t) { return t.phase != TransferPhase::Idle && t.phase != TransferPhase::Done; }
 
-bool step_transfers(ArtSocket *socket, FILE *file, Transfer *const *transfers, size_t count)
+bool step_transfers(ArtSocket *socket, Transfer *const *transfers, size_t count)
 {
     const Transfer *first = nullptr;  // the earliest deadline
     for (size_t i = 0; i < count; ++i) {
@@ -497,15 +498,15 @@ bool step_transfers(ArtSocket *socket, FILE *file, Transfer *const *transfers, s
         // sender; an error of the sockets layer names none and counts
         // against every wait, as a failed receive always has.
         if (!timed_out && (sender == t->fixture || (length < 0 && sender == 0) || known_elsewhere(*t, datagram, length)))
-            take_datagram(t, file, datagram, length, error, now);
+            take_datagram(t, datagram, length, error, now);
         while (is_active(*t) && deadline_reached(t->deadline_us, now, timed_out))
-            reach_deadline(t, socket, file, now);
+            reach_deadline(t, socket, now);
     }
     return true;
 }
 
-void run_transfers(ArtSocket *socket, FILE *file, Transfer *const *transfers, size_t count)
+void run_transfers(ArtSocket *socket, Transfer *const *transfers, size_t count)
 {
-    while (step_transfers(socket, file, transfers, count)) {
+    while (step_transfers(socket, transfers, count)) {
     }
 }

@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -83,13 +82,14 @@ struct Transfer {
     };
     std::vector<Send> unanswered;  // sends without their reply yet, oldest first, at most 2 s old
     uint64_t longest_round_trip_us = 0;  // of the replies taken so far
+    const std::vector<uint8_t> *image = nullptr;  // the whole image, header included, read once
     uint8_t packet[FIRMWARE_MASTER_SIZE] = {};  // the ArtFirmwareMaster of the block in hand
 };
 
-// Starts the transfer of the whole of `file` (header included) to `fixture`
-// at `now_us`: takes the first block. The file belongs to the caller; each
-// block is read from its place in it, so transfers may share the file.
-void start_transfer(Transfer *transfer, FILE *file, const AlfHeader &header, uint32_t fixture, uint64_t now_us,
+// Starts the transfer of the whole of `image` (the file's bytes, header
+// included, read once) to `fixture` at `now_us`: takes the first block. The
+// image belongs to the caller and outlives the transfer; transfers share it.
+void start_transfer(Transfer *transfer, const std::vector<uint8_t> &image, const AlfHeader &header, uint32_t fixture, uint64_t now_us,
                     const TransferMode &mode, const FixtureIdentity &identity = FixtureIdentity());
 
 // True while a block is in hand (the phases from Emptying to Pausing).
@@ -104,7 +104,7 @@ bool transfer_succeeded(const Transfer &transfer);
 // the active `transfers` or a datagram, hands the datagram to the transfer
 // of its sender and moves on every transfer whose deadline has come. Idle
 // and Done transfers are left alone. False when none was active.
-bool step_transfers(ArtSocket *socket, FILE *file, Transfer *const *transfers, size_t count);
+bool step_transfers(ArtSocket *socket, Transfer *const *transfers, size_t count);
 
 // Turns the loop until no transfer is active.
-void run_transfers(ArtSocket *socket, FILE *file, Transfer *const *transfers, size_t count);
+void run_transfers(ArtSocket *socket, Transfer *const *transfers, size_t count);

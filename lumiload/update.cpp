@@ -88,7 +88,7 @@ static void hear_polled_fixtures(ArtSocket *socket, uint32_t source, uint32_t br
 // One fixture after another, each with its own socket for its upload and
 // the check after its restart; with -k the fixtures after the K-th
 // failure are named and left alone.
-static void update_one_by_one(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
+static void update_one_by_one(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image, uint32_t source,
                               uint32_t broadcast, std::vector<RunFixture> *run)
 {
     const TransferMode mode = transfer_mode(settings, broadcast);
@@ -112,12 +112,8 @@ static void update_one_by_one(const RunSettings &settings, const AlfHeader &head
             goto done;
         if (settings.confirm || settings.retries)
             hear_polled_fixtures(&socket, source, broadcast);
-        if (std::fseek(alf_file, 0, SEEK_SET) != 0 || std::ferror(alf_file)) {
-            report_step_error("failed to seek to beginning of file");
-            goto done;
-        }
-        start_transfer(t, alf_file, header, fixture.address, clock_us(), mode, fixture.identity);
-        run_transfers(&socket, alf_file, &t, 1);
+        start_transfer(t, image, header, fixture.address, clock_us(), mode, fixture.identity);
+        run_transfers(&socket, &t, 1);
     done:
         close_artnet_socket(&socket);  // also when it never opened
         failures += !transfer_succeeded(*t);
@@ -126,7 +122,7 @@ static void update_one_by_one(const RunSettings &settings, const AlfHeader &head
 
 // Starts transfers while fewer than -p are in flight, and none once -k
 // fixtures have failed, and turns the loop until every fixture is done.
-static void drive_in_parallel(const RunSettings &settings, const AlfHeader &header, FILE *alf_file,
+static void drive_in_parallel(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image,
                               ArtSocket *socket, uint32_t broadcast, std::vector<RunFixture> *run)
 {
     const TransferMode mode = transfer_mode(settings, broadcast);
@@ -159,16 +155,16 @@ static void drive_in_parallel(const RunSettings &settings, const AlfHeader &head
             queue[next]->not_started = true;
         }
         for (; next < queue.size() && in_flight < settings.parallel; ++next) {
-            start_transfer(transfers[next], alf_file, header, queue[next]->address, clock_us(), mode,
+            start_transfer(transfers[next], image, header, queue[next]->address, clock_us(), mode,
                            queue[next]->identity);
             in_flight += transfer_in_flight(*transfers[next]);
         }
-        if (!step_transfers(socket, alf_file, transfers.data(), transfers.size()) && next == queue.size())
+        if (!step_transfers(socket, transfers.data(), transfers.size()) && next == queue.size())
             break;
     }
 }
 
-static void update_in_parallel(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
+static void update_in_parallel(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image, uint32_t source,
                                uint32_t broadcast, std::vector<RunFixture> *run)
 {
     ArtSocket socket = open_artnet_socket(source);
@@ -176,11 +172,7 @@ static void update_in_parallel(const RunSettings &settings, const AlfHeader &hea
         goto done;  // every fixture failed; the socket step said why
     if (settings.confirm || settings.retries)
         hear_polled_fixtures(&socket, source, broadcast);
-    if (std::fseek(alf_file, 0, SEEK_SET) != 0 || std::ferror(alf_file)) {
-        report_step_error("failed to seek to beginning of file");
-        goto done;
-    }
-    drive_in_parallel(settings, header, alf_file, &socket, broadcast, run);
+    drive_in_parallel(settings, header, image, &socket, broadcast, run);
 
 done:
     close_artnet_socket(&socket);  // also when it never opened
@@ -220,7 +212,7 @@ static std::vector<SummaryRow> summary_rows(const std::vector<RunFixture> &run, 
     return rows;
 }
 
-int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
+int run_update_stage(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image, uint32_t source,
                      uint32_t broadcast, const std::vector<FixtureRecord> &fixtures,
                      const std::vector<AddressConflict> &conflicts, FILE *summary)
 {
@@ -261,9 +253,9 @@ int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE 
         return status;
     }
     if (settings.parallel)
-        update_in_parallel(settings, header, alf_file, source, broadcast, &run);
+        update_in_parallel(settings, header, image, source, broadcast, &run);
     else
-        update_one_by_one(settings, header, alf_file, source, broadcast, &run);
+        update_one_by_one(settings, header, image, source, broadcast, &run);
 
     for (const RunFixture &fixture : run) {
         if (fixture.found && !fixture_succeeded(fixture))

@@ -20,6 +20,6 @@
 // `summary` is the open CSV file of -o, or nullptr. Returns the run's exit status: 0 only when every fixture
 // of the run took the image (and reported its version, with -c), or in a
 // test run.
-int run_update_stage(const RunSettings &settings, const AlfHeader &header, FILE *alf_file, uint32_t source,
+int run_update_stage(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image, uint32_t source,
                      uint32_t broadcast, const std::vector<FixtureRecord> &fixtures,
                      const std::vector<AddressConflict> &conflicts, FILE *summary);

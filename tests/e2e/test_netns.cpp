@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <future>
 #include <sstream>
 
@@ -352,4 +353,79 @@ TEST(Namespaces, LateRepliesAndSlowLinks)
     EXPECT_EQ(updated_not_intact, 0u);
     EXPECT_GT(updated, 0u);
     std::printf("jitter 10-70 ms: 50 uploads, %u reported updated (all intact), 25 rejected the last block, none reported updated\n", updated);
+}
+
+// What happens around a run while it goes on, each row in namespaces of its
+// own: `action` runs in the controller's namespace from the start. Image
+// 1.2.0 of 40 blocks; fixtures at 1.1.0 from 2.0.0.10 on, each storing what
+// it is sent. The report holds `says` in order; `intact`: every fixture
+// holds the image as it was when the run began.
+TEST(Namespaces, ChangesDuringARun)
+{
+    const std::string why = netns_unavailable_reason();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    const struct {
+        std::string action;
+        int fixtures;
+        std::string args;
+        std::vector<std::string> says;
+        int status;
+        bool intact;
+    } rows[] = {
+        // The file overwritten with another valid image of its length.
+        {"sleep 1; cp OTHER IMAGE", 3, "-p 3 -c", {" result=confirmed ", " result=confirmed ", " result=confirmed "}, 0, true},
+    };
+    const TempDir temp;
+    std::vector<std::future<std::string>> running;
+    for (const auto &row : rows) {
+        running.push_back(std::async(std::launch::async, [&] {
+            Netns net;
+            VirtualFixtures fixtures;
+            std::vector<std::string> specs, cidrs;
+            for (int i = 0; i < row.fixtures; ++i)
+                cidrs.push_back("2.0.0." + std::to_string(10 + i) + "/8");
+            const bool up = net.up("2.0.0.1/8", cidrs);
+            for (int i = 0; i < row.fixtures; ++i) {
+                const std::string ip = "2.0.0." + std::to_string(10 + i);
+                specs.push_back("bind=" + ip + ",version=1.1.0,reboot=300,bcast=2.255.255.255,image=" + temp.path + "/" + net.name + ip);
+            }
+            if (!up || !fixtures.start(temp.path, specs, net.in("f")))
+                return net.error + fixtures.error;
+            const std::string image = temp.path + "/" + net.name + ".alf", other = image + ".other";
+            const std::vector<uint8_t> bytes = write_image(image, 1, 20, 20000);
+            write_image(other, 1, 21, 20000);
+            std::string action = row.action;
+            for (const auto &name : {std::make_pair("OTHER", other), std::make_pair("IMAGE", image)})
+                for (size_t at; (at = action.find(name.first)) != std::string::npos;)
+                    action.replace(at, std::strlen(name.first), name.second);
+            std::vector<std::string> command = net.in("c");
+            command.insert(command.end(), {"sh", "-c", action});
+            const int acting = start_background(command, image + ".log");
+            std::vector<std::string> args = {"-f", image, "-s", "2.0.0.1"};
+            std::istringstream words(row.args);
+            for (std::string word; words >> word;)
+                args.push_back(word);
+            const ProcessResult r = run_program(bin_path("lumiload"), args, 60, net.in("c"));
+            stop_background(acting);
+            const std::string log = fixtures.stop();
+            std::string faults;
+            size_t at = 0;
+            for (const std::string &said : row.says) {
+                at = r.out.find(said, at);
+                faults += at == std::string::npos ? "report lacks " + said + "\n" : "";
+                at = at == std::string::npos ? 0 : at + 1;
+            }
+            for (int i = 0; i < row.fixtures; ++i) {
+                const std::string held = read_text_file(temp.path + "/" + net.name + "2.0.0." + std::to_string(10 + i));
+                if ((held == std::string(bytes.begin(), bytes.end())) != row.intact)
+                    faults += "fixture " + std::to_string(10 + i) + " holds " + std::to_string(held.size()) + " bytes\n";
+            }
+            if (r.status != row.status)
+                faults += "status " + std::to_string(r.status) + "\n";
+            return faults.empty() ? "" : faults + "report:\n" + r.out + r.err + log;
+        }));
+    }
+    for (size_t i = 0; i < running.size(); ++i)
+        EXPECT_EQ(running[i].get(), "") << "row " << i << ": " << rows[i].action;
 }

@@ -15,14 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != ssize_t(size))
         abort();
     AlfHeader h;
-    FILE *file = nullptr;
-    const long lines = printedLines([&] { file = open_alf_file(path.c_str(), &h); });
-    if (file)
-        std::fclose(file);
+    std::vector<uint8_t> bytes;
+    bool loaded = false;
+    const long lines = printedLines([&] { loaded = load_alf_image(path.c_str(), &h, &bytes); });
     FirmwareImage image;
     QString problem;
     const bool ok = readFirmwareImage(QString::fromStdString(path), &image, &problem);
-    if (lines != (h.valid ? 7 : 1) || ok != (file != nullptr) || ok == !problem.isEmpty() ||
+    if (lines != (h.valid ? 7 : 1) || ok != loaded || (loaded && bytes != std::vector<uint8_t>(data, data + size)) || ok == !problem.isEmpty() ||
         (h.valid && (image.name != QString::fromLatin1(h.name.data(), h.name.size()) || image.version != h.version ||
                      image.checksum != h.data_checksum || image.dataLength != h.data_length ||
                      image.oemCodes != QList<quint16>(h.oemCodes.begin(), h.oemCodes.end()))))
