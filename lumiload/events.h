@@ -39,6 +39,8 @@ enum class TransferEventKind {
     FoundByMac,       // it answered from `moved_to` with its MAC: the same fixture, at a new address
     NodeSays,         // its ArtPollReply explains itself: `text` (NodeReport and status bits)
     Conflict,         // never started: `value` devices answer at its address, MACs in `text`
+    LinkDown,         // the block could not be sent: the network link stayed down for `value` s (final,
+                      // or `retry`)
 };
 
 struct TransferEvent {

@@ -19,13 +19,19 @@ static bool parse_count(const char *text, unsigned *count)
     return value > 0;
 }
 
-// "N" or "N,S": N tries after a failure, S seconds of the node's own
-// transfer time-out to wait before each (default 30).
-static bool parse_retries(const char *text, RunSettings *settings)
+// "N" or "N,S": a count, and a second one kept in `second` when given.
+static bool parse_pair(const char *text, unsigned *first, unsigned *second)
 {
     const char *comma = std::strchr(text, ',');
     const std::string count = comma ? std::string(text, comma) : std::string(text);
-    return parse_count(count.c_str(), &settings->retries) && (!comma || parse_count(comma + 1, &settings->node_timeout));
+    return parse_count(count.c_str(), first) && (!comma || parse_count(comma + 1, second));
+}
+
+// -r "N" or "N,S": N tries after a failure, S seconds of the node's own
+// transfer time-out to wait before each (default 30).
+static bool parse_retries(const char *text, RunSettings *settings)
+{
+    return parse_pair(text, &settings->retries, &settings->node_timeout);
 }
 
 // Addresses joined by commas, each a dotted quad of the sockets interface
@@ -118,7 +124,7 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
                 settings->bad_value = std::string("-k ") + parser.argument;
             break;
         case 'w':
-            if (!parse_count(parser.argument, &settings->restart_wait))
+            if (!parse_pair(parser.argument, &settings->restart_wait, &settings->link_wait))
                 settings->bad_value = std::string("-w ") + parser.argument;
             break;
         case 'r':

@@ -20,6 +20,7 @@ struct RunSettings {
     std::vector<uint32_t> only;   // -u: the fixtures to update, in the order given; empty = all that need it
     bool confirm = false;         // -c: check the version each fixture reports after its restart
     unsigned restart_wait = 60;   // -w: seconds a fixture may take to come back after its upload
+    unsigned link_wait = 20;      // -w S,L: seconds a transfer waits for a network link that went down
     unsigned failure_limit = 0;   // -k: start no more uploads after this many failures; 0 = no limit
     std::string summary_path;     // -o: the per-fixture summary as CSV; empty = none
     bool json = false;            // -j: the report as JSON Lines

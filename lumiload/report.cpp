@@ -476,6 +476,9 @@ static EventTexts event_texts(const TransferEvent &e)
     case TransferEventKind::NodeSays:
         verdict = "the fixture reports: " + safe_text(e.text, std::strlen(e.text));
         return {"# " + upper_first(verdict) + "\n", "", verdict, ""};
+    case TransferEventKind::LinkDown:
+        verdict = text_of("%s could not be sent: the network link stayed down for %d s", block.c_str(), e.value);
+        return {"\n\n", "    Error: " + verdict + "\n" + (e.retry ? "" : upload_failed), failed + verdict, ""};
     case TransferEventKind::Conflict:
         verdict = text_of("address conflict, devices %s answer at this address", e.text);
         return {"", "Error: fixture " + address_text(e.fixture) + " is not updated: " + verdict + "\n",
@@ -558,6 +561,9 @@ static std::string event_members(const TransferEvent &e, const std::string &text
     case TransferEventKind::NodeSays:
         return text_member("event", "node-report") + text_member("report", safe_text(e.text, std::strlen(e.text))) +
                said;
+    case TransferEventKind::LinkDown:
+        return text_member("event", e.retry ? "try-failed" : "failed") + text_member("reason", "link-down") + block +
+               number_member("seconds", e.value) + said;
     case TransferEventKind::Conflict:
         return text_member("event", "not-started") + text_member("reason", "address-conflict") + said;
     case TransferEventKind::BlockUnreadable:

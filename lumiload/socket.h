@@ -14,6 +14,7 @@ constexpr intptr_t INVALID_HANDLE = -1;
 struct ArtSocket {
     intptr_t handle = INVALID_HANDLE;
     intptr_t broadcast_handle = INVALID_HANDLE;
+    bool link_down = false;  // the last send failed because the network link is gone
 };
 
 // Starts and stops the platform's sockets layer and what timed waits need
@@ -40,7 +41,8 @@ bool enable_broadcast(ArtSocket *socket);
 void receive_broadcasts_too(ArtSocket *socket, uint32_t source, uint32_t broadcast);
 
 // Sends the whole datagram to `destination`:6454. Returns true only when all
-// `length` bytes went out; otherwise `*error` holds the C library's errno.
+// `length` bytes went out; otherwise `*error` holds the C library's errno,
+// and the socket's `link_down` tells whether the network link was gone.
 bool send_datagram(ArtSocket *socket, uint32_t destination, const uint8_t *data, size_t length,
                    int *error);
 

@@ -118,6 +118,7 @@ bool send_datagram(ArtSocket *socket, uint32_t destination, const uint8_t *data,
     const sockaddr_in peer = artnet_address(destination);
     const ssize_t sent = sendto(static_cast<int>(socket->handle), data, length, 0,
                                 reinterpret_cast<const sockaddr *>(&peer), sizeof peer);
+    socket->link_down = sent < 0 && (errno == ENETDOWN || errno == ENETUNREACH || errno == EHOSTUNREACH);
     if (sent == static_cast<ssize_t>(length))
         return true;
     *error = sent < 0 ? errno : 0;

@@ -131,6 +131,8 @@ bool send_datagram(ArtSocket *socket, uint32_t destination, const uint8_t *data,
     int sent = sendto(as_socket(socket->handle), reinterpret_cast<const char *>(data),
                       static_cast<int>(length), 0, reinterpret_cast<const sockaddr *>(&peer),
                       sizeof peer);
+    const int failure = sent == SOCKET_ERROR ? WSAGetLastError() : 0;
+    socket->link_down = failure == WSAENETDOWN || failure == WSAENETUNREACH || failure == WSAEHOSTUNREACH;
     if (sent >= 0 && static_cast<size_t>(sent) == length)
         return true;
     // The failure message carries the C runtime's errno, as it always has.

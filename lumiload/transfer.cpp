@@ -10,6 +10,7 @@ static const int SEND_TRIES = 3;
 static const uint64_t EMPTYING_US = 1000;
 static const uint64_t REPLY_WINDOW_US = 50000;
 static const uint64_t PAUSE_AFTER_BLOCK_US = 50000;
+static const uint64_t LINK_RETRY_US = 100000;
 
 // Reply windows of 50 ms before an attempt gives up: the fixture erases
 // flash after the first block and writes it after the last one.
@@ -175,11 +176,36 @@ static void attempt_failed(Transfer *t, bool send_error, uint64_t at_us)
     failed_or_retried(t, at_us);
 }
 
+// A send found the network link down at `now_us`: the block in hand is
+// sent again every 100 ms, and once the link is back it has all its
+// attempts; after the link wait (20 s, well below the node's own 30 s
+// time-out) the transfer fails, saying why.
+static void wait_for_link(Transfer *t, uint64_t now_us)
+{
+    if (!t->link_lost_us)
+        t->link_lost_us = now_us;
+    if (now_us - t->link_lost_us < uint64_t(t->mode.link_wait_s) * 1000000) {
+        t->phase = TransferPhase::Sending;
+        t->deadline_us = now_us + LINK_RETRY_US;
+        return;
+    }
+    t->link_lost_us = 0;
+    TransferEvent event = event_of(*t, TransferEventKind::LinkDown);
+    event.value = static_cast<int>(t->mode.link_wait_s);
+    event.retry = t->tries <= t->mode.retries;
+    t->mode.sink(event);
+    failed_or_retried(t, now_us);
+}
+
 static void send_block(Transfer *t, ArtSocket *socket, uint64_t now_us)
 {
+    int error = 0;
     for (int i = 0; i < SEND_TRIES; ++i) {
-        int error = 0;
         if (send_datagram(socket, t->fixture, t->packet, FIRMWARE_MASTER_SIZE, &error)) {
+            if (t->link_lost_us) {  // the link is back
+                t->link_lost_us = 0;
+                t->attempt = t->unsent = 0;
+            }
             tell(*t, TransferEventKind::BlockSent);
             t->last_send_us = now_us;
             t->unanswered.push_back({now_us, t->block});
@@ -187,9 +213,14 @@ static void send_block(Transfer *t, ArtSocket *socket, uint64_t now_us)
             t->deadline_us = now_us + reply_window(*t);
             return;
         }
+        if (t->link_lost_us)
+            break;  // told when the link went
         tell_value(*t, TransferEventKind::SendFailed, error);
     }
-    attempt_failed(t, true, now_us);
+    if (socket->link_down)
+        wait_for_link(t, now_us);
+    else
+        attempt_failed(t, true, now_us);
 }
 
 // A receive window ended without a reply; the next one starts at `next_us`.

@@ -73,6 +73,7 @@ static TransferMode transfer_mode(const RunSettings &settings, uint32_t broadcas
     mode.retries = settings.retries;
     mode.node_timeout_s = settings.node_timeout;
     mode.broadcast = broadcast;
+    mode.link_wait_s = settings.link_wait;
     return mode;
 }
 

@@ -356,7 +356,8 @@ TEST(Namespaces, LateRepliesAndSlowLinks)
 }
 
 // What happens around a run while it goes on, each row in namespaces of its
-// own: `action` runs in the controller's namespace from the start. Image
+// own: `action` runs in the controller's namespace from the start (an
+// upload begins at once with -d, after discovery's 3 s without). Image
 // 1.2.0 of 40 blocks; fixtures at 1.1.0 from 2.0.0.10 on, each storing what
 // it is sent. The report holds `says` in order; `intact`: every fixture
 // holds the image as it was when the run began.
@@ -374,7 +375,10 @@ TEST(Namespaces, ChangesDuringARun)
         bool intact;
     } rows[] = {
         // The file overwritten with another valid image of its length.
-        {"sleep 1; cp OTHER IMAGE", 3, "-p 3 -c", {" result=confirmed ", " result=confirmed ", " result=confirmed "}, 0, true},
+        {"sleep 4; cp OTHER IMAGE", 3, "-p 3 -c", {" result=confirmed ", " result=confirmed ", " result=confirmed "}, 0, true},
+        // The controller's link down for 2 s, then for good (the link wait cut to 2 s).
+        {"sleep 1; ip link set veth0 down; sleep 2; ip link set veth0 up", 1, "-d 2.0.0.10", {"Failed to send", "# Firmware uploaded successfully\n"}, 0, true},
+        {"sleep 1; ip link set veth0 down", 1, "-d 2.0.0.10 -p 1 -w 60,2", {"2.0.0.10 failed: block ", " of 41 could not be sent: the network link stayed down for 2 s\n", " seconds=3."}, 1, false},
     };
     const TempDir temp;
     std::vector<std::future<std::string>> running;
@@ -411,8 +415,9 @@ TEST(Namespaces, ChangesDuringARun)
             const std::string log = fixtures.stop();
             std::string faults;
             size_t at = 0;
+            const std::string told = r.err + r.out;
             for (const std::string &said : row.says) {
-                at = r.out.find(said, at);
+                at = told.find(said, at);
                 faults += at == std::string::npos ? "report lacks " + said + "\n" : "";
                 at = at == std::string::npos ? 0 : at + 1;
             }
@@ -423,7 +428,7 @@ TEST(Namespaces, ChangesDuringARun)
             }
             if (r.status != row.status)
                 faults += "status " + std::to_string(r.status) + "\n";
-            return faults.empty() ? "" : faults + "report:\n" + r.out + r.err + log;
+            return faults.empty() ? "" : faults + "report:\n" + told + log;
         }));
     }
     for (size_t i = 0; i < running.size(); ++i)
