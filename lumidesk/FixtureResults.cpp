@@ -91,3 +91,8 @@ QString durationText(int seconds)
     return seconds >= 60 ? QString("%1 min %2 s").arg(seconds / 60).arg(seconds % 60)
                          : QString("%1 s").arg(seconds);
 }
+
+QString fixtureCount(int count)
+{
+    return QString("%1 fixture%2").arg(count).arg(count == 1 ? "" : "s");
+}

@@ -23,13 +23,14 @@ enum class FixtureState {
     Idle,               // nothing this run, or waiting its turn
     Running,
     WaitingForRestart,  // took the image; its new version is awaited
-    Stuck,              // silent part way while its child runs
+    Stuck,              // silent part way while its child runs: waiting for a reply, not failed
     Updated,
     Confirmed,          // updated, and it reported the image's version after its restart
     SkippedAsCurrent,
     DoesNotFit,
     Failed,             // with its reason
     NotStarted,
+    VersionChanged,     // a later discovery reports another version than the update confirmed
 };
 
 // Where one fixture's upload stands, as its child reported it.
@@ -37,6 +38,7 @@ struct FixtureProgress {
     FixtureState state = FixtureState::Running;
     int blockCount = 0;   // 0 until known
     int blocks = 0;       // accepted; all of them only once it succeeded
+    int attempt = 1;      // at the block in hand, from 1
 };
 
 struct FixtureResult {
@@ -44,7 +46,7 @@ struct FixtureResult {
     QString ip;
     QString name;
     QString versionBefore;
-    QString versionAfter;     // what the fixture runs once it took the image
+    QString versionAfter;     // what the fixture reported after its restart, if it did
     Outcome outcome = Outcome::Idle;
     QString reason;           // why it failed, was skipped or was not started
     bool touched = false;     // a block went to the fixture
@@ -61,5 +63,7 @@ QString summaryLine(const QList<FixtureResult> &results);
 QStringList failureLines(const QList<FixtureResult> &results);
 // The results as CSV, one row per fixture, for the rig's paperwork.
 bool writeCsvReport(const QString &path, const QList<FixtureResult> &results, QString *error);
+// "1 fixture", "3 fixtures".
+QString fixtureCount(int count);
 // "about 1 min 5 s" for a count of seconds.
 QString durationText(int seconds);

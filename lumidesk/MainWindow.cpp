@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
@@ -37,6 +38,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     QWidget *centralWidget = new QWidget(this);
     QVBoxLayout *mainLayout = new QVBoxLayout(centralWidget);
+    mainLayout->setContentsMargins(8, 4, 8, 4);
+    mainLayout->setSpacing(4);
     setMinimumSize(700, 300);
     resize(700, 480);
     setWindowTitle("Orvane Ethernet Updater 1.1");
@@ -49,6 +52,14 @@ MainWindow::MainWindow(QWidget *parent)
     buildButtonRow(mainLayout);
     setCentralWidget(centralWidget);
     buildStatusBar();
+    // Never so small that captions overprint or the table shows no row.
+    setMinimumSize(minimumSize().expandedTo(minimumSizeHint()));
+    if (const QSize size = storedSetting("windowSize").toSize(); size.isValid())
+        resize(size);
+    QList<int> widths;
+    for (const QVariant &width : storedSetting("columnWidths").toList())
+        widths << width.toInt();
+    deviceTable->setColumnWidths(widths);
 
     connect(discovery, &DiscoveryJob::fixturesFound, this, &MainWindow::addFixtures);
     connect(discovery, &DiscoveryJob::finished, this, &MainWindow::discoveryFinished);
@@ -82,6 +93,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     discovery->stop();
+    storeSetting("windowSize", size());
+    QVariantList widths;
+    if (deviceTable->rowCount() > 0)
+        for (int width : deviceTable->columnWidths())
+            widths << width;
+    storeSetting("columnWidths", widths);
     event->accept();
 }
 
@@ -100,6 +117,15 @@ void MainWindow::selectPreferredInterface()
     const int choice = preferredInterface(entries, last);
     if (choice >= 0)
         nicComboBox->setCurrentIndex(choice);
+}
+
+UploadLimits MainWindow::limits() const
+{
+    UploadLimits limits;
+    limits.retries = retriesSpinBox->value();
+    limits.restartWait = restartWaitSpinBox->value() == kDefaultRestartWait ? 0 : restartWaitSpinBox->value();
+    limits.failureLimit = failureLimitSpinBox->value();
+    return limits;
 }
 
 QString MainWindow::interfaceAddress() const
@@ -217,10 +243,12 @@ void MainWindow::runCommand()
     resetProgressBars();
     anyFailed = false;
     storeSetting("lastInterface", interfaceAddress());
-    if (fileUpdateCheckBox->isChecked() && !filePathEdit->text().isEmpty())
-        runUploads();
-    else
+    if (!fileUpdateCheckBox->isChecked())
         startDiscovery();
+    else if (filePathEdit->text().isEmpty())
+        showBox(this, QMessageBox::Warning, "Error", "Choose a firmware file with Browse first: there is nothing to upload.");
+    else
+        runUploads();
 }
 
 // A discovery listens for about three seconds; its results arrive after
@@ -273,13 +301,29 @@ void MainWindow::runUploads()
     QList<DiscoveredFixture> selected;
     for (int row : deviceTable->selectedRowNumbers())
         selected.append(deviceTable->fixtureAt(row));
-    const UploadPlan plan = planUploads(selected, image, forceUpdateCheckBox->isChecked());
-    if (!plan.toUpdate.isEmpty() && !confirmUpdate(this, plan, target))
+    if (selected.isEmpty()) {
+        showBox(this, QMessageBox::Warning, "Error", "Select the fixtures to update first: no fixture is selected.");
+        return;
+    }
+    UploadPlan plan = planUploads(selected, image, forceUpdateCheckBox->isChecked());
+    if (plan.toUpdate.isEmpty()) {
+        QStringList reasons;
+        for (const FixtureResult &result : plan.skipped)
+            reasons << result.name + " (" + result.ip + "): " + result.reason;
+        showBox(this, QMessageBox::Warning, "Error", "Nothing to update: none of the selected fixtures needs this image.",
+                reasons.join('\n'));
+        return;
+    }
+    for (const DiscoveredFixture &fixture : plan.toUpdate)
+        if (!deviceTable->seenAt(deviceTable->rowOf(fixture.ip)))
+            plan.notSeen.append(fixture);
+    if (!confirmUpdate(this, plan, target))
         return;
 
     UploadRun run(kUpdaterProgram, currentArguments, target, this);
     if (parallelCheckBox->isChecked())
         run.setParallel(kMaxTransfersInFlight);
+    run.setLimits(limits());
     QList<int> toUpdate;
     for (const DiscoveredFixture &fixture : plan.toUpdate) {
         run.addFixture(fixture.ip, fixture.name, fixture.version);
@@ -307,6 +351,7 @@ void MainWindow::runUploads()
     currentRun = nullptr;
     lastResults = run.results() + plan.skipped;
     fileUpdateCheckBox->setChecked(false);
+    forceUpdateCheckBox->setChecked(false);
     selectAllButton->setVisible(deviceTable->rowCount() > 0);
     summariseRun();
 }
@@ -316,11 +361,12 @@ void MainWindow::setControlsEnabled(bool enabled)
 {
     for (QWidget *control : std::initializer_list<QWidget *>{
              nicComboBox, refreshButton, browseButton, forceUpdateCheckBox, fileUpdateCheckBox,
-             selectAllButton, saveReportButton, runButton, parallelCheckBox})
+             selectAllButton, saveReportButton, runButton, parallelCheckBox, runSettingsButton})
         control->setEnabled(enabled);
     saveReportButton->setEnabled(enabled && !lastResults.isEmpty());
     stopButton->setEnabled(true);
     stopButton->setVisible(!enabled && !parallelCheckBox->isChecked());
+    runSettingsButton->setVisible(!stopButton->isVisible());   // the row has room for one of them
 }
 
 void MainWindow::stopAfterThisFixture()
@@ -360,14 +406,19 @@ void MainWindow::fixtureEnded(const QString &ip, const FixtureResult &result)
 }
 
 // Counts in the status line after every run; failures also in a box that
-// names each failed fixture and why, with its rows selected.
+// names each failed fixture and why, with those of its rows selected that
+// the operator can see.
 void MainWindow::summariseRun()
 {
     const QString summary = summaryLine(lastResults);
     statusLabel->setText(summary);
     saveReportButton->setEnabled(!lastResults.isEmpty());
     if (anyFailed) {
-        deviceTable->selectRowsIn(FixtureState::Failed);
+        QStringList failed;
+        for (const FixtureResult &result : lastResults)
+            if (result.outcome == FixtureState::Failed)
+                failed << result.ip;
+        deviceTable->selectInView(failed);
         showBox(this, QMessageBox::Warning, "Warning", kFailureSummary,
                 summary + "\n\n" + failureLines(lastResults).join('\n'));
     }

@@ -13,6 +13,7 @@
 #include "FirmwareImage.h"
 #include "FixtureResults.h"
 #include "FixtureTable.h"
+#include "UploadRun.h"
 
 class DiscoveryJob;
 class UploadRun;
@@ -24,8 +25,12 @@ class QLineEdit;
 class QProcess;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QVBoxLayout;
 class QWidget;
+
+// lumiload's wait for a fixture's restart when -w is not given, in seconds.
+static const int kDefaultRestartWait = 60;
 
 class MainWindow : public QMainWindow
 {
@@ -72,7 +77,12 @@ private:
     void buildTable(QVBoxLayout *mainLayout);
     void buildButtonRow(QVBoxLayout *mainLayout);
     void buildStatusBar();
+    void buildRunSettings();
+    QSpinBox *settingBox(const char *name, int minimum, int maximum, int initial, const QString &none,
+                         const QString &key);
 
+    // The retries, restart wait and failure limit the operator set.
+    UploadLimits limits() const;
     // The address the chosen interface entry stands for.
     QString interfaceAddress() const;
     void selectPreferredInterface();
@@ -110,6 +120,10 @@ private:
 
     QLabel *imageLabel;
     QCheckBox *parallelCheckBox;
+    QPushButton *runSettingsButton;
+    QSpinBox *retriesSpinBox;
+    QSpinBox *restartWaitSpinBox;
+    QSpinBox *failureLimitSpinBox;
     QPushButton *stopButton;
     QPushButton *saveReportButton;
     QLabel *statusLabel;

@@ -12,6 +12,7 @@
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -42,7 +43,8 @@ QString fixtureBlock(const QString &ip, const QString &name, const QString &vers
            name + "\r\n";
 }
 
-const QString kSuccess = "out    blockCount=3\\n    progress=F - LG\\n# Firmware uploaded successfully\\n";
+const QString kConfirmed = "# Waiting for the fixture to restart\\n# Confirmed: the fixture reports version 1.2.0\\n";
+const QString kSuccess = "out    blockCount=3\\n    progress=F - LG\\n# Firmware uploaded successfully\\n" + kConfirmed;
 const QString kSummary = "Some devices failed to update. Please check the chart for details.";
 
 } // namespace
@@ -62,13 +64,19 @@ private slots:
     void startFailureBoxesAreAnswerable_data();
     void startFailureBoxesAreAnswerable();
     void tableFilterAndSelection();
+    void nothingToDoIsSaid_data();
+    void nothingToDoIsSaid();
     void uploadsRunOneByOneInTableOrderAfterConfirmation();
+    void confirmationNamesEveryFixture();
+    void revertedFixtureFailsAndRunSettingsReachLumiload();
+    void retrySelectionIsWhatTheOperatorSees();
     void progressReasonsAndSummary();
     void stopAfterThisFixtureAndBarsOutsideTheRun();
     void parallelRunFollowsEachFixture();
     void browseChecksTheImage();
     void closing();
     void checkBoxFramesAreVisible();
+    void readableAtEverySizeAndRemembered();
     void rewordedReasonsChangeNoStateOrCount();
 
 private:
@@ -213,7 +221,7 @@ void TestMainWindow::startsInDiscoveryMode()
     QStringList headers;
     for (int c = 0; c < t->columnCount(); ++c)
         headers << t->horizontalHeaderItem(c)->text();
-    QCOMPARE(headers, QStringList({"Name", "IP", "Version", "Progress"}));
+    QCOMPARE(headers, QStringList({"Name", "IP", "Version", "Progress", "Reason"}));
     QCOMPARE(t->selectionMode(), QAbstractItemView::MultiSelection);
     QCOMPARE(t->selectionBehavior(), QAbstractItemView::SelectRows);
     m_window->resize(100, 100);
@@ -345,7 +353,7 @@ void TestMainWindow::tableFilterAndSelection()
     QCOMPARE(selection->selectedRows().size(), 4);
     click("selectAllButton");
     QCOMPARE(selection->selectedRows().size(), 0);
-    clickRow(1);
+    clickRow(0);
     click("selectAllButton");
     QCOMPARE(selection->selectedRows().size(), 0);
 
@@ -361,25 +369,55 @@ void TestMainWindow::tableFilterAndSelection()
         QVERIFY(!(table()->item(0, column)->flags() & Qt::ItemIsEditable));
 }
 
+void TestMainWindow::nothingToDoIsSaid_data()
+{
+    QTest::addColumn<bool>("parallel");
+    QTest::addColumn<bool>("withFile");
+    QTest::addColumn<int>("selectedRow");   // -1 for none
+    QTest::addColumn<QString>("text");
+    const QString none = "Select the fixtures to update first: no fixture is selected.";
+    const QString current = "Nothing to update: none of the selected fixtures needs this image.";
+    QTest::newRow("no file") << false << false << 0 << "Choose a firmware file with Browse first: there is nothing to upload.";
+    QTest::newRow("nothing selected") << false << true << -1 << none;
+    QTest::newRow("nothing selected, parallel") << true << true << -1 << none;
+    QTest::newRow("only current fixtures") << false << true << 1 << current;
+    QTest::newRow("only current fixtures, parallel") << true << true << 1 << current;
+}
+
+// Said in a box; no child starts, and the status line keeps what it said.
+void TestMainWindow::nothingToDoIsSaid()
+{
+    QFETCH(bool, parallel);
+    QFETCH(bool, withFile);
+    QFETCH(int, selectedRow);
+    QFETCH(QString, text);
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.2.0"), 2));
+    widget<QCheckBox>("parallelCheckBox")->setChecked(parallel);
+    prepareUpload();
+    if (!withFile)
+        widget<QLineEdit>("filePathEdit")->clear();
+    table()->clearSelection();
+    if (selectedRow >= 0)
+        clickRow(selectedRow);
+    click("runButton");
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QCOMPARE(m_boxes->boxes[0].text, text);
+    QCOMPARE(startedArguments().size(), 1);
+    QCOMPARE(status(), QString("2 fixtures found on 127.0.0.1"));
+}
+
 void TestMainWindow::uploadsRunOneByOneInTableOrderAfterConfirmation()
 {
-    // Without a file the upload box still runs a discovery.
-    widget<QCheckBox>("fileUpdateCheckBox")->click();
     QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.2.0") +
                          fixtureBlock("2.0.0.7", "C", "1.0.0"),
                      3));
-    QCOMPARE(startedArguments(), QStringList({"[-s ][127.0.0.1]"}));
-    QVERIFY(!widget<QCheckBox>("fileUpdateCheckBox")->isChecked());
-    QCOMPARE(widget<QPushButton>("runButton")->text(), QString("Discover Fixtures"));
-    // With a file but no row selected nothing starts and nothing is asked.
     const QString path = makeAlf("fw.alf", 1, 20);
     prepareUpload(path);
     table()->clearSelection();
-    click("runButton");
-    QVERIFY(m_boxes->boxes.isEmpty());
+    widget<QCheckBox>("fileUpdateCheckBox")->click();
 
     writeScript("upload.txt", {"out    blockCount=4\\n    progress=F - - LG\\n", "sleep 50",
-                               "out # Firmware uploaded successfully\\n"});
+                               "out # Firmware uploaded successfully\\n" + kConfirmed});
     clickRow(2);
     clickRow(1);
     clickRow(0);
@@ -388,17 +426,120 @@ void TestMainWindow::uploadsRunOneByOneInTableOrderAfterConfirmation()
     click("runButton");
     QCOMPARE(m_boxes->boxes.size(), 1);
     QCOMPARE(m_boxes->boxes[0].text, QString("Update 2 fixtures to v1.2.0?"));
-    QCOMPARE(m_boxes->boxes[0].informative, QString("1 already run v1.2.0 and are skipped."));
+    QCOMPARE(m_boxes->boxes[0].informative, QString::fromUtf8("To update (2):\n    A (2.0.0.5): 1.0.0 \u2192 1.2.0\n"
+                                                              "    C (2.0.0.7): 1.0.0 \u2192 1.2.0\n"
+                                                              "1 already run v1.2.0 and are skipped."));
     QCOMPARE(startedArguments().size(), 1);
 
     m_boxes->answer = QMessageBox::Ok;
     click("runButton");
-    const QString common = "[-i][-f][" + path + "][-m][-s ][127.0.0.1]";
+    const QString common = "[-i][-f][" + path + "][-m][-s ][127.0.0.1][-c]";
     QCOMPARE(startedArguments(),
              QStringList({"[-s ][127.0.0.1]", common + "[-d][2.0.0.5]", common + "[-d][2.0.0.7]"}));
     QCOMPARE(bar(0)->format(), QString("Upload Successful"));
     QCOMPARE(bar(1)->format(), QString("Version Skipped"));
     QCOMPARE(status(), QString("Update finished: 2 updated, 1 skipped as current, 0 failed."));
+}
+
+// In sections: updated, flashed again (the skip box ticked, for this run
+// only), downgraded (asked twice), not seen in the latest discovery.
+void TestMainWindow::confirmationNamesEveryFixture()
+{
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.2.0") +
+                         fixtureBlock("2.0.0.7", "C", "2.2.3") + fixtureBlock("2.0.0.8", "Gone", "1.0.0"),
+                     4));
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.2.0") +
+                         fixtureBlock("2.0.0.7", "C", "2.2.3"), 4));
+    writeScript("upload.txt", {kSuccess});
+    prepareUpload();
+    widget<QCheckBox>("forceUpdateCheckBox")->click();
+    m_boxes->answers = {QMessageBox::Ok, QMessageBox::Cancel};
+    click("runButton");
+    QCOMPARE(m_boxes->boxes.size(), 2);
+    QCOMPARE(m_boxes->boxes[0].text, QString("Update 4 fixtures to v1.2.0?"));
+    QCOMPARE(m_boxes->boxes[0].informative,
+             QString::fromUtf8("To update (2):\n    A (2.0.0.5): 1.0.0 \u2192 1.2.0\n    Gone (2.0.0.8): 1.0.0 \u2192 1.2.0\n"
+                               "Flashed again at the same version (1):\n    B (2.0.0.6): 1.2.0\n"
+                               "Downgraded (1):\n    C (2.0.0.7): 2.2.3 \u2192 1.2.0\n"
+                               "Not seen in the latest discovery (1):\n    Gone (2.0.0.8): 1.0.0"));
+    QCOMPARE(m_boxes->boxes[1].text, QString("Downgrade 1 fixture to the older v1.2.0?"));
+    QCOMPARE(startedArguments().size(), 2);
+    click("runButton");
+    QCOMPARE(startedArguments().size(), 6);
+    QVERIFY(!widget<QCheckBox>("forceUpdateCheckBox")->isChecked());
+}
+
+// A fixture that comes back with its old firmware failed, shows the version
+// it runs and why; one that a later discovery finds at another version than
+// its update confirmed says so. The restart wait, retries and failure limit
+// reach lumiload (the failure limit of a run one by one is the window's) and
+// are remembered.
+void TestMainWindow::revertedFixtureFailsAndRunSettingsReachLumiload()
+{
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0") +
+                         fixtureBlock("2.0.0.7", "C", "1.0.0"), 3));
+    writeScript("script-2.0.0.5.txt", {kSuccess});
+    writeScript("script-2.0.0.6.txt", {"out    blockCount=3\n    progress=F - LG\n# Firmware uploaded successfully\n"
+                                       "# Waiting for the fixture to restart\n",
+                                       "err Error: the fixture came back with version 1.0.0, not 1.2.0\n", "exit 1"});
+    const QList<QPair<const char *, int>> settings = {{"retriesSpinBox", 2}, {"restartWaitSpinBox", 90},
+                                                      {"failureLimitSpinBox", 1}};
+    for (const auto &[name, value] : settings)
+        widget<QSpinBox>(name)->setValue(value);
+    prepareUpload();
+    click("runButton");
+    QVERIFY(startedArguments()[1].endsWith("[-c][-w][90][-r][2][-d][2.0.0.5]"));
+    QCOMPARE(startedArguments().size(), 3);
+    QCOMPARE(bar(1)->format(), QString("Upload Failed"));
+    QCOMPARE(highlightOf(bar(1)), QColor(Qt::red));
+    QCOMPARE(table()->item(1, 2)->text(), QString("1.0.0"));
+    QCOMPARE(table()->item(1, 4)->text(), QString("Came back with version 1.0.0, not 1.2.0."));
+    QVERIFY(table()->item(2, 4)->text().startsWith("Not started: 1 fixture failed"));
+    QCOMPARE(status(), QString("Update finished: 1 updated, 0 skipped as current, 1 failed, 1 not started."));
+
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0"), 3));
+    QCOMPARE(bar(0)->format(), QString("Version Changed"));
+    QVERIFY(table()->item(0, 4)->text().startsWith("The latest discovery reports version 1.0.0, not the 1.2.0"));
+
+    delete m_window;
+    m_window = new MainWindow;
+    m_window->show();
+    for (const auto &[name, value] : settings)
+        QCOMPARE(widget<QSpinBox>(name)->value(), value);
+    widget<QCheckBox>("parallelCheckBox")->setChecked(true);
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0"), 2));
+    writeScript("upload.txt", {"exit 1"});
+    prepareUpload();
+    click("runButton");
+    QVERIFY(startedArguments().last().endsWith("[-p][2][-c][-w][90][-r][2][-k][1][-u][2.0.0.5,2.0.0.6]"));
+}
+
+// After a failed run the window selects the fixtures of that run that
+// failed, but only those the operator can see: seen in the latest
+// discovery and in view.
+void TestMainWindow::retrySelectionIsWhatTheOperatorSees()
+{
+    QString report;
+    for (int i = 0; i < 30; ++i)
+        report += fixtureBlock(QString("2.0.0.%1").arg(10 + i), QString("F%1").arg(i), "1.0.0");
+    QVERIFY(discover(report, 30));
+    writeScript("upload.txt", {"err Error: no fixture to update.\n", "exit 1"});
+    prepareUpload();
+    table()->clearSelection();
+    clickRow(0);
+    click("runButton");
+    QCOMPARE(table()->selectionModel()->selectedRows().size(), 1);
+    QVERIFY(discover(report.mid(report.indexOf("Fixture detected", 10)), 30));   // F0 not seen
+    QVERIFY(discover(report, 30) && discover(QString(report).remove(fixtureBlock("2.0.0.11", "F1", "1.0.0")), 30));
+    for (int row : {1, 2, 29}) {
+        table()->scrollToItem(table()->item(row, 0));
+        clickRow(row);
+    }
+    widget<QCheckBox>("fileUpdateCheckBox")->click();
+    click("runButton");
+    const QModelIndexList selected = table()->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected[0].row(), 29);
 }
 
 // The bar counts the blocks the fixture accepted (never the dashes of a
@@ -414,16 +555,16 @@ void TestMainWindow::progressReasonsAndSummary()
                 {"out # Art-Net\\nOpened ALF file /Show-2024-05-01-Rig-A/spot-575-fw-v1-2-0.alf: \\n"
                  "    blockCount=10\\n    upgradeStatus=upgrade-required\\n",
                  "sleep 100", "out    blockCount=99\\n    progress=F - - ", "sleep 100",
-                 "out - - - - - - LG\\n# Firmware uploaded successfully\\n"});
+                 "out - - - - - - LG\\n# Firmware uploaded successfully\\n" + kConfirmed});
     writeScript("script-2.0.0.6.txt", {"out    blockCount=10\\n    progress=F - -TTT\\n\\n",
                                        "err Error: Firmware upload failed.\\n", "exit 1"});
-    writeScript("script-2.0.0.7.txt", {"out    blockCount=10\\n    progress=F - - - ", "sleep 1200",
-                                       "out LG\\n# Firmware uploaded successfully\\n"});
+    writeScript("script-2.0.0.7.txt", {"out    blockCount=10\\n    progress=F - - -T", "sleep 1200",
+                                       "out LG\\n# Firmware uploaded successfully\\n" + kConfirmed});
     writeScript("script-2.0.0.8.txt", {"err Error: no fixture to update.\\n", "exit 1"});
     writeScript("script-2.0.0.9.txt", {"out    blockCount=10\\n    progress=F - ", "sleep 50", "crash"});
     // Silent at the start of its bar: not marked.
     writeScript("script-2.0.0.10.txt", {"out    blockCount=3\\n    progress=F", "sleep 800",
-                                        "out  - LG\\n# Firmware uploaded successfully\\n"});
+                                        "out  - LG\\n# Firmware uploaded successfully\\n" + kConfirmed});
     prepareUpload();
 
     BarWatcher good(bar(0));
@@ -431,15 +572,25 @@ void TestMainWindow::progressReasonsAndSummary()
     BarWatcher waits(bar(5));
     QStringList statuses;
     QTimer statusWatch;
-    connect(&statusWatch, &QTimer::timeout, [&] { statuses << status(); });
+    QSet<QString> slowNotes;
+    QMap<QString, QString> slowColours;   // of the quiet state, by the bar's text
+    connect(&statusWatch, &QTimer::timeout, [&] {
+        statuses << status();
+        slowNotes << table()->item(2, 4)->text();
+        if (bar(2)->format().startsWith("No reply"))
+            slowColours[bar(2)->format()] = highlightOf(bar(2)).name();
+    });
     statusWatch.start(20);
     click("runButton");
     good.sample();
     QVERIFY2(good.states.contains("0/10 %p%") && good.states.contains("3/10 %p%"),
              qPrintable(good.states.join(" | ")));
     QVERIFY(good.states.filter(QRegularExpression("^([1-9]|10)/10 %p%")).size() == 1);
-    QVERIFY2(slow.states.contains("4/10 Upload Failed"), "stalled upload marked while its child ran");
-    QVERIFY(waits.states.filter("Upload Failed").isEmpty());
+    QVERIFY2(slow.states.contains("3/10 No reply yet"), qPrintable(slow.states.join(" | ")));
+    QVERIFY(slowNotes.contains("No reply yet, attempt 2 of 3."));
+    QCOMPARE(slowColours.values(), QList<QString>({"#e69600"}));
+    QVERIFY(slow.states.filter("Upload Failed").isEmpty());
+    QVERIFY(waits.states.filter("No reply").isEmpty());
     QVERIFY(!statuses.filter(QRegularExpression("^Fixture 3 of 6 \\(2\\.0\\.0\\.7\\), about .* left$")).isEmpty());
 
     const QStringList reasons = {"",
@@ -467,11 +618,14 @@ void TestMainWindow::progressReasonsAndSummary()
     std::sort(selected.begin(), selected.end());
     QCOMPARE(selected, QList<int>({1, 3, 4}));
 
-    // The details view shows the reason and all the child printed.
+    // The details view shows the reason and all the child printed, and
+    // leaves the selection as it was.
     table()->scrollToTop();
     const QPoint cell = table()->visualItemRect(table()->item(1, 0)).center();
     QTest::mousePress(table()->viewport(), Qt::LeftButton, {}, cell);
     QTest::mouseDClick(table()->viewport(), Qt::LeftButton, {}, cell);
+    QCOMPARE(table()->selectionModel()->selectedRows().size(), 3);
+    QVERIFY(table()->selectionModel()->isRowSelected(1));
     QMessageBox *details1 = m_window->findChild<QMessageBox *>();
     QVERIFY(details1 && details1->isVisible());
     QVERIFY(details1->text().contains("no reply to block 3"));
@@ -485,7 +639,7 @@ void TestMainWindow::stopAfterThisFixtureAndBarsOutsideTheRun()
                      3));
     QVERIFY(!widget<QPushButton>("saveReportButton")->isEnabled());
     writeScript("upload.txt", {"out    blockCount=3\\n    progress=F ", "sleep 400",
-                               "out - LG\\n# Firmware uploaded successfully\\n"});
+                               "out - LG\\n# Firmware uploaded successfully\\n" + kConfirmed});
     prepareUpload();
     bool tableLive = false;
     QTimer::singleShot(200, m_window, [&] {
@@ -541,7 +695,7 @@ void TestMainWindow::parallelRunFollowsEachFixture()
     BarWatcher b(bar(1));
     click("runButton");
     QVERIFY(startedArguments().last().endsWith("[-m][-s ][127.0.0.1][-p][2][-c][-u][2.0.0.5,2.0.0.6]"));
-    QVERIFY2(b.states.contains("2/3 %p%") && b.states.contains("2/3 Waiting for restart"), qPrintable(b.states.join('|')));
+    QVERIFY2(b.states.contains("2/3 %p%") && b.states.contains("3/3 Waiting for restart"), qPrintable(b.states.join('|')));
     QCOMPARE(bar(1)->format(), QString("Upload Successful"));
     QCOMPARE(table()->item(1, 2)->text(), QString("1.2.0"));
     QCOMPARE(bar(0)->format(), QString("Upload Failed"));
@@ -586,7 +740,7 @@ void TestMainWindow::browseChecksTheImage()
     click("selectAllButton");
     widget<QCheckBox>("fileUpdateCheckBox")->click();
     click("runButton");
-    QCOMPARE(m_boxes->boxes[1].informative, QString("1 do not fit this image and are skipped."));
+    QVERIFY(m_boxes->boxes[1].informative.endsWith("\n1 do not fit this image and are skipped."));
     QCOMPARE(status(), QString("Update finished: 1 updated, 0 skipped as current, 0 failed, 1 not fitting the image."));
     QCOMPARE(startedArguments().size(), 2);
     QVERIFY(startedArguments()[1].endsWith("[-d][2.0.0.5]"));
@@ -609,7 +763,7 @@ void TestMainWindow::closing()
 {
     QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0"), 2));
     writeScript("upload.txt", {"out    blockCount=10\\n    progress=F - ", "sleep 600",
-                               "out - - - - - - - - LG\\n# Firmware uploaded successfully\\n"});
+                               "out - - - - - - - - LG\\n# Firmware uploaded successfully\\n" + kConfirmed});
     prepareUpload();
     bool closedDuringRun = true;
     QTimer::singleShot(300, m_window, [&] { closedDuringRun = m_window->close(); });
@@ -644,6 +798,38 @@ void TestMainWindow::checkBoxFramesAreVisible()
         for (int y = 0; y < image.height(); ++y)
             brightest = qMax(brightest, QColor(image.pixel(x, y)).lightness());
     QVERIFY2(brightest - window.lightness() > 40, qPrintable(QString::number(brightest)));
+}
+
+// Tooltips and disabled controls readable; at the first size the table
+// shows eight rows, at the least size every caption keeps its room; the
+// size the operator chose is the next window's.
+void TestMainWindow::readableAtEverySizeAndRemembered()
+{
+    const QPalette palette = QApplication::palette();
+    QVERIFY(qAbs(palette.color(QPalette::ToolTipBase).lightness() - palette.color(QPalette::ToolTipText).lightness()) > 128);
+    QVERIFY(palette.color(QPalette::Disabled, QPalette::ButtonText).lightness() <
+            palette.color(QPalette::Active, QPalette::ButtonText).lightness() - 64);
+    QString report;
+    for (int i = 0; i < 10; ++i)
+        report += fixtureBlock(QString("2.0.0.%1").arg(10 + i), "Fixture", "1.0.0");
+    QVERIFY(discover(report, 10));
+    QCOMPARE(m_window->size(), QSize(700, 480));
+    QVERIFY(table()->viewport()->height() >= 8 * table()->rowHeight(0));
+    m_window->resize(m_window->minimumSize());
+    QTest::qWait(50);
+    for (QWidget *w : m_window->findChildren<QWidget *>())
+        if (w->isVisible() && (qobject_cast<QLabel *>(w) || qobject_cast<QAbstractButton *>(w)))
+            QVERIFY2(w->width() >= w->minimumSizeHint().width() && w->height() >= w->minimumSizeHint().height(),
+                     qPrintable(w->objectName()));
+    QVERIFY(table()->viewport()->height() >= 2 * table()->rowHeight(0));
+    m_window->resize(820, 600);
+    table()->setColumnWidth(1, 150);
+    QVERIFY(m_window->close());
+    delete m_window;
+    m_window = new MainWindow;
+    QCOMPARE(m_window->size(), QSize(820, 600));
+    QVERIFY(discover(report, 10));
+    QCOMPARE(table()->columnWidth(1), 150);
 }
 
 // Outcomes are data: every reason reworded, the bars and the summary's

@@ -178,7 +178,7 @@ void TestUploadRun::runStoppedPartWay()
 {
     QFile script("upload.txt");
     QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("out    blockCount=3\\n    progress=F \nsleep 300\nout - LG\\n# Firmware uploaded successfully\\n\n");
+    script.write("out    blockCount=3\\n    progress=F \nsleep 300\nout - LG\\n# Firmware uploaded successfully\\n# Confirmed: the fixture reports version 1.2.0\\n\n");
     script.close();
     QFile failing("script-2.0.0.8.txt");
     QVERIFY(failing.open(QIODevice::WriteOnly));
@@ -200,7 +200,7 @@ void TestUploadRun::runStoppedPartWay()
     QCOMPARE(started.size(), 2);
     QVERIFY2(secondsLeft >= 0, "an estimate once a block is accepted");
     const QList<FixtureResult> &results = run.results();
-    QCOMPARE(results[0].outcome, FixtureResult::Outcome::Updated);
+    QCOMPARE(results[0].outcome, FixtureResult::Outcome::Confirmed);
     QCOMPARE(results[0].versionAfter, QString("1.2.0"));
     QCOMPARE(results[1].outcome, FixtureResult::Outcome::Failed);
     QVERIFY(results[1].touched);
