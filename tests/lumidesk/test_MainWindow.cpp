@@ -479,9 +479,9 @@ void TestMainWindow::revertedFixtureFailsAndRunSettingsReachLumiload()
     QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0") +
                          fixtureBlock("2.0.0.7", "C", "1.0.0"), 3));
     writeScript("script-2.0.0.5.txt", {kSuccess});
-    writeScript("script-2.0.0.6.txt", {"out    blockCount=3\n    progress=F - LG\n# Firmware uploaded successfully\n"
-                                       "# Waiting for the fixture to restart\n",
-                                       "err Error: the fixture came back with version 1.0.0, not 1.2.0\n", "exit 1"});
+    writeScript("script-2.0.0.6.txt", {"out    blockCount=3\\n    progress=F - LG\\n# Firmware uploaded successfully\\n"
+                                       "# Waiting for the fixture to restart\\n",
+                                       "err Error: the fixture came back with version 1.0.0, not 1.2.0\\n", "exit 1"});
     const QList<QPair<const char *, int>> settings = {{"retriesSpinBox", 2}, {"restartWaitSpinBox", 90},
                                                       {"failureLimitSpinBox", 1}};
     for (const auto &[name, value] : settings)
