@@ -51,9 +51,11 @@ public:
     // columns; a listed fixture keeps its row and takes the new name,
     // version and codes. Returns how many rows were added.
     int addFixtures(const QList<DiscoveredFixture> &fixtures);
-    // Greys the rows of fixtures not in `seen`, with a tooltip saying so;
-    // the others look normal again.
-    void markSeen(const QSet<QString> &seen);
+    // After a discovery on `interface`: greys the rows of fixtures last
+    // found through that interface that are not in `seen`, with a tooltip
+    // saying so; those in `seen` look normal again; fixtures of other
+    // networks stay as they were.
+    void markSeen(const QSet<QString> &seen, const QString &interface);
     bool seenAt(int row) const { return m_rows.value(row).seen; }
     // A note on the row, e.g. why it failed: in its Reason column and as
     // the tooltip of every cell.
@@ -111,6 +113,7 @@ private:
         bool seen = true;               // in the latest discovery
         bool notSeenNote = false;       // its cells carry the note that it was not seen
         QString confirmedVersion;       // by the last update of the fixture
+        QString foundOn;                // the interface of its last discovery
     };
     QHash<QString, int> m_rowByIp;
     QList<Row> m_rows;

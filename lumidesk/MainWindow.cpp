@@ -14,7 +14,9 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QCoreApplication>
 #include <QSettings>
+#include <QSysInfo>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -24,7 +26,24 @@
 #include "MessageBoxes.h"
 #include "UploadRun.h"
 
-static const char kUpdaterProgram[] = "./lumiload";
+// lumiload in the working directory, else beside the window's own program
+// (started from another folder, e.g. by a desktop entry); `lookedIn` names
+// both places when it is in neither.
+QString findUpdater(const QString &workingDirectory, const QString &programDirectory, QString *lookedIn)
+{
+    const QString name = QSysInfo::productType() == "windows" ? "lumiload.exe" : "lumiload";
+    for (const QString &directory : {workingDirectory, programDirectory})
+        if (QFileInfo(QDir(directory).filePath(name)).isExecutable())
+            return directory == workingDirectory ? "./lumiload" : QDir(directory).filePath("lumiload");
+    *lookedIn = QString("%1 was found neither in the working directory (%2) nor beside lumidesk (%3).")
+                    .arg(name, QDir::toNativeSeparators(workingDirectory), QDir::toNativeSeparators(programDirectory));
+    return "./lumiload";
+}
+
+QString MainWindow::updaterProgram(QString *lookedIn) const
+{
+    return findUpdater(QDir::currentPath(), QCoreApplication::applicationDirPath(), lookedIn);
+}
 // Transfers a parallel run keeps in flight at most.
 static const int kMaxTransfersInFlight = 64;
 static const char kFailureSummary[] =
@@ -87,7 +106,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (uploadRunning) {
         event->ignore();
-        showNotice(this, QMessageBox::Warning, "Warning",
+        closeNotice = showNotice(this, QMessageBox::Warning, "Warning",
                    "A firmware upload is in progress. Please wait until it "
                    "has finished before closing the window.");
         return;
@@ -242,7 +261,6 @@ void MainWindow::runCommand()
     updateCommandParameters();
     resetProgressBars();
     anyFailed = false;
-    storeSetting("lastInterface", interfaceAddress());
     if (!fileUpdateCheckBox->isChecked())
         startDiscovery();
     else if (filePathEdit->text().isEmpty())
@@ -256,8 +274,9 @@ void MainWindow::runCommand()
 // old versions, and lumiload could not bind the port the discovery holds.
 void MainWindow::startDiscovery()
 {
-    if (!discovery->start(kUpdaterProgram, currentArguments, interfaceAddress())) {
-        showBox(this, QMessageBox::Critical, "Error", "Failed to start the command.");
+    QString lookedIn;
+    if (!discovery->start(updaterProgram(&lookedIn), currentArguments, interfaceAddress())) {
+        showBox(this, QMessageBox::Critical, "Error", "Failed to start the command.", lookedIn);
         return;
     }
     runButton->setEnabled(false);
@@ -283,9 +302,11 @@ void MainWindow::discoveryFinished(const QString &failure)
         return;
     }
     const QSet<QString> &seen = discovery->seen();
-    deviceTable->markSeen(seen);
+    deviceTable->markSeen(seen, interface);
+    if (!seen.isEmpty())
+        storeSetting("lastInterface", interface);
     statusLabel->setText(seen.isEmpty() ? "No fixture answered on " + interface + ": check the interface"
-                                        : QString("%1 fixtures found on %2").arg(seen.size()).arg(interface));
+                                        : QString("%1 found on %2").arg(fixtureCount(seen.size()), interface));
 }
 
 // Works out what the run will do, asks the operator, then updates the
@@ -320,7 +341,8 @@ void MainWindow::runUploads()
     if (!confirmUpdate(this, plan, target))
         return;
 
-    UploadRun run(kUpdaterProgram, currentArguments, target, this);
+    QString lookedIn;
+    UploadRun run(updaterProgram(&lookedIn), currentArguments, target, this);
     if (parallelCheckBox->isChecked())
         run.setParallel(kMaxTransfersInFlight);
     run.setLimits(limits());
@@ -337,8 +359,8 @@ void MainWindow::runUploads()
     });
     connect(&run, &UploadRun::progressed, this, &MainWindow::updateProgressBar);
     connect(&run, &UploadRun::statusChanged, statusLabel, &QLabel::setText);
-    connect(&run, &UploadRun::startFailed, this, [this](const QString &ip) {
-        showBox(this, QMessageBox::Warning, "Error", "Failed to start the command for IP: " + ip);
+    connect(&run, &UploadRun::startFailed, this, [this, lookedIn](const QString &ip) {
+        showBox(this, QMessageBox::Warning, "Error", "Failed to start the command for IP: " + ip, lookedIn);
     });
     connect(&run, &UploadRun::fixtureEnded, this, &MainWindow::fixtureEnded);
 
@@ -349,6 +371,8 @@ void MainWindow::runUploads()
     setControlsEnabled(true);
     uploadRunning = false;
     currentRun = nullptr;
+    if (closeNotice)
+        closeNotice->close();   // it spoke of the run that has ended
     lastResults = run.results() + plan.skipped;
     fileUpdateCheckBox->setChecked(false);
     forceUpdateCheckBox->setChecked(false);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -21,6 +22,7 @@ class QCheckBox;
 class QCloseEvent;
 class QComboBox;
 class QLabel;
+class QMessageBox;
 class QLineEdit;
 class QProcess;
 class QProgressBar;
@@ -31,6 +33,11 @@ class QWidget;
 
 // lumiload's wait for a fixture's restart when -w is not given, in seconds.
 static const int kDefaultRestartWait = 60;
+
+// The lumiload to start: "./lumiload" when the working directory has it,
+// else the one in programDirectory; when neither has it, "./lumiload",
+// and `lookedIn` says where it was looked for.
+QString findUpdater(const QString &workingDirectory, const QString &programDirectory, QString *lookedIn);
 
 class MainWindow : public QMainWindow
 {
@@ -83,6 +90,7 @@ private:
 
     // The retries, restart wait and failure limit the operator set.
     UploadLimits limits() const;
+    QString updaterProgram(QString *lookedIn) const;
     // The address the chosen interface entry stands for.
     QString interfaceAddress() const;
     void selectPreferredInterface();
@@ -134,6 +142,7 @@ private:
 
     UploadRun *currentRun = nullptr;
     bool uploadRunning = false;
+    QPointer<QMessageBox> closeNotice;   // while it is shown
     // The last upload run, fixture by fixture, skipped ones included.
     QList<FixtureResult> lastResults;
 };

@@ -13,8 +13,8 @@ void showBox(QWidget *window, QMessageBox::Icon icon, const QString &title, cons
     box.exec();
 }
 
-void showNotice(QWidget *window, QMessageBox::Icon icon, const QString &title, const QString &text,
-                const QString &detailedText)
+QMessageBox *showNotice(QWidget *window, QMessageBox::Icon icon, const QString &title, const QString &text,
+                        const QString &detailedText)
 {
     QMessageBox *box = new QMessageBox(icon, title, text, QMessageBox::Ok, window);
     if (!detailedText.isEmpty())
@@ -22,6 +22,7 @@ void showNotice(QWidget *window, QMessageBox::Icon icon, const QString &title, c
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();
+    return box;
 }
 
 static QString fixtureLine(const DiscoveredFixture &fixture, const QString &target)

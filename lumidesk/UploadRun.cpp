@@ -53,6 +53,12 @@ QString UploadRun::statusText() const
     const QString timeLeft = left < 0 ? QString() : ", about " + durationText(left) + " left";
     if (isParallel())
         return QString("Updating %1 fixtures in parallel: %2 done%3").arg(count()).arg(m_settled).arg(timeLeft);
+    const UploadLimits &limits = m_limits;
+    if (m_job && m_job->progress(m_results[m_current].ip).state() == FixtureState::WaitingForRestart)
+        return QString("Fixture %1 of %2 (%3): restarting, up to %4")
+            .arg(m_current + 1)
+            .arg(count())
+            .arg(m_results[m_current].ip, durationText(limits.restartWait > 0 ? limits.restartWait : 60));
     return QString("Fixture %1 of %2 (%3)%4")
         .arg(m_current + 1)
         .arg(count())
@@ -159,7 +165,7 @@ void UploadRun::runParallel()
     connect(m_job, &UploadJob::settled, this, [this](const QString &ip) {
         for (FixtureResult &result : m_results)
             if (result.ip == ip)
-                settle(&result, *m_job), emit fixtureEnded(ip, result);
+                settle(&result, *m_job), emit fixtureEnded(ip, result), emit statusChanged(statusText());
     });
     QStringList arguments = m_arguments + QStringList{"-p", QString::number(qMin(m_inFlight, int(ips.size())))} +
                             confirmArguments();

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "InterfaceChoice.h"
+#include "MainWindow.h"
 #include "UploadJob.h"
 #include "UploadRun.h"
 
@@ -23,6 +24,8 @@ private slots:
     void plan_data();
     void plan();
     void runStoppedPartWay();
+    void findsLumiload_data();
+    void findsLumiload();
     void preferredInterface_data();
     void preferredInterface();
 
@@ -213,6 +216,28 @@ void TestUploadRun::runStoppedPartWay()
     QString error;
     QVERIFY(!writeCsvReport(m_dir.filePath("missing/report.csv"), results, &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestUploadRun::findsLumiload_data()
+{
+    QTest::addColumn<QString>("in");   // the directory that holds lumiload
+    QTest::addColumn<QString>("program");
+    QTest::newRow("working directory") << "work" << "./lumiload";
+    QTest::newRow("beside the window") << "bin" << "bin/lumiload";
+    QTest::newRow("neither") << "" << "./lumiload";
+}
+
+void TestUploadRun::findsLumiload()
+{
+    QFETCH(QString, in);
+    QFETCH(QString, program);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("work") && QDir(dir.path()).mkdir("bin"));
+    if (!in.isEmpty())
+        QVERIFY(QFile::copy(LUMILOAD_STANDIN, dir.filePath(in + "/lumiload")));
+    QString lookedIn;
+    QCOMPARE(findUpdater(dir.filePath("work"), dir.filePath("bin"), &lookedIn), program.startsWith("bin") ? dir.filePath(program) : program);
+    QCOMPARE(lookedIn.contains(dir.filePath("work")) && lookedIn.contains(dir.filePath("bin")), in.isEmpty());
 }
 
 void TestUploadRun::preferredInterface_data()
