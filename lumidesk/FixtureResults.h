@@ -4,6 +4,7 @@
 // words back. QtCore only.
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -52,6 +53,7 @@ struct FixtureResult {
     bool touched = false;     // a block went to the fixture
     double seconds = 0;
     QString log;              // both streams of its child
+    int retries = 0;          // failed attempts at its blocks
 
     bool updated() const { return outcome == Outcome::Updated || outcome == Outcome::Confirmed; }
 };
@@ -61,8 +63,20 @@ struct FixtureResult {
 QString summaryLine(const QList<FixtureResult> &results);
 // One line per failed fixture: its address, name and reason.
 QStringList failureLines(const QList<FixtureResult> &results);
-// The results as CSV, one row per fixture, for the rig's paperwork.
-bool writeCsvReport(const QString &path, const QList<FixtureResult> &results, QString *error);
+// One update run of the session: when, with which image, through which
+// interface, how long it took and what became of each fixture.
+struct RunRecord {
+    QDateTime started;
+    QString imageName;
+    QString imageVersion;
+    QString interface;
+    double seconds = 0;
+    QList<FixtureResult> results;
+};
+
+// The session's runs as CSV, one row per fixture of each run, for the
+// rig's paperwork.
+bool writeCsvReport(const QString &path, const QList<RunRecord> &runs, QString *error);
 // "1 fixture", "3 fixtures".
 QString fixtureCount(int count);
 // "about 1 min 5 s" for a count of seconds.

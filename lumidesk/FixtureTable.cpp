@@ -348,8 +348,10 @@ void FixtureTable::showResult(int row, const FixtureResult &result)
     setRowState(row, result.outcome);
     if (result.updated())
         barAt(row)->setValue(barAt(row)->maximum());
-    if (!result.versionAfter.isEmpty())
+    if (!result.versionAfter.isEmpty()) {
         item(row, 2)->setText(result.versionAfter);
+        m_rows[row].fixture.version = result.versionAfter;   // its latest word on what it runs
+    }
     m_rows[row].confirmedVersion = result.outcome == FixtureState::Confirmed ? result.versionAfter : QString();
     setRowNote(row, result.reason);
     horizontalHeader()->setStretchLastSection(true);

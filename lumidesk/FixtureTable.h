@@ -43,7 +43,8 @@ public:
     int rowOf(const QString &ip) const;   // -1 when not listed
     QProgressBar *barAt(int row) const;
     QProgressBar *barOf(const QString &ip) const;
-    // The fixture as its latest discovery reported it.
+    // The fixture as it last reported itself: to a discovery, or after the
+    // restart of its update.
     DiscoveredFixture fixtureAt(int row) const;
     FixtureState stateAt(int row) const { return m_rows.value(row).state; }
 

@@ -364,6 +364,7 @@ void MainWindow::runUploads()
     });
     connect(&run, &UploadRun::fixtureEnded, this, &MainWindow::fixtureEnded);
 
+    RunRecord record{QDateTime::currentDateTime(), image.name, target, interfaceAddress(), 0, {}};
     currentRun = &run;
     uploadRunning = true;
     setControlsEnabled(false);
@@ -374,6 +375,9 @@ void MainWindow::runUploads()
     if (closeNotice)
         closeNotice->close();   // it spoke of the run that has ended
     lastResults = run.results() + plan.skipped;
+    record.seconds = record.started.msecsTo(QDateTime::currentDateTime()) / 1000.0;
+    record.results = lastResults;
+    sessionRuns.append(record);
     fileUpdateCheckBox->setChecked(false);
     forceUpdateCheckBox->setChecked(false);
     selectAllButton->setVisible(deviceTable->rowCount() > 0);
@@ -448,14 +452,14 @@ void MainWindow::summariseRun()
     }
 }
 
-// The last run as CSV, for the rig's paperwork.
+// Every run of the session as CSV, for the rig's paperwork.
 void MainWindow::saveReport()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save Run Report"),
-                                                      QDir(lastDirectory).filePath("update-report.csv"),
+    const QString name = "update-report-" + QDate::currentDate().toString(Qt::ISODate) + ".csv";
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Session Report"), QDir(lastDirectory).filePath(name),
                                                       tr("CSV Files (*.csv);;All Files (*)"));
     QString error;
-    if (!path.isEmpty() && !writeCsvReport(path, lastResults, &error))
+    if (!path.isEmpty() && !writeCsvReport(path, sessionRuns, &error))
         showBox(this, QMessageBox::Warning, "Error", "The report cannot be written: " + error);
 }
 

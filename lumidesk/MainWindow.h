@@ -145,4 +145,6 @@ private:
     QPointer<QMessageBox> closeNotice;   // while it is shown
     // The last upload run, fixture by fixture, skipped ones included.
     QList<FixtureResult> lastResults;
+    // Every update run of this session, for its report.
+    QList<RunRecord> sessionRuns;
 };

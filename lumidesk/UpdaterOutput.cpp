@@ -197,6 +197,7 @@ void UploadProgress::feedEvent(const QString &rawEvent)
         const bool accepted = match.captured(3) == "accepted";
         m_acceptedDone += accepted ? 1 : 0;
         m_failedAttempts = accepted ? 0 : m_failedAttempts + 1;
+        m_retries += accepted ? 0 : 1;
         m_restarting = false;
     } else if ((match = started.match(event)).hasMatch()) {
         m_blockCount = match.captured(1).toInt();
@@ -311,6 +312,9 @@ void UploadProgress::scanProgressMarks(const QString &line, bool complete)
     // T and ! after the last block mark are the failed attempts at it.
     const qsizetype lastBlock = qMax(marks.lastIndexOf('F'), qMax(marks.lastIndexOf('-'), marks.lastIndexOf('L')));
     m_failedAttempts = int(marks.mid(lastBlock + 1).count('T') + marks.mid(lastBlock + 1).count('!'));
+    const int retries = int(marks.count('T') + marks.count('!'));
+    m_retriesInLine = complete ? 0 : retries;
+    m_retries += complete ? retries : 0;
     if (complete)
         m_acceptedDone += accepted;
     else

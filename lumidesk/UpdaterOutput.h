@@ -119,6 +119,8 @@ public:
     // touched may be half-written.
     bool touched() const { return m_blocksStarted > 0; }
     int acceptedBlocks() const { return m_acceptedDone + m_acceptedInLine; }
+    // Failed attempts over all blocks (the progress line's T and !).
+    int retries() const { return m_retries + m_retriesInLine; }
     // Why the upload failed, in words for the operator; empty when it
     // succeeded or has not ended.
     QString reason() const { return m_reason; }
@@ -151,6 +153,8 @@ private:
     bool m_restarting = false;
     bool m_confirming = false;
     int m_failedAttempts = 0;     // at the block in hand
+    int m_retries = 0;            // in event lines and progress lines already ended
+    int m_retriesInLine = 0;      // in the progress line still growing
     QString m_reason;
     QString m_confirmedVersion;
     QString m_otherVersion;       // reported after the restart instead of the image's

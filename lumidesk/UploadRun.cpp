@@ -83,6 +83,7 @@ void UploadRun::settle(FixtureResult *result, const UploadJob &job)
     result->reason = progress.reason();
     result->touched = progress.touched();
     result->log = progress.log();
+    result->retries = progress.retries();
     result->versionAfter = progress.reportedVersion();
     result->seconds = m_clock.elapsed() / 1000.0 - result->seconds;
     m_failed += result->outcome == FixtureState::Failed ? 1 : 0;

@@ -670,14 +670,22 @@ void TestMainWindow::stopAfterThisFixtureAndBarsOutsideTheRun()
     QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.2.0"), 3));
     QCOMPARE(bar(0)->format(), QString("Upload Successful"));
 
-    // The last run's report as CSV.
+    // The session's report as CSV, every run of it, under a name with the date.
     const QString path = QDir::current().absoluteFilePath("report.csv");
-    m_boxes->fileDialog = [&](QFileDialog *dialog) { pickFile(dialog, path); };
+    QString offered;
+    m_boxes->fileDialog = [&](QFileDialog *dialog) { offered = dialog->selectedFiles().value(0), pickFile(dialog, path); };
     click("saveReportButton");
+    QVERIFY(offered.endsWith("update-report-" + QDate::currentDate().toString(Qt::ISODate) + ".csv"));
     QFile csv(path);
     QVERIFY(csv.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(csv.readAll()), QString("name,address,version before,version after,result,reason\n"
-                                                       "\"B, left\",2.0.0.6,1.0.0,1.2.0,updated,\n"));
+    const QString run = ",T,Spot firmware,1.2.0,127.0.0.1,S,";
+    QCOMPARE(QString::fromUtf8(csv.readAll()).replace(QRegularExpression("[-0-9]+T[0-9:]+"), "T")
+                 .replace(QRegularExpression(",[0-9]+\\.[0-9](?=,|\n)"), ",S"),
+             "run,started,image,image version,interface,run seconds,name,address,version before,version after,result,"
+             "reason,retries,seconds\n1" + run + "A,2.0.0.5,1.0.0,1.2.0,updated,,0,S\n1" + run +
+             "\"B, left\",2.0.0.6,1.0.0,,not updated,Not started: the run was stopped. Nothing was sent to the fixture.,0,S\n"
+             "1" + run + "C,2.0.0.7,1.0.0,,not updated,Not started: the run was stopped. Nothing was sent to the fixture.,0,S\n"
+             "2" + run + "\"B, left\",2.0.0.6,1.0.0,1.2.0,updated,,0,S\n");
 }
 
 // With the box ticked (and remembered), one lumiload updates the fixtures

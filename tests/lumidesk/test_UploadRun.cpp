@@ -214,7 +214,7 @@ void TestUploadRun::runStoppedPartWay()
     QVERIFY(failureLines(results)[0].startsWith("2.0.0.8 (F 2.0.0.8): The fixture stopped answering"));
 
     QString error;
-    QVERIFY(!writeCsvReport(m_dir.filePath("missing/report.csv"), results, &error));
+    QVERIFY(!writeCsvReport(m_dir.filePath("missing/report.csv"), {{{}, {}, {}, {}, 0, results}}, &error));
     QVERIFY(!error.isEmpty());
 }
 
