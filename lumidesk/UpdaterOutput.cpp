@@ -183,6 +183,30 @@ static QString cameBackWith(const QString &text)
     return pattern.match(text).captured(1);
 }
 
+static QString rejectedText(const QString &block, const QString &type)
+{
+    return QString("The fixture rejected %1 (reply type %2%3).").arg(block, type, type == "255" ? ", FirmFail" : "");
+}
+
+// A parallel run's verdict in the words a sequential run's failure gets,
+// so that a failure reads alike in both modes.
+static QString verdictInWords(const QString &why)
+{
+    static const QRegularExpression noReply("^no reply to (block \\d+ of \\d+) after \\d+ attempts$");
+    static const QRegularExpression notSent("^block (\\d+ of \\d+) could not be sent after \\d+ attempts$");
+    static const QRegularExpression rejected("^the fixture rejected (block \\d+ of \\d+) \\(reply type (\\d+)\\)$");
+    QRegularExpressionMatch match;
+    if ((match = noReply.match(why)).hasMatch())
+        return QString("The fixture stopped answering: no reply to %1 after three attempts.").arg(match.captured(1));
+    if ((match = notSent.match(why)).hasMatch())
+        return QString("Block %1 could not be sent.").arg(match.captured(1));
+    if ((match = rejected.match(why)).hasMatch())
+        return rejectedText(match.captured(1), match.captured(2));
+    if (why.endsWith("could not be read from the image file"))
+        return "The firmware file could not be read during the upload.";
+    return why.left(1).toUpper() + why.mid(1) + ".";
+}
+
 // The events of a parallel run. A failed fixture's reason is lumiload's
 // own, with the same note on whether the fixture was touched.
 void UploadProgress::feedEvent(const QString &rawEvent)
@@ -219,7 +243,7 @@ void UploadProgress::feedEvent(const QString &rawEvent)
         if (m_notStarted)
             m_reason = "Not started: " + why + ". Nothing was sent to the fixture.";
         else
-            m_reason = why.left(1).toUpper() + why.mid(1) + "." + failureNote();
+            m_reason = verdictInWords(why) + failureNote();
         m_restarting = false;
     }
 }
@@ -336,9 +360,7 @@ QString UploadProgress::failureReason(bool crashed, int exitCode) const
         else
             why = "The fixture did not answer: it is switched off, disconnected or on another network.";
     } else if (rejected.hasMatch()) {
-        const QString type = rejected.captured(1);
-        why = QString("The fixture rejected %1 (reply type %2%3).")
-                  .arg(block, type, type == "255" ? ", FirmFail" : "");
+        why = rejectedText(block, rejected.captured(1));
     } else if (m_lastMarks.trimmed().endsWith("TTT")) {
         why = QString("The fixture stopped answering: no reply to %1 after three attempts.").arg(block);
     } else if (m_lastMarks.trimmed().endsWith("!!!")) {

@@ -88,6 +88,7 @@ public:
     void feedErrors(const QString &errors);
     // One event line of a parallel run about this fixture, without its
     // leading address: "block 3 of 41 accepted", "failed: ...", and so on.
+    // A failure gets the reason a sequential run's failure would get.
     void feedEvent(const QString &event);
     // The child has ended (`crashed`: killed by a signal or a crash, else
     // `exitCode`): its last lines may lack the line feed.

@@ -715,7 +715,7 @@ void TestMainWindow::parallelRunFollowsEachFixture()
     QCOMPARE(bar(1)->format(), QString("Upload Successful"));
     QCOMPARE(table()->item(1, 2)->text(), QString("1.2.0"));
     QCOMPARE(bar(0)->format(), QString("Upload Failed"));
-    QVERIFY(bar(0)->toolTip().startsWith("No reply to block 2 of 3 after 3 attempts. The fixture accepted 1 of 3"));
+    QVERIFY(bar(0)->toolTip().startsWith("The fixture stopped answering: no reply to block 2 of 3 after three attempts. The fixture accepted 1 of 3"));
     delete m_window;
     m_window = new MainWindow;
     QVERIFY(widget<QCheckBox>("parallelCheckBox")->isChecked());

@@ -129,7 +129,7 @@ void TestUploadRun::parallelRun()
     const QList<FixtureResult> &r = run.results();
     QCOMPARE(r[0].outcome, FixtureResult::Outcome::Confirmed);
     QCOMPARE(r[0].versionAfter, QString("1.2.1"));
-    QVERIFY(r[1].reason.startsWith("The fixture rejected block 1 of 3 (reply type 255). The fixture accepted 0 of 3"));
+    QVERIFY(r[1].reason.startsWith("The fixture rejected block 1 of 3 (reply type 255, FirmFail). The fixture accepted 0 of 3"));
     QCOMPARE(r[2].outcome, FixtureResult::Outcome::Failed);
     QVERIFY2(r[2].reason.contains("accepted 1 of 3 blocks"), qPrintable(r[2].reason));
     QCOMPARE(r[3].outcome, FixtureResult::Outcome::NotStarted);

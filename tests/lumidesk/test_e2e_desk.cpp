@@ -165,7 +165,7 @@ void TestE2eDesk::discoversAndUpdatesFourFixtures()
              qPrintable(catcher.boxes[3].informative));
     const QMap<QString, QString> reasons = {
         {"2.0.0.10", ""}, {"2.0.0.12", ""},
-        {"2.0.0.11", "The fixture rejected block 4 of 41 (reply type 255). The fixture accepted 3 of 41"},
+        {"2.0.0.11", reasons1["2.0.0.11"]},   // in the same words as one by one
         {"2.0.0.13", "The fixture came back with version 1.1.0, not 1.3.0."}};
     for (int row = 0; row < 4; ++row) {
         const QString ip = table->item(row, 1)->text();
