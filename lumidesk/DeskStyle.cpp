@@ -26,7 +26,7 @@ void applyDeskStyle()
     darkPalette.setColor(QPalette::Base, QColor(25, 25, 25));
     darkPalette.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
     darkPalette.setColor(QPalette::ToolTipBase, Qt::white);
-    darkPalette.setColor(QPalette::ToolTipText, Qt::white);
+    darkPalette.setColor(QPalette::ToolTipText, Qt::black);   // on the white tooltip
     darkPalette.setColor(QPalette::Text, Qt::white);
     darkPalette.setColor(QPalette::Button, QColor(53, 53, 53));
     darkPalette.setColor(QPalette::ButtonText, Qt::white);
@@ -34,6 +34,10 @@ void applyDeskStyle()
     darkPalette.setColor(QPalette::Link, QColor(42, 130, 218));
     darkPalette.setColor(QPalette::Highlight, QColor(42, 130, 218));
     darkPalette.setColor(QPalette::HighlightedText, Qt::black);
+    // A control at rest must look it: its texts greyed, its face flatter.
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        darkPalette.setColor(QPalette::Disabled, role, QColor(128, 128, 128));
+    darkPalette.setColor(QPalette::Disabled, QPalette::Button, QColor(44, 44, 44));
     QApplication::setPalette(darkPalette);
 
     qApp->setStyleSheet("QLineEdit::placeholder {  color: #cccccc;}");

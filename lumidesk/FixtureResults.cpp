@@ -71,7 +71,7 @@ static const char *csvResult(FixtureState outcome)
     }
 }
 
-bool writeCsvReport(const QString &path, const QList<FixtureResult> &results, QString *error)
+bool writeCsvReport(const QString &path, const QList<RunRecord> &runs, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
@@ -79,10 +79,19 @@ bool writeCsvReport(const QString &path, const QList<FixtureResult> &results, QS
         return false;
     }
     QTextStream out(&file);
-    out << "name,address,version before,version after,result,reason\n";
-    for (const FixtureResult &r : results)
-        out << csvField(r.name) << ',' << r.ip << ',' << r.versionBefore << ',' << r.versionAfter << ','
-            << csvResult(r.outcome) << ',' << csvField(r.reason) << '\n';
+    out << "run,started,image,image version,interface,run seconds,name,address,version before,version after,"
+           "result,reason,retries,seconds\n";
+    for (int run = 0; run < runs.size(); ++run) {
+        const RunRecord &r = runs[run];
+        const QString head = QString("%1,%2,%3,%4,%5,%6,")
+                                 .arg(run + 1)
+                                 .arg(r.started.toString(Qt::ISODate), csvField(r.imageName), r.imageVersion, r.interface)
+                                 .arg(r.seconds, 0, 'f', 1);
+        for (const FixtureResult &f : r.results)
+            out << head << csvField(f.name) << ',' << f.ip << ',' << f.versionBefore << ',' << f.versionAfter << ','
+                << csvResult(f.outcome) << ',' << csvField(f.reason) << ',' << f.retries << ','
+                << QString::number(f.seconds, 'f', 1) << '\n';
+    }
     return true;
 }
 
@@ -90,4 +99,9 @@ QString durationText(int seconds)
 {
     return seconds >= 60 ? QString("%1 min %2 s").arg(seconds / 60).arg(seconds % 60)
                          : QString("%1 s").arg(seconds);
+}
+
+QString fixtureCount(int count)
+{
+    return QString("%1 fixture%2").arg(count).arg(count == 1 ? "" : "s");
 }

@@ -4,6 +4,7 @@
 // words back. QtCore only.
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -23,13 +24,14 @@ enum class FixtureState {
     Idle,               // nothing this run, or waiting its turn
     Running,
     WaitingForRestart,  // took the image; its new version is awaited
-    Stuck,              // silent part way while its child runs
+    Stuck,              // silent part way while its child runs: waiting for a reply, not failed
     Updated,
     Confirmed,          // updated, and it reported the image's version after its restart
     SkippedAsCurrent,
     DoesNotFit,
     Failed,             // with its reason
     NotStarted,
+    VersionChanged,     // a later discovery reports another version than the update confirmed
 };
 
 // Where one fixture's upload stands, as its child reported it.
@@ -37,6 +39,7 @@ struct FixtureProgress {
     FixtureState state = FixtureState::Running;
     int blockCount = 0;   // 0 until known
     int blocks = 0;       // accepted; all of them only once it succeeded
+    int attempt = 1;      // at the block in hand, from 1
 };
 
 struct FixtureResult {
@@ -44,12 +47,13 @@ struct FixtureResult {
     QString ip;
     QString name;
     QString versionBefore;
-    QString versionAfter;     // what the fixture runs once it took the image
+    QString versionAfter;     // what the fixture reported after its restart, if it did
     Outcome outcome = Outcome::Idle;
     QString reason;           // why it failed, was skipped or was not started
     bool touched = false;     // a block went to the fixture
     double seconds = 0;
     QString log;              // both streams of its child
+    int retries = 0;          // failed attempts at its blocks
 
     bool updated() const { return outcome == Outcome::Updated || outcome == Outcome::Confirmed; }
 };
@@ -59,7 +63,21 @@ struct FixtureResult {
 QString summaryLine(const QList<FixtureResult> &results);
 // One line per failed fixture: its address, name and reason.
 QStringList failureLines(const QList<FixtureResult> &results);
-// The results as CSV, one row per fixture, for the rig's paperwork.
-bool writeCsvReport(const QString &path, const QList<FixtureResult> &results, QString *error);
+// One update run of the session: when, with which image, through which
+// interface, how long it took and what became of each fixture.
+struct RunRecord {
+    QDateTime started;
+    QString imageName;
+    QString imageVersion;
+    QString interface;
+    double seconds = 0;
+    QList<FixtureResult> results;
+};
+
+// The session's runs as CSV, one row per fixture of each run, for the
+// rig's paperwork.
+bool writeCsvReport(const QString &path, const QList<RunRecord> &runs, QString *error);
+// "1 fixture", "3 fixtures".
+QString fixtureCount(int count);
 // "about 1 min 5 s" for a count of seconds.
 QString durationText(int seconds);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QColor>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QProgressBar>
@@ -21,9 +23,19 @@ void CustomHeaderView::mousePressEvent(QMouseEvent *event)
     emit sectionClicked(logicalIndex);
 }
 
-FixtureTable::FixtureTable(QWidget *parent) : QTableWidget(0, 4, parent)
+static const int kReasonColumn = 4;
+
+// Of the bars and reasons: more of a reason fits the column.
+QFont FixtureTable::smallFont() const
 {
-    const QStringList headers = {"Name", "IP", "Version", "Progress"};
+    QFont small = font();
+    small.setPointSizeF(font().pointSizeF() * 0.75);
+    return small;
+}
+
+FixtureTable::FixtureTable(QWidget *parent) : QTableWidget(0, 5, parent)
+{
+    const QStringList headers = {"Name", "IP", "Version", "Progress", "Reason"};
     setHorizontalHeaderLabels(headers);
     setSelectionMode(QAbstractItemView::MultiSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -32,6 +44,13 @@ FixtureTable::FixtureTable(QWidget *parent) : QTableWidget(0, 4, parent)
     setHorizontalHeader(headerView);
     headerView->resizeSection(0, 200);
     headerView->setStretchLastSection(true);
+    // Rows as high as their text needs, so a rig's rows fit the window; a
+    // table never shorter than three of them.
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2);
+    verticalHeader()->hide();
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideMiddle);   // names share their beginnings, reasons end in versions
+    setMinimumHeight(horizontalHeader()->sizeHint().height() + 3 * verticalHeader()->defaultSectionSize() + 4);
 }
 
 int FixtureTable::rowOf(const QString &ip) const
@@ -65,12 +84,21 @@ int FixtureTable::addFixtures(const QList<DiscoveredFixture> &fixtures)
         const int row = rowOf(fixture.ip);
         if (row < 0) {
             m_rowByIp.insert(fixture.ip, m_rows.size());
-            m_rows.append({fixture});
+            Row added;
+            added.fixture = fixture;
+            m_rows.append(added);
         } else {
-            m_rows[row].fixture = fixture;
+            Row &listed = m_rows[row];
+            listed.fixture = fixture;
             if (row < first) {
                 item(row, 0)->setText(fixture.name);
                 item(row, 2)->setText(fixture.version);
+            }
+            if (!listed.confirmedVersion.isEmpty() && fixture.version != listed.confirmedVersion) {
+                setRowState(row, FixtureState::VersionChanged);
+                setRowNote(row, QString("The latest discovery reports version %1, not the %2 its last update "
+                                        "confirmed: it may have gone back to its old firmware.")
+                                    .arg(fixture.version, listed.confirmedVersion));
             }
         }
     }
@@ -81,15 +109,17 @@ int FixtureTable::addFixtures(const QList<DiscoveredFixture> &fixtures)
     setRowCount(m_rows.size());
     for (int row = first; row < m_rows.size(); ++row) {
         const DiscoveredFixture &fixture = m_rows[row].fixture;
-        const QString texts[3] = {fixture.name, fixture.ip, fixture.version};
-        for (int column = 0; column < 3; ++column) {
+        const QString texts[5] = {fixture.name, fixture.ip, fixture.version, QString(), QString()};
+        for (int column : {0, 1, 2, kReasonColumn}) {
             QTableWidgetItem *cell = new QTableWidgetItem(texts[column]);
             cell->setFlags(cell->flags() & ~Qt::ItemIsEditable);
             setItem(row, column, cell);
         }
         // Made in the viewport it will live in: reparenting 1000 bars costs
         // as much as the rest of a large discovery.
+        item(row, kReasonColumn)->setFont(smallFont());
         QProgressBar *bar = new QProgressBar(viewport());
+        bar->setFont(smallFont());
         bar->setRange(0, 100);
         bar->setValue(0);
         setCellWidget(row, 3, bar);
@@ -100,11 +130,16 @@ int FixtureTable::addFixtures(const QList<DiscoveredFixture> &fixtures)
 
 static const char kNotSeen[] = "Not seen in the latest discovery";
 
-void FixtureTable::markSeen(const QSet<QString> &seen)
+void FixtureTable::markSeen(const QSet<QString> &seen, const QString &interface)
 {
     const QColor normal = palette().color(QPalette::Text);
     for (int row = 0; row < rowCount(); ++row) {
         const bool wasSeen = seen.contains(m_rows[row].fixture.ip);
+        if (wasSeen)
+            m_rows[row].foundOn = interface;
+        else if (m_rows[row].foundOn != interface)
+            continue;
+        m_rows[row].seen = wasSeen;
         for (int column = 0; column < 3; ++column) {
             QTableWidgetItem *cell = item(row, column);
             cell->setForeground(wasSeen ? normal : QColor(Qt::gray));
@@ -120,15 +155,38 @@ void FixtureTable::setRowNote(int row, const QString &note)
     m_rows[row].notSeenNote = false;
     for (int column = 0; column < 3; ++column)
         item(row, column)->setToolTip(note);
+    // The column shows what happened; what to do about it is in the tooltip
+    // and the details.
+    const qsizetype end = note.indexOf(". ");
+    QString shown = end < 0 ? note : note.left(end + 1);
+    if (shown.startsWith("The fixture "))
+        shown = shown.mid(12, 1).toUpper() + shown.mid(13);
+    item(row, kReasonColumn)->setText(shown);
+    item(row, kReasonColumn)->setToolTip(note);
     if (QProgressBar *bar = barAt(row))
         bar->setToolTip(note);
 }
 
+// The reason fills what is left: fitted to its sentences, it would push
+// the others out of view.
 void FixtureTable::fitColumns()
 {
-    resizeColumnsToContents();
+    for (int column = 0; column < 3; ++column)
+        resizeColumnToContents(column);
+    setColumnWidth(0, qMin(columnWidth(0), fontMetrics().horizontalAdvance(QString(11, 'n'))));
+    setColumnWidth(3, QFontMetrics(smallFont()).horizontalAdvance("Waiting for restart") + 16);
+    for (int column = 0; column < m_widths.size() && column < kReasonColumn; ++column)
+        setColumnWidth(column, m_widths[column]);
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setStretchLastSection(true);
+}
+
+QList<int> FixtureTable::columnWidths() const
+{
+    QList<int> widths;
+    for (int column = 0; column < kReasonColumn; ++column)
+        widths << columnWidth(column);
+    return widths;
 }
 
 QList<int> FixtureTable::selectedRowNumbers() const
@@ -161,21 +219,24 @@ bool FixtureTable::showOnlyFirstNumber(const QString &firstNumber)
     return anyShown;
 }
 
+// Red only for a run that ended in failure; a quiet fixture whose child
+// still tries is amber.
 static const struct {
     FixtureState state;
     const char *format;
-    Qt::GlobalColor colour;
+    QColor colour;
 } kLooks[] = {
     {FixtureState::Idle, "%p%", Qt::blue},
     {FixtureState::Running, "%p%", Qt::blue},
     {FixtureState::WaitingForRestart, "Waiting for restart", Qt::blue},
-    {FixtureState::Stuck, "Upload Failed", Qt::red},
+    {FixtureState::Stuck, "No reply yet", QColor(230, 150, 0)},
     {FixtureState::Updated, "Upload Successful", Qt::green},
     {FixtureState::Confirmed, "Upload Successful", Qt::green},
     {FixtureState::SkippedAsCurrent, "Version Skipped", Qt::green},
     {FixtureState::DoesNotFit, "Does Not Fit", Qt::darkYellow},
     {FixtureState::Failed, "Upload Failed", Qt::red},
     {FixtureState::NotStarted, "Not Started", Qt::gray},
+    {FixtureState::VersionChanged, "Version Changed", Qt::red},
 };
 
 void FixtureTable::drawBar(int row)
@@ -192,11 +253,20 @@ void FixtureTable::drawBar(int row)
 }
 
 // A new row's bar keeps the style's look until its first state of its own.
-void FixtureTable::setRowState(int row, FixtureState state)
+// A quiet fixture's row says in its Reason column which attempt lumiload
+// waits for; the note goes when the fixture answers.
+void FixtureTable::setRowState(int row, FixtureState state, int attempt)
 {
-    if (m_rows[row].state == state)
+    Row &shown = m_rows[row];
+    if (shown.state == state && shown.attempt == attempt)
         return;
-    m_rows[row].state = state;
+    if (state == FixtureState::Stuck)
+        setRowNote(row, QString("No reply yet, attempt %1 of 3. lumiload is still trying: leave the fixture "
+                                "switched on.").arg(attempt));
+    else if (shown.state == FixtureState::Stuck)
+        setRowNote(row, QString());
+    shown.state = state;
+    shown.attempt = attempt;
     drawBar(row);
 }
 
@@ -212,13 +282,35 @@ void FixtureTable::resetBars(const QList<int> &rows)
     }
 }
 
-void FixtureTable::selectRowsIn(FixtureState state)
+void FixtureTable::selectInView(const QStringList &ips)
 {
     clearSelection();
-    for (int row = 0; row < rowCount(); ++row) {
-        if (m_rows[row].state == state)
-            selectRow(row);
+    const QRect view = viewport()->rect();
+    for (const QString &ip : ips) {
+        const int row = rowOf(ip);
+        if (row >= 0 && !isRowHidden(row) && m_rows[row].seen &&
+            view.contains(visualRect(model()->index(row, 0))) && view.contains(visualRect(model()->index(row, 1))))
+            selectionModel()->select(model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
+}
+
+// The first press of a double-click keeps the selection it found; the
+// second press comes within the double-click interval.
+void FixtureTable::mousePressEvent(QMouseEvent *event)
+{
+    const qint64 now = event->timestamp();
+    if (now - m_lastPressMs > QApplication::doubleClickInterval() || m_lastPressMs == 0)
+        m_selectionBeforeClick = selectionModel()->selection();
+    m_lastPressMs = now;
+    QTableWidget::mousePressEvent(event);
+}
+
+void FixtureTable::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const QItemSelection before = m_selectionBeforeClick;
+    QTableWidget::mouseDoubleClickEvent(event);
+    selectionModel()->select(before, QItemSelectionModel::ClearAndSelect);
+    m_lastPressMs = 0;
 }
 
 void FixtureTable::markImageFit(const FirmwareImage *image)
@@ -247,17 +339,20 @@ bool FixtureTable::showProgress(const QString &ip, const FixtureProgress &progre
     if (progress.blockCount > 0 && bar->maximum() != progress.blockCount)
         bar->setRange(0, progress.blockCount);
     bar->setValue(progress.blocks);
-    setRowState(row, progress.state);
+    setRowState(row, progress.state, progress.attempt);
     return true;
 }
 
 void FixtureTable::showResult(int row, const FixtureResult &result)
 {
     setRowState(row, result.outcome);
-    if (result.updated()) {
+    if (result.updated())
         barAt(row)->setValue(barAt(row)->maximum());
+    if (!result.versionAfter.isEmpty()) {
         item(row, 2)->setText(result.versionAfter);
+        m_rows[row].fixture.version = result.versionAfter;   // its latest word on what it runs
     }
+    m_rows[row].confirmedVersion = result.outcome == FixtureState::Confirmed ? result.versionAfter : QString();
     setRowNote(row, result.reason);
     horizontalHeader()->setStretchLastSection(true);
 }

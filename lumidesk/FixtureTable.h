@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QHash>
+#include <QItemSelection>
 #include <QHeaderView>
 #include <QList>
 #include <QSet>
@@ -42,7 +43,8 @@ public:
     int rowOf(const QString &ip) const;   // -1 when not listed
     QProgressBar *barAt(int row) const;
     QProgressBar *barOf(const QString &ip) const;
-    // The fixture as its latest discovery reported it.
+    // The fixture as it last reported itself: to a discovery, or after the
+    // restart of its update.
     DiscoveredFixture fixtureAt(int row) const;
     FixtureState stateAt(int row) const { return m_rows.value(row).state; }
 
@@ -50,10 +52,14 @@ public:
     // columns; a listed fixture keeps its row and takes the new name,
     // version and codes. Returns how many rows were added.
     int addFixtures(const QList<DiscoveredFixture> &fixtures);
-    // Greys the rows of fixtures not in `seen`, with a tooltip saying so;
-    // the others look normal again.
-    void markSeen(const QSet<QString> &seen);
-    // A note on every cell of the row (its tooltip), e.g. why it failed.
+    // After a discovery on `interface`: greys the rows of fixtures last
+    // found through that interface that are not in `seen`, with a tooltip
+    // saying so; those in `seen` look normal again; fixtures of other
+    // networks stay as they were.
+    void markSeen(const QSet<QString> &seen, const QString &interface);
+    bool seenAt(int row) const { return m_rows.value(row).seen; }
+    // A note on the row, e.g. why it failed: in its Reason column and as
+    // the tooltip of every cell.
     void setRowNote(int row, const QString &note);
     // Rows without a result of their own show whether `image` fits their
     // fixture; nullptr when no usable image is chosen.
@@ -62,10 +68,15 @@ public:
     // count is known, the blocks accepted, and the state it is in. False
     // when the fixture has no row.
     bool showProgress(const QString &ip, const FixtureProgress &progress);
-    // The row's bar, note and version after its fixture's upload.
+    // The row's bar, note and version after its fixture's upload. A
+    // version confirmed here that a later discovery contradicts turns the
+    // row to VersionChanged.
     void showResult(int row, const FixtureResult &result);
-    // Columns fitted to their contents, the last one filling the rest.
+    // Columns fitted to their contents, or as the operator last set them;
+    // the last one filling the rest.
     void fitColumns();
+    QList<int> columnWidths() const;
+    void setColumnWidths(const QList<int> &widths) { m_widths = widths; }
 
     // Rows with at least one selected cell, top to bottom.
     QList<int> selectedRowNumbers() const;
@@ -77,21 +88,37 @@ public:
 
     // These rows' bars back to 0 and idle: "%p%" and blue; the ranges stay.
     void resetBars(const QList<int> &rows);
-    // Selects exactly the rows in `state`.
-    void selectRowsIn(FixtureState state);
+    // Selects exactly those of these fixtures whose rows the operator can
+    // see: shown, in view, and seen in the latest discovery.
+    void selectInView(const QStringList &ips);
+
+protected:
+    // Opening a row's details by a double-click leaves the selection as it
+    // was before the click: the two presses of it would toggle the row.
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
     // The row's state, and its bar drawn from it: blue idle or running,
-    // green updated or skipped as current, red failed or stuck, grey not
-    // started, orange when the chosen image does not fit the fixture.
-    void setRowState(int row, FixtureState state);
+    // green updated or skipped as current, amber waiting for a quiet
+    // fixture's reply, red failed, grey not started, dark yellow when the
+    // chosen image does not fit the fixture.
+    void setRowState(int row, FixtureState state, int attempt = 1);
     void drawBar(int row);
+    QFont smallFont() const;
 
     struct Row {
         DiscoveredFixture fixture;
         FixtureState state = FixtureState::Idle;
-        bool notSeenNote = false;   // its cells carry the note that it was not seen
+        int attempt = 1;                // lumiload's at the block in hand, while stuck
+        bool seen = true;               // in the latest discovery
+        bool notSeenNote = false;       // its cells carry the note that it was not seen
+        QString confirmedVersion;       // by the last update of the fixture
+        QString foundOn;                // the interface of its last discovery
     };
     QHash<QString, int> m_rowByIp;
     QList<Row> m_rows;
+    QList<int> m_widths;   // remembered, of every column but the last
+    QItemSelection m_selectionBeforeClick;
+    qint64 m_lastPressMs = 0;
 };

@@ -14,7 +14,10 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QCoreApplication>
 #include <QSettings>
+#include <QSysInfo>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
@@ -23,7 +26,24 @@
 #include "MessageBoxes.h"
 #include "UploadRun.h"
 
-static const char kUpdaterProgram[] = "./lumiload";
+// lumiload in the working directory, else beside the window's own program
+// (started from another folder, e.g. by a desktop entry); `lookedIn` names
+// both places when it is in neither.
+QString findUpdater(const QString &workingDirectory, const QString &programDirectory, QString *lookedIn)
+{
+    const QString name = QSysInfo::productType() == "windows" ? "lumiload.exe" : "lumiload";
+    for (const QString &directory : {workingDirectory, programDirectory})
+        if (QFileInfo(QDir(directory).filePath(name)).isExecutable())
+            return directory == workingDirectory ? "./lumiload" : QDir(directory).filePath("lumiload");
+    *lookedIn = QString("%1 was found neither in the working directory (%2) nor beside lumidesk (%3).")
+                    .arg(name, QDir::toNativeSeparators(workingDirectory), QDir::toNativeSeparators(programDirectory));
+    return "./lumiload";
+}
+
+QString MainWindow::updaterProgram(QString *lookedIn) const
+{
+    return findUpdater(QDir::currentPath(), QCoreApplication::applicationDirPath(), lookedIn);
+}
 // Transfers a parallel run keeps in flight at most.
 static const int kMaxTransfersInFlight = 64;
 static const char kFailureSummary[] =
@@ -37,6 +57,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     QWidget *centralWidget = new QWidget(this);
     QVBoxLayout *mainLayout = new QVBoxLayout(centralWidget);
+    mainLayout->setContentsMargins(8, 4, 8, 4);
+    mainLayout->setSpacing(4);
     setMinimumSize(700, 300);
     resize(700, 480);
     setWindowTitle("Orvane Ethernet Updater 1.1");
@@ -49,6 +71,14 @@ MainWindow::MainWindow(QWidget *parent)
     buildButtonRow(mainLayout);
     setCentralWidget(centralWidget);
     buildStatusBar();
+    // Never so small that captions overprint or the table shows no row.
+    setMinimumSize(minimumSize().expandedTo(minimumSizeHint()));
+    if (const QSize size = storedSetting("windowSize").toSize(); size.isValid())
+        resize(size);
+    QList<int> widths;
+    for (const QVariant &width : storedSetting("columnWidths").toList())
+        widths << width.toInt();
+    deviceTable->setColumnWidths(widths);
 
     connect(discovery, &DiscoveryJob::fixturesFound, this, &MainWindow::addFixtures);
     connect(discovery, &DiscoveryJob::finished, this, &MainWindow::discoveryFinished);
@@ -76,12 +106,18 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (uploadRunning) {
         event->ignore();
-        showNotice(this, QMessageBox::Warning, "Warning",
+        closeNotice = showNotice(this, QMessageBox::Warning, "Warning",
                    "A firmware upload is in progress. Please wait until it "
                    "has finished before closing the window.");
         return;
     }
     discovery->stop();
+    storeSetting("windowSize", size());
+    QVariantList widths;
+    if (deviceTable->rowCount() > 0)
+        for (int width : deviceTable->columnWidths())
+            widths << width;
+    storeSetting("columnWidths", widths);
     event->accept();
 }
 
@@ -100,6 +136,15 @@ void MainWindow::selectPreferredInterface()
     const int choice = preferredInterface(entries, last);
     if (choice >= 0)
         nicComboBox->setCurrentIndex(choice);
+}
+
+UploadLimits MainWindow::limits() const
+{
+    UploadLimits limits;
+    limits.retries = retriesSpinBox->value();
+    limits.restartWait = restartWaitSpinBox->value() == kDefaultRestartWait ? 0 : restartWaitSpinBox->value();
+    limits.failureLimit = failureLimitSpinBox->value();
+    return limits;
 }
 
 QString MainWindow::interfaceAddress() const
@@ -216,11 +261,12 @@ void MainWindow::runCommand()
     updateCommandParameters();
     resetProgressBars();
     anyFailed = false;
-    storeSetting("lastInterface", interfaceAddress());
-    if (fileUpdateCheckBox->isChecked() && !filePathEdit->text().isEmpty())
-        runUploads();
-    else
+    if (!fileUpdateCheckBox->isChecked())
         startDiscovery();
+    else if (filePathEdit->text().isEmpty())
+        showBox(this, QMessageBox::Warning, "Error", "Choose a firmware file with Browse first: there is nothing to upload.");
+    else
+        runUploads();
 }
 
 // A discovery listens for about three seconds; its results arrive after
@@ -228,8 +274,9 @@ void MainWindow::runCommand()
 // old versions, and lumiload could not bind the port the discovery holds.
 void MainWindow::startDiscovery()
 {
-    if (!discovery->start(kUpdaterProgram, currentArguments, interfaceAddress())) {
-        showBox(this, QMessageBox::Critical, "Error", "Failed to start the command.");
+    QString lookedIn;
+    if (!discovery->start(updaterProgram(&lookedIn), currentArguments, interfaceAddress())) {
+        showBox(this, QMessageBox::Critical, "Error", "Failed to start the command.", lookedIn);
         return;
     }
     runButton->setEnabled(false);
@@ -255,9 +302,11 @@ void MainWindow::discoveryFinished(const QString &failure)
         return;
     }
     const QSet<QString> &seen = discovery->seen();
-    deviceTable->markSeen(seen);
+    deviceTable->markSeen(seen, interface);
+    if (!seen.isEmpty())
+        storeSetting("lastInterface", interface);
     statusLabel->setText(seen.isEmpty() ? "No fixture answered on " + interface + ": check the interface"
-                                        : QString("%1 fixtures found on %2").arg(seen.size()).arg(interface));
+                                        : QString("%1 found on %2").arg(fixtureCount(seen.size()), interface));
 }
 
 // Works out what the run will do, asks the operator, then updates the
@@ -273,13 +322,30 @@ void MainWindow::runUploads()
     QList<DiscoveredFixture> selected;
     for (int row : deviceTable->selectedRowNumbers())
         selected.append(deviceTable->fixtureAt(row));
-    const UploadPlan plan = planUploads(selected, image, forceUpdateCheckBox->isChecked());
-    if (!plan.toUpdate.isEmpty() && !confirmUpdate(this, plan, target))
+    if (selected.isEmpty()) {
+        showBox(this, QMessageBox::Warning, "Error", "Select the fixtures to update first: no fixture is selected.");
+        return;
+    }
+    UploadPlan plan = planUploads(selected, image, forceUpdateCheckBox->isChecked());
+    if (plan.toUpdate.isEmpty()) {
+        QStringList reasons;
+        for (const FixtureResult &result : plan.skipped)
+            reasons << result.name + " (" + result.ip + "): " + result.reason;
+        showBox(this, QMessageBox::Warning, "Error", "Nothing to update: none of the selected fixtures needs this image.",
+                reasons.join('\n'));
+        return;
+    }
+    for (const DiscoveredFixture &fixture : plan.toUpdate)
+        if (!deviceTable->seenAt(deviceTable->rowOf(fixture.ip)))
+            plan.notSeen.append(fixture);
+    if (!confirmUpdate(this, plan, target))
         return;
 
-    UploadRun run(kUpdaterProgram, currentArguments, target, this);
+    QString lookedIn;
+    UploadRun run(updaterProgram(&lookedIn), currentArguments, target, this);
     if (parallelCheckBox->isChecked())
         run.setParallel(kMaxTransfersInFlight);
+    run.setLimits(limits());
     QList<int> toUpdate;
     for (const DiscoveredFixture &fixture : plan.toUpdate) {
         run.addFixture(fixture.ip, fixture.name, fixture.version);
@@ -293,11 +359,12 @@ void MainWindow::runUploads()
     });
     connect(&run, &UploadRun::progressed, this, &MainWindow::updateProgressBar);
     connect(&run, &UploadRun::statusChanged, statusLabel, &QLabel::setText);
-    connect(&run, &UploadRun::startFailed, this, [this](const QString &ip) {
-        showBox(this, QMessageBox::Warning, "Error", "Failed to start the command for IP: " + ip);
+    connect(&run, &UploadRun::startFailed, this, [this, lookedIn](const QString &ip) {
+        showBox(this, QMessageBox::Warning, "Error", "Failed to start the command for IP: " + ip, lookedIn);
     });
     connect(&run, &UploadRun::fixtureEnded, this, &MainWindow::fixtureEnded);
 
+    RunRecord record{QDateTime::currentDateTime(), image.name, target, interfaceAddress(), 0, {}};
     currentRun = &run;
     uploadRunning = true;
     setControlsEnabled(false);
@@ -305,8 +372,14 @@ void MainWindow::runUploads()
     setControlsEnabled(true);
     uploadRunning = false;
     currentRun = nullptr;
+    if (closeNotice)
+        closeNotice->close();   // it spoke of the run that has ended
     lastResults = run.results() + plan.skipped;
+    record.seconds = record.started.msecsTo(QDateTime::currentDateTime()) / 1000.0;
+    record.results = lastResults;
+    sessionRuns.append(record);
     fileUpdateCheckBox->setChecked(false);
+    forceUpdateCheckBox->setChecked(false);
     selectAllButton->setVisible(deviceTable->rowCount() > 0);
     summariseRun();
 }
@@ -316,11 +389,12 @@ void MainWindow::setControlsEnabled(bool enabled)
 {
     for (QWidget *control : std::initializer_list<QWidget *>{
              nicComboBox, refreshButton, browseButton, forceUpdateCheckBox, fileUpdateCheckBox,
-             selectAllButton, saveReportButton, runButton, parallelCheckBox})
+             selectAllButton, saveReportButton, runButton, parallelCheckBox, runSettingsButton})
         control->setEnabled(enabled);
     saveReportButton->setEnabled(enabled && !lastResults.isEmpty());
     stopButton->setEnabled(true);
     stopButton->setVisible(!enabled && !parallelCheckBox->isChecked());
+    runSettingsButton->setVisible(!stopButton->isVisible());   // the row has room for one of them
 }
 
 void MainWindow::stopAfterThisFixture()
@@ -360,27 +434,32 @@ void MainWindow::fixtureEnded(const QString &ip, const FixtureResult &result)
 }
 
 // Counts in the status line after every run; failures also in a box that
-// names each failed fixture and why, with its rows selected.
+// names each failed fixture and why, with those of its rows selected that
+// the operator can see.
 void MainWindow::summariseRun()
 {
     const QString summary = summaryLine(lastResults);
     statusLabel->setText(summary);
     saveReportButton->setEnabled(!lastResults.isEmpty());
     if (anyFailed) {
-        deviceTable->selectRowsIn(FixtureState::Failed);
+        QStringList failed;
+        for (const FixtureResult &result : lastResults)
+            if (result.outcome == FixtureState::Failed)
+                failed << result.ip;
+        deviceTable->selectInView(failed);
         showBox(this, QMessageBox::Warning, "Warning", kFailureSummary,
                 summary + "\n\n" + failureLines(lastResults).join('\n'));
     }
 }
 
-// The last run as CSV, for the rig's paperwork.
+// Every run of the session as CSV, for the rig's paperwork.
 void MainWindow::saveReport()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save Run Report"),
-                                                      QDir(lastDirectory).filePath("update-report.csv"),
+    const QString name = "update-report-" + QDate::currentDate().toString(Qt::ISODate) + ".csv";
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Session Report"), QDir(lastDirectory).filePath(name),
                                                       tr("CSV Files (*.csv);;All Files (*)"));
     QString error;
-    if (!path.isEmpty() && !writeCsvReport(path, lastResults, &error))
+    if (!path.isEmpty() && !writeCsvReport(path, sessionRuns, &error))
         showBox(this, QMessageBox::Warning, "Error", "The report cannot be written: " + error);
 }
 

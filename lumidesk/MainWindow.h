@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -13,6 +14,7 @@
 #include "FirmwareImage.h"
 #include "FixtureResults.h"
 #include "FixtureTable.h"
+#include "UploadRun.h"
 
 class DiscoveryJob;
 class UploadRun;
@@ -20,12 +22,22 @@ class QCheckBox;
 class QCloseEvent;
 class QComboBox;
 class QLabel;
+class QMessageBox;
 class QLineEdit;
 class QProcess;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QVBoxLayout;
 class QWidget;
+
+// lumiload's wait for a fixture's restart when -w is not given, in seconds.
+static const int kDefaultRestartWait = 60;
+
+// The lumiload to start: "./lumiload" when the working directory has it,
+// else the one in programDirectory; when neither has it, "./lumiload",
+// and `lookedIn` says where it was looked for.
+QString findUpdater(const QString &workingDirectory, const QString &programDirectory, QString *lookedIn);
 
 class MainWindow : public QMainWindow
 {
@@ -72,7 +84,13 @@ private:
     void buildTable(QVBoxLayout *mainLayout);
     void buildButtonRow(QVBoxLayout *mainLayout);
     void buildStatusBar();
+    void buildRunSettings();
+    QSpinBox *settingBox(const char *name, int minimum, int maximum, int initial, const QString &none,
+                         const QString &key);
 
+    // The retries, restart wait and failure limit the operator set.
+    UploadLimits limits() const;
+    QString updaterProgram(QString *lookedIn) const;
     // The address the chosen interface entry stands for.
     QString interfaceAddress() const;
     void selectPreferredInterface();
@@ -110,6 +128,10 @@ private:
 
     QLabel *imageLabel;
     QCheckBox *parallelCheckBox;
+    QPushButton *runSettingsButton;
+    QSpinBox *retriesSpinBox;
+    QSpinBox *restartWaitSpinBox;
+    QSpinBox *failureLimitSpinBox;
     QPushButton *stopButton;
     QPushButton *saveReportButton;
     QLabel *statusLabel;
@@ -120,6 +142,9 @@ private:
 
     UploadRun *currentRun = nullptr;
     bool uploadRunning = false;
+    QPointer<QMessageBox> closeNotice;   // while it is shown
     // The last upload run, fixture by fixture, skipped ones included.
     QList<FixtureResult> lastResults;
+    // Every update run of this session, for its report.
+    QList<RunRecord> sessionRuns;
 };

@@ -4,6 +4,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +14,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -31,13 +35,49 @@ static QHBoxLayout *optionRow(QLabel *caption, QCheckBox *box)
     return row;
 }
 
+// A setting of update runs, remembered under `key`; `none` names its
+// minimum, when that means "not set".
+QSpinBox *MainWindow::settingBox(const char *name, int minimum, int maximum, int initial, const QString &none,
+                                 const QString &key)
+{
+    QSpinBox *box = named(new QSpinBox(), name);
+    box->setRange(minimum, maximum);
+    box->setSpecialValueText(none);
+    box->setValue(storedSetting(key).isValid() ? storedSetting(key).toInt() : initial);
+    connect(box, &QSpinBox::valueChanged, this, [key](int value) { storeSetting(key, value); });
+    return box;
+}
+
+// The settings of every update run, in a window of their own that does not
+// hold up the main one.
+void MainWindow::buildRunSettings()
+{
+    QDialog *dialog = named(new QDialog(this), "runSettingsDialog");
+    dialog->setWindowTitle("Run Settings");
+    QFormLayout *form = new QFormLayout(dialog);
+    retriesSpinBox = settingBox("retriesSpinBox", 0, 9, 0, "none", "retries");
+    restartWaitSpinBox = settingBox("restartWaitSpinBox", 1, 65535, kDefaultRestartWait, "", "restartWait");
+    restartWaitSpinBox->setSuffix(" s");
+    failureLimitSpinBox = settingBox("failureLimitSpinBox", 0, 65535, 0, "off", "failureLimit");
+    form->addRow("Retries of a failed fixture:", retriesSpinBox);
+    form->addRow("Restart wait:", restartWaitSpinBox);
+    form->addRow("Stop after failures:", failureLimitSpinBox);
+    form->addRow(parallelCheckBox);
+    QDialogButtonBox *buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::hide);
+    form->addRow(buttons);
+    connect(runSettingsButton, &QPushButton::clicked, dialog, &QDialog::show);
+}
+
 // Logo and title, centred.
 void MainWindow::buildHeading(QVBoxLayout *mainLayout)
 {
     QWidget *headerWidget = new QWidget();
     QVBoxLayout *headerLayout = new QVBoxLayout(headerWidget);
+    headerLayout->setContentsMargins(0, 0, 0, 0);
     headingWidget = named(new QWidget(), "headingWidget");
     QHBoxLayout *headingLayout = new QHBoxLayout(headingWidget);
+    headingLayout->setContentsMargins(0, 0, 0, 0);
     logoLabel = named(new QLabel(), "logoLabel");
     const QPixmap logo("icons/logo.png");
     if (!logo.isNull())
@@ -81,19 +121,21 @@ void MainWindow::buildFileRow(QVBoxLayout *mainLayout)
     fileSelectionLayout->addWidget(filePathEdit, 1);
     fileSelectionLayout->addWidget(browseButton);
     mainLayout->addLayout(fileSelectionLayout);
-    imageLabel = named(new QLabel(), "imageLabel");
-    mainLayout->addWidget(imageLabel);
 }
 
-// Target version on the left; the two options, caption before box, at the
-// right end.
+// Target version, the image and the run settings on the left; the
+// options, caption before box, at the right end.
 void MainWindow::buildOptionsRow(QVBoxLayout *mainLayout)
 {
-    QHBoxLayout *versionLayout = new QHBoxLayout();
+    QVBoxLayout *versionLayout = new QVBoxLayout();
     versionLabel = named(new QLabel("Target Version: (none)"), "versionLabel");
+    imageLabel = named(new QLabel(), "imageLabel");
     versionLayout->addWidget(versionLabel);
+    versionLayout->addWidget(imageLabel);
     QHBoxLayout *checkboxLayout = new QHBoxLayout();
     QVBoxLayout *checkboxVerticalLayout = new QVBoxLayout();
+    checkboxVerticalLayout->setSpacing(0);
+    versionLayout->setSpacing(0);
     forceUpdateLabel = named(new QLabel(QString::fromUtf8(" Skip Version Check\xEF\xBC\x9A ")),
                              "forceUpdateLabel");
     forceUpdateCheckBox = named(new QCheckBox(), "forceUpdateCheckBox");
@@ -106,7 +148,6 @@ void MainWindow::buildOptionsRow(QVBoxLayout *mainLayout)
     // One lumiload for all the chosen fixtures, confirming each one's new
     // version; off until the operator chooses it, then remembered.
     parallelCheckBox = named(new QCheckBox("Update fixtures in parallel"), "parallelCheckBox");
-    parallelCheckBox->setLayoutDirection(Qt::RightToLeft);
     parallelCheckBox->setChecked(storedSetting("parallelUpdates").toBool());
     connect(parallelCheckBox, &QCheckBox::toggled, this, [](bool on) { storeSetting("parallelUpdates", on); });
     // The style draws a box's frame a shade darker than the window colour:
@@ -116,10 +157,6 @@ void MainWindow::buildOptionsRow(QVBoxLayout *mainLayout)
         palette.setColor(QPalette::Window, QColor(190, 190, 190));
         box->setPalette(palette);
     }
-    QHBoxLayout *parallelRow = new QHBoxLayout();
-    parallelRow->addStretch(1);
-    parallelRow->addWidget(parallelCheckBox);
-    checkboxVerticalLayout->addLayout(parallelRow);
     checkboxLayout->addLayout(versionLayout);
     checkboxLayout->addStretch(1);
     checkboxLayout->addLayout(checkboxVerticalLayout);
@@ -139,7 +176,7 @@ void MainWindow::buildTable(QVBoxLayout *mainLayout)
     connect(deviceTable->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &MainWindow::selectAllCells);
     connect(deviceTable, &QTableWidget::cellDoubleClicked, this, &MainWindow::showFixtureDetails);
-    mainLayout->addWidget(deviceTable, 0);
+    mainLayout->addWidget(deviceTable, 1);
 }
 
 void MainWindow::buildButtonRow(QVBoxLayout *mainLayout)
@@ -153,6 +190,8 @@ void MainWindow::buildButtonRow(QVBoxLayout *mainLayout)
     // runCommand reads the target version before getVersion refreshes it.
     connect(runButton, &QPushButton::clicked, this, &MainWindow::runCommand);
     connect(runButton, &QPushButton::clicked, this, &MainWindow::getVersion);
+    runSettingsButton = named(new QPushButton("Run Settings..."), "runSettingsButton");
+    buildRunSettings();
     saveReportButton = named(new QPushButton("Save Report..."), "saveReportButton");
     saveReportButton->setEnabled(false);
     connect(saveReportButton, &QPushButton::clicked, this, &MainWindow::saveReport);
@@ -161,6 +200,7 @@ void MainWindow::buildButtonRow(QVBoxLayout *mainLayout)
     connect(stopButton, &QPushButton::clicked, this, &MainWindow::stopAfterThisFixture);
     QHBoxLayout *bottombuttonLayout = new QHBoxLayout();
     bottombuttonLayout->addWidget(selectAllButton);
+    bottombuttonLayout->addWidget(runSettingsButton);
     bottombuttonLayout->addWidget(saveReportButton);
     bottombuttonLayout->addWidget(stopButton);
     bottombuttonLayout->addWidget(runButton);

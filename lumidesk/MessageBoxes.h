@@ -12,8 +12,10 @@ void showBox(QWidget *window, QMessageBox::Icon icon, const QString &title, cons
              const QString &details = QString());
 // A box that does not wait for its answer: a modal one would hold up the
 // nested event loop an upload run lives in. It deletes itself when closed.
-void showNotice(QWidget *window, QMessageBox::Icon icon, const QString &title, const QString &text,
-                const QString &detailedText = QString());
-// Asks whether to update the fixtures of `plan` to `target`, saying which
-// are skipped and why; true for Ok.
+QMessageBox *showNotice(QWidget *window, QMessageBox::Icon icon, const QString &title, const QString &text,
+                        const QString &detailedText = QString());
+// Asks whether to update the fixtures of `plan` to `target`, naming them
+// in sections (to update, flashed again, downgraded, not seen in the latest
+// discovery) and saying which are skipped and why; downgrades are asked
+// for a second time. True when every question was answered Ok.
 bool confirmUpdate(QWidget *window, const UploadPlan &plan, const QString &target);

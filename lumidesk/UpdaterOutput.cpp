@@ -175,6 +175,38 @@ void UploadProgress::feedErrors(const QString &errors)
     m_errors.append(m_errorLines.takeLines());
 }
 
+// The version in "the fixture came back with version 1.1.0, not 1.2.0";
+// empty for any other text.
+static QString cameBackWith(const QString &text)
+{
+    static const QRegularExpression pattern("came back with version (\\S+), not ");
+    return pattern.match(text).captured(1);
+}
+
+static QString rejectedText(const QString &block, const QString &type)
+{
+    return QString("The fixture rejected %1 (reply type %2%3).").arg(block, type, type == "255" ? ", FirmFail" : "");
+}
+
+// A parallel run's verdict in the words a sequential run's failure gets,
+// so that a failure reads alike in both modes.
+static QString verdictInWords(const QString &why)
+{
+    static const QRegularExpression noReply("^no reply to (block \\d+ of \\d+) after \\d+ attempts$");
+    static const QRegularExpression notSent("^block (\\d+ of \\d+) could not be sent after \\d+ attempts$");
+    static const QRegularExpression rejected("^the fixture rejected (block \\d+ of \\d+) \\(reply type (\\d+)\\)$");
+    QRegularExpressionMatch match;
+    if ((match = noReply.match(why)).hasMatch())
+        return QString("The fixture stopped answering: no reply to %1 after three attempts.").arg(match.captured(1));
+    if ((match = notSent.match(why)).hasMatch())
+        return QString("Block %1 could not be sent.").arg(match.captured(1));
+    if ((match = rejected.match(why)).hasMatch())
+        return rejectedText(match.captured(1), match.captured(2));
+    if (why.endsWith("could not be read from the image file"))
+        return "The firmware file could not be read during the upload.";
+    return why.left(1).toUpper() + why.mid(1) + ".";
+}
+
 // The events of a parallel run. A failed fixture's reason is lumiload's
 // own, with the same note on whether the fixture was touched.
 void UploadProgress::feedEvent(const QString &rawEvent)
@@ -186,8 +218,10 @@ void UploadProgress::feedEvent(const QString &rawEvent)
     QRegularExpressionMatch match = block.match(event);
     if (match.hasMatch()) {
         m_blocksStarted = qMax(m_blocksStarted, match.captured(1).toInt());
-        if (match.captured(3) == "accepted")
-            ++m_acceptedDone;
+        const bool accepted = match.captured(3) == "accepted";
+        m_acceptedDone += accepted ? 1 : 0;
+        m_failedAttempts = accepted ? 0 : m_failedAttempts + 1;
+        m_retries += accepted ? 0 : 1;
         m_restarting = false;
     } else if ((match = started.match(event)).hasMatch()) {
         m_blockCount = match.captured(1).toInt();
@@ -205,13 +239,11 @@ void UploadProgress::feedEvent(const QString &rawEvent)
         if (const QRegularExpressionMatch block = named.match(why); block.hasMatch() && event.startsWith("failed"))
             m_blocksStarted = qMax(m_blocksStarted, block.captured(1).toInt());
         m_notStarted = event.startsWith("not started");
+        m_otherVersion = cameBackWith(why);
         if (m_notStarted)
             m_reason = "Not started: " + why + ". Nothing was sent to the fixture.";
         else
-            m_reason = why.left(1).toUpper() + why.mid(1) + "." +
-                       (touched() ? QString(" The fixture accepted %1 of %2 blocks before the failure and may be "
-                                            "half-written: update it again.").arg(acceptedBlocks()).arg(m_blockCount)
-                                  : " Nothing was sent to the fixture.");
+            m_reason = verdictInWords(why) + failureNote();
         m_restarting = false;
     }
 }
@@ -225,8 +257,10 @@ void UploadProgress::finish(bool crashed, int exitCode)
         m_errors.append(lastError);
     m_ended = true;
     // A parallel run without confirmation ends its fixtures at "uploaded".
-    if (m_uploaded && m_reason.isEmpty() && !crashed && exitCode == 0)
+    if (m_uploaded && m_reason.isEmpty() && !crashed && exitCode == 0 && !m_confirming)
         m_succeeded = true;
+    if (!m_succeeded)
+        m_otherVersion = cameBackWith(m_errors.join('\n'));
     if (!m_succeeded && m_reason.isEmpty())
         m_reason = failureReason(crashed, exitCode);
 }
@@ -242,7 +276,7 @@ FixtureState UploadProgress::state() const
 
 int UploadProgress::progress() const
 {
-    if (m_succeeded && m_blockCount > 0)
+    if ((m_succeeded || m_uploaded) && m_blockCount > 0)
         return m_blockCount;
     const int accepted = acceptedBlocks();
     return m_blockCount > 0 ? qMin(accepted, m_blockCount - 1) : accepted;
@@ -266,8 +300,17 @@ void UploadProgress::scanLine(const QString &line)
     else if (trimmed.startsWith("Fixture detected:"))
         m_fixtureCodes.clear();
     scanProgressMarks(line, true);
-    if (line.contains(kSuccessLine))
+    if (line.contains(kSuccessLine)) {
+        m_uploaded = true;
+        m_succeeded = !m_confirming;
+    } else if (trimmed == "# Waiting for the fixture to restart") {
+        m_confirming = m_restarting = true;
+        m_succeeded = false;
+    } else if (trimmed.startsWith("# Confirmed: the fixture reports version ")) {
+        m_confirmedVersion = trimmed.section(' ', -1);
         m_succeeded = true;
+        m_restarting = false;
+    }
 }
 
 // The marks after "progress=": a block mark (F, -, L) as each block goes
@@ -290,6 +333,12 @@ void UploadProgress::scanProgressMarks(const QString &line, bool complete)
     }
     m_blocksStarted = qMax(m_blocksStarted, started);
     m_lastMarks = marks;
+    // T and ! after the last block mark are the failed attempts at it.
+    const qsizetype lastBlock = qMax(marks.lastIndexOf('F'), qMax(marks.lastIndexOf('-'), marks.lastIndexOf('L')));
+    m_failedAttempts = int(marks.mid(lastBlock + 1).count('T') + marks.mid(lastBlock + 1).count('!'));
+    const int retries = int(marks.count('T') + marks.count('!'));
+    m_retriesInLine = complete ? 0 : retries;
+    m_retries += complete ? retries : 0;
     if (complete)
         m_acceptedDone += accepted;
     else
@@ -311,13 +360,15 @@ QString UploadProgress::failureReason(bool crashed, int exitCode) const
         else
             why = "The fixture did not answer: it is switched off, disconnected or on another network.";
     } else if (rejected.hasMatch()) {
-        const QString type = rejected.captured(1);
-        why = QString("The fixture rejected %1 (reply type %2%3).")
-                  .arg(block, type, type == "255" ? ", FirmFail" : "");
+        why = rejectedText(block, rejected.captured(1));
     } else if (m_lastMarks.trimmed().endsWith("TTT")) {
         why = QString("The fixture stopped answering: no reply to %1 after three attempts.").arg(block);
     } else if (m_lastMarks.trimmed().endsWith("!!!")) {
         why = QString("%1 could not be sent.").arg(block).replace(0, 1, "B");
+    } else if (!cameBackWith(m_errors.join('\n')).isEmpty() || m_errors.join('\n').contains("did not answer within")) {
+        const QString error = m_errors.filter(QRegularExpression("came back with|did not answer within")).first();
+        why = error.mid(error.indexOf(": ") + 2);
+        why = why.left(1).toUpper() + why.mid(1) + ".";
     } else if (m_errors.join('\n').contains("failed to read data block")) {
         why = "The firmware file could not be read during the upload.";
     } else if (crashed) {
@@ -325,12 +376,17 @@ QString UploadProgress::failureReason(bool crashed, int exitCode) const
     } else {
         why = QString("lumiload ended (status %1) without finishing the upload.").arg(exitCode);
     }
+    return why + failureNote();
+}
+
+QString UploadProgress::failureNote() const
+{
     if (!touched())
-        return why + " Nothing was sent to the fixture.";
-    return why + QString(" The fixture accepted %1 of %2 blocks before the failure and may be "
-                         "half-written: update it again.")
-                     .arg(acceptedBlocks())
-                     .arg(m_blockCount);
+        return " Nothing was sent to the fixture.";
+    if (m_uploaded || (m_blockCount > 0 && acceptedBlocks() >= m_blockCount))
+        return " The fixture took every block: update it again.";
+    return QString(" The fixture accepted %1 of %2 blocks before the failure and may be half-written: update it "
+                   "again.").arg(acceptedBlocks()).arg(m_blockCount);
 }
 
 QString describeErrors(const QStringList &errorLines)

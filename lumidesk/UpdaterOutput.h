@@ -88,30 +88,40 @@ public:
     void feedErrors(const QString &errors);
     // One event line of a parallel run about this fixture, without its
     // leading address: "block 3 of 41 accepted", "failed: ...", and so on.
+    // A failure gets the reason a sequential run's failure would get.
     void feedEvent(const QString &event);
     // The child has ended (`crashed`: killed by a signal or a crash, else
     // `exitCode`): its last lines may lack the line feed.
     void finish(bool crashed = false, int exitCode = 0);
+    // The child checks the fixture's version after its restart (-c): only
+    // that confirmation is success. Also implied by the child saying it
+    // waits for the restart.
+    void expectConfirmation() { m_confirming = true; }
 
     int blockCount() const { return m_blockCount; }   // 0 until known
     // Blocks the fixture accepted, as the progress line reports them; the
-    // last one counts only with the success line, so a full bar means done.
+    // last one counts only with the success line (or "uploaded"), so a full
+    // bar means the fixture took the whole image.
     int progress() const;
     bool succeeded() const { return m_succeeded; }
     // Running or waiting for its restart until its last word: updated,
     // confirmed, failed or not started.
     FixtureState state() const;
-    FixtureProgress snapshot() const { return {state(), m_blockCount, progress()}; }
+    FixtureProgress snapshot() const { return {state(), m_blockCount, progress(), m_failedAttempts + 1}; }
     // A parallel run's last word on this fixture came (confirmed, failed
     // or not started): nothing more will be reported about it.
     bool settled() const { return m_succeeded || !m_reason.isEmpty(); }
     bool started() const { return m_blockCount > 0 || touched(); }
     // The version the fixture reported after its restart, when confirmed.
     QString confirmedVersion() const { return m_confirmedVersion; }
+    // The version it reported after its restart, the image's or another.
+    QString reportedVersion() const { return m_succeeded ? m_confirmedVersion : m_otherVersion; }
     // Whether any block went to the fixture: a failed fixture that was
     // touched may be half-written.
     bool touched() const { return m_blocksStarted > 0; }
     int acceptedBlocks() const { return m_acceptedDone + m_acceptedInLine; }
+    // Failed attempts over all blocks (the progress line's T and !).
+    int retries() const { return m_retries + m_retriesInLine; }
     // Why the upload failed, in words for the operator; empty when it
     // succeeded or has not ended.
     QString reason() const { return m_reason; }
@@ -122,6 +132,9 @@ private:
     void scanLine(const QString &line);
     void scanProgressMarks(const QString &line, bool complete);
     QString failureReason(bool crashed, int exitCode) const;
+    // What a failure did to the fixture: nothing sent, half-written, or
+    // every block taken.
+    QString failureNote() const;
 
     LineBuffer m_lines;
     LineBuffer m_errorLines;
@@ -139,8 +152,13 @@ private:
     bool m_ended = false;
     bool m_notStarted = false;
     bool m_restarting = false;
+    bool m_confirming = false;
+    int m_failedAttempts = 0;     // at the block in hand
+    int m_retries = 0;            // in event lines and progress lines already ended
+    int m_retriesInLine = 0;      // in the progress line still growing
     QString m_reason;
     QString m_confirmedVersion;
+    QString m_otherVersion;       // reported after the restart instead of the image's
 };
 
 // Why a run failed, from the error lines of its standard error, in words

@@ -48,6 +48,9 @@ UploadJob::UploadJob(const QStringList &ips, bool parallel, QObject *parent)
 
 bool UploadJob::start(const QString &program, const QStringList &arguments)
 {
+    if (arguments.contains("-c"))
+        for (Fixture &fixture : m_fixtures)
+            fixture.progress.expectConfirmation();
     m_process->start(program, arguments);
     return m_process->waitForStarted(s_startTimeoutMs);
 }

@@ -53,6 +53,12 @@ QString UploadRun::statusText() const
     const QString timeLeft = left < 0 ? QString() : ", about " + durationText(left) + " left";
     if (isParallel())
         return QString("Updating %1 fixtures in parallel: %2 done%3").arg(count()).arg(m_settled).arg(timeLeft);
+    const UploadLimits &limits = m_limits;
+    if (m_job && m_job->progress(m_results[m_current].ip).state() == FixtureState::WaitingForRestart)
+        return QString("Fixture %1 of %2 (%3): restarting, up to %4")
+            .arg(m_current + 1)
+            .arg(count())
+            .arg(m_results[m_current].ip, durationText(limits.restartWait > 0 ? limits.restartWait : 60));
     return QString("Fixture %1 of %2 (%3)%4")
         .arg(m_current + 1)
         .arg(count())
@@ -77,10 +83,21 @@ void UploadRun::settle(FixtureResult *result, const UploadJob &job)
     result->reason = progress.reason();
     result->touched = progress.touched();
     result->log = progress.log();
-    if (job.succeeded(result->ip))
-        result->versionAfter = isParallel() ? progress.confirmedVersion() : m_imageVersion;
+    result->retries = progress.retries();
+    result->versionAfter = progress.reportedVersion();
     result->seconds = m_clock.elapsed() / 1000.0 - result->seconds;
+    m_failed += result->outcome == FixtureState::Failed ? 1 : 0;
     ++m_settled;
+}
+
+QStringList UploadRun::confirmArguments() const
+{
+    QStringList arguments{"-c"};
+    if (m_limits.restartWait > 0)
+        arguments << "-w" << QString::number(m_limits.restartWait);
+    if (m_limits.retries > 0)
+        arguments << "-r" << QString::number(m_limits.retries);
+    return arguments;
 }
 
 void UploadRun::run()
@@ -92,9 +109,12 @@ void UploadRun::run()
     }
     for (int i = 0; i < m_results.size(); ++i) {
         FixtureResult &result = m_results[i];
-        if (m_stopRequested) {
+        const bool limitReached = m_limits.failureLimit > 0 && m_failed >= m_limits.failureLimit;
+        if (m_stopRequested || limitReached) {
             result.outcome = FixtureResult::Outcome::NotStarted;
-            result.reason = "Not started: the run was stopped. Nothing was sent to the fixture.";
+            result.reason = limitReached ? QString("Not started: %1 failed, the run's failure limit. Nothing was "
+                                                   "sent to the fixture.").arg(fixtureCount(m_failed))
+                                         : "Not started: the run was stopped. Nothing was sent to the fixture.";
             emit fixtureEnded(result.ip, result);
             continue;
         }
@@ -107,7 +127,7 @@ void UploadRun::run()
         const QString ip = result.ip;
         m_job = new UploadJob({ip}, false, this);
         follow(m_job);
-        const QStringList arguments = m_arguments + QStringList{"-d", ip};
+        const QStringList arguments = m_arguments + confirmArguments() + QStringList{"-d", ip};
         const bool started = m_job->start(m_program, arguments);
         qDebug() << "Running process:" << m_program << arguments;
         if (started) {
@@ -133,6 +153,8 @@ void UploadRun::run()
 // its restart. Each fixture is reported as soon as its outcome is known.
 void UploadRun::runParallel()
 {
+    if (m_results.isEmpty())
+        return;
     QStringList ips;
     for (FixtureResult &result : m_results) {
         result.outcome = FixtureResult::Outcome::Running;
@@ -144,10 +166,13 @@ void UploadRun::runParallel()
     connect(m_job, &UploadJob::settled, this, [this](const QString &ip) {
         for (FixtureResult &result : m_results)
             if (result.ip == ip)
-                settle(&result, *m_job), emit fixtureEnded(ip, result);
+                settle(&result, *m_job), emit fixtureEnded(ip, result), emit statusChanged(statusText());
     });
-    const QStringList arguments = m_arguments + QStringList{"-p", QString::number(qMin(m_inFlight, int(ips.size()))),
-                                                            "-c", "-u", ips.join(',')};
+    QStringList arguments = m_arguments + QStringList{"-p", QString::number(qMin(m_inFlight, int(ips.size())))} +
+                            confirmArguments();
+    if (m_limits.failureLimit > 0)
+        arguments << "-k" << QString::number(m_limits.failureLimit);
+    arguments << "-u" << ips.join(',');
     emit fixtureStarted(ips.first(), 0);
     emit statusChanged(statusText());
     const bool started = m_job->start(m_program, arguments);
@@ -178,6 +203,10 @@ UploadPlan planUploads(const QList<DiscoveredFixture> &selected, const FirmwareI
         qDebug() << "target :" << target << "device :" << fixture.version;
         if (fits && (!current || force)) {
             plan.toUpdate.append(fixture);
+            if (current)
+                plan.reflashed.append(fixture);
+            else if (parseVersionText(fixture.version, &version) && version > image.version)
+                plan.downgraded.append(fixture);
             continue;
         }
         FixtureResult result;

@@ -16,6 +16,13 @@
 
 class UploadJob;
 
+// What the operator set for update runs; 0 leaves lumiload's default.
+struct UploadLimits {
+    int retries = 0;        // -r: further tries of a fixture whose upload failed
+    int restartWait = 0;    // -w: seconds a fixture may take to come back
+    int failureLimit = 0;   // -k: start no new fixture once this many failed
+};
+
 class UploadRun : public QObject
 {
     Q_OBJECT
@@ -30,6 +37,7 @@ public:
     // and each counts as updated only once it reports the image's version
     // after its restart.
     void setParallel(int inFlight) { m_inFlight = inFlight; }
+    void setLimits(const UploadLimits &limits) { m_limits = limits; }
     bool isParallel() const { return m_inFlight > 0; }
     // Updates the fixtures; returns when the last child has ended, or the
     // one running when stopAfterCurrent() was asked for.
@@ -62,6 +70,11 @@ private:
     void runParallel();
     void follow(UploadJob *job);
     void settle(FixtureResult *result, const UploadJob &job);
+    // Every child confirms each fixture's version after its restart, with
+    // the restart wait and retries the operator set.
+    QStringList confirmArguments() const;
+    int m_failed = 0;
+    UploadLimits m_limits;
 
     QString m_program;
     QStringList m_arguments;
@@ -85,6 +98,12 @@ struct UploadPlan {
     QList<FixtureResult> skipped;
     int current = 0;       // skipped as running the image's version
     int notFitting = 0;    // skipped as the image does not fit them
+    // Of toUpdate: those flashed again at the version they run (forced),
+    // and those that run a newer version than the image's.
+    QList<DiscoveredFixture> reflashed;
+    QList<DiscoveredFixture> downgraded;
+    // Of toUpdate, filled by the window: those its latest discovery missed.
+    QList<DiscoveredFixture> notSeen;
 };
 UploadPlan planUploads(const QList<DiscoveredFixture> &selected, const FirmwareImage &image, bool force);
 

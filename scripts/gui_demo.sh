@@ -7,7 +7,7 @@
 #
 #   sudo -E bash scripts/demo.sh --gui                (or scripts/gui_demo.sh)
 #   sudo bash scripts/gui_demo.sh --screenshot FILE   window picture under Xvfb:
-#                                                     a finished run, one fixture failed
+#                                                     a finished run, two fixtures failed
 #
 # Needs root (ip netns) and an X display (DISPLAY). BUILD_DIR selects the
 # build (default: build). Nothing leaves the two namespaces, which are
@@ -28,7 +28,8 @@ if [ "${1:-}" = "--screenshot" ]; then
   case "$out" in /*) ;; *) out="$ROOT/$out" ;; esac
   cmake --build "$BUILD" -j2 --target test_e2e_desk >/dev/null
   # The end-to-end run, on an X server of its own; it saves the window
-  # when the run has ended, one fixture having rejected a block.
+  # when the run has ended, one fixture having rejected a block and one
+  # having come back with its old firmware.
   LUMIDESK_SCREENSHOT="$out" QT_QPA_PLATFORM=xcb \
     xvfb-run -a -s "-screen 0 1280x1024x24" "$BUILD/tests/lumidesk/test_e2e_desk" >/dev/null
   echo "saved $out"

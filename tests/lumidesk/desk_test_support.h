@@ -42,8 +42,10 @@ public:
 
     QList<BoxRecord> boxes;
     std::function<void(QFileDialog *)> fileDialog;
-    // The answer to a box that offers Cancel as well as Ok.
+    // The answer to a box that offers Cancel as well as Ok: the next of
+    // `answers`, else `answer`.
     QMessageBox::StandardButton answer = QMessageBox::Ok;
+    QList<QMessageBox::StandardButton> answers;
 
 private:
     void poll()
@@ -63,7 +65,8 @@ private:
             m_polls = 0;
             boxes.append({box->windowTitle(), box->text(), box->informativeText(), box->isEnabled(), true});
             const bool asks = box->standardButtons() & QMessageBox::Cancel;
-            QTest::mouseClick(box->button(asks ? answer : QMessageBox::Ok), Qt::LeftButton);
+            const QMessageBox::StandardButton given = answers.isEmpty() ? answer : answers.takeFirst();
+            QTest::mouseClick(box->button(asks ? given : QMessageBox::Ok), Qt::LeftButton);
         } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
             if (dialog->isVisible() && dialog != m_lastDialog) {
                 m_lastDialog = dialog;

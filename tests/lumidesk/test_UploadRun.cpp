@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "InterfaceChoice.h"
+#include "MainWindow.h"
 #include "UploadJob.h"
 #include "UploadRun.h"
 
@@ -23,6 +24,8 @@ private slots:
     void plan_data();
     void plan();
     void runStoppedPartWay();
+    void findsLumiload_data();
+    void findsLumiload();
     void preferredInterface_data();
     void preferredInterface();
 
@@ -126,7 +129,7 @@ void TestUploadRun::parallelRun()
     const QList<FixtureResult> &r = run.results();
     QCOMPARE(r[0].outcome, FixtureResult::Outcome::Confirmed);
     QCOMPARE(r[0].versionAfter, QString("1.2.1"));
-    QVERIFY(r[1].reason.startsWith("The fixture rejected block 1 of 3 (reply type 255). The fixture accepted 0 of 3"));
+    QVERIFY(r[1].reason.startsWith("The fixture rejected block 1 of 3 (reply type 255, FirmFail). The fixture accepted 0 of 3"));
     QCOMPARE(r[2].outcome, FixtureResult::Outcome::Failed);
     QVERIFY2(r[2].reason.contains("accepted 1 of 3 blocks"), qPrintable(r[2].reason));
     QCOMPARE(r[3].outcome, FixtureResult::Outcome::NotStarted);
@@ -178,7 +181,7 @@ void TestUploadRun::runStoppedPartWay()
 {
     QFile script("upload.txt");
     QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("out    blockCount=3\\n    progress=F \nsleep 300\nout - LG\\n# Firmware uploaded successfully\\n\n");
+    script.write("out    blockCount=3\\n    progress=F \nsleep 300\nout - LG\\n# Firmware uploaded successfully\\n# Confirmed: the fixture reports version 1.2.0\\n\n");
     script.close();
     QFile failing("script-2.0.0.8.txt");
     QVERIFY(failing.open(QIODevice::WriteOnly));
@@ -200,7 +203,7 @@ void TestUploadRun::runStoppedPartWay()
     QCOMPARE(started.size(), 2);
     QVERIFY2(secondsLeft >= 0, "an estimate once a block is accepted");
     const QList<FixtureResult> &results = run.results();
-    QCOMPARE(results[0].outcome, FixtureResult::Outcome::Updated);
+    QCOMPARE(results[0].outcome, FixtureResult::Outcome::Confirmed);
     QCOMPARE(results[0].versionAfter, QString("1.2.0"));
     QCOMPARE(results[1].outcome, FixtureResult::Outcome::Failed);
     QVERIFY(results[1].touched);
@@ -211,8 +214,30 @@ void TestUploadRun::runStoppedPartWay()
     QVERIFY(failureLines(results)[0].startsWith("2.0.0.8 (F 2.0.0.8): The fixture stopped answering"));
 
     QString error;
-    QVERIFY(!writeCsvReport(m_dir.filePath("missing/report.csv"), results, &error));
+    QVERIFY(!writeCsvReport(m_dir.filePath("missing/report.csv"), {{{}, {}, {}, {}, 0, results}}, &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestUploadRun::findsLumiload_data()
+{
+    QTest::addColumn<QString>("in");   // the directory that holds lumiload
+    QTest::addColumn<QString>("program");
+    QTest::newRow("working directory") << "work" << "./lumiload";
+    QTest::newRow("beside the window") << "bin" << "bin/lumiload";
+    QTest::newRow("neither") << "" << "./lumiload";
+}
+
+void TestUploadRun::findsLumiload()
+{
+    QFETCH(QString, in);
+    QFETCH(QString, program);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("work") && QDir(dir.path()).mkdir("bin"));
+    if (!in.isEmpty())
+        QVERIFY(QFile::copy(LUMILOAD_STANDIN, dir.filePath(in + "/lumiload")));
+    QString lookedIn;
+    QCOMPARE(findUpdater(dir.filePath("work"), dir.filePath("bin"), &lookedIn), program.startsWith("bin") ? dir.filePath(program) : program);
+    QCOMPARE(lookedIn.contains(dir.filePath("work")) && lookedIn.contains(dir.filePath("bin")), in.isEmpty());
 }
 
 void TestUploadRun::preferredInterface_data()
