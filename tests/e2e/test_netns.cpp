@@ -373,8 +373,8 @@ TEST(Namespaces, LateRepliesAndSlowLinks)
 // own: `action` runs in the controller's namespace from the start (an
 // upload begins at once with -d, after discovery's 3 s without). Image
 // 1.2.0 of 40 blocks; fixtures at 1.1.0 from 2.0.0.10 on, each storing what
-// it is sent. The report holds `says` in order; `intact`: every fixture
-// holds the image as it was when the run began.
+// it is sent, with the row's `keys`. The report holds `says` in order;
+// `intact`: every fixture holds the image as it was when the run began.
 TEST(Namespaces, ChangesDuringARun)
 {
     const std::string why = netns_unavailable_reason();
@@ -383,16 +383,20 @@ TEST(Namespaces, ChangesDuringARun)
     const struct {
         std::string action;
         int fixtures;
-        std::string args;
+        std::string keys, args;
         std::vector<std::string> says;
         int status;
         bool intact;
     } rows[] = {
         // The file overwritten with another valid image of its length.
-        {"sleep 4; cp OTHER IMAGE", 3, "-p 3 -c", {" result=confirmed ", " result=confirmed ", " result=confirmed "}, 0, true},
+        {"sleep 4; cp OTHER IMAGE", 3, "", "-p 3 -c", {" result=confirmed ", " result=confirmed ", " result=confirmed "}, 0, true},
         // The controller's link down for 2 s, then for good (the link wait cut to 2 s).
-        {"sleep 1; ip link set veth0 down; sleep 2; ip link set veth0 up", 1, "-d 2.0.0.10", {"Failed to send", "# Firmware uploaded successfully\n"}, 0, true},
-        {"sleep 1; ip link set veth0 down", 1, "-d 2.0.0.10 -p 1 -w 60,2", {"2.0.0.10 failed: block ", " of 41 could not be sent: the network link stayed down for 2 s\n", " seconds=3."}, 1, false},
+        {"sleep 1; ip link set veth0 down; sleep 2; ip link set veth0 up", 1, "", "-d 2.0.0.10", {"Failed to send", "# Firmware uploaded successfully\n"}, 0, true},
+        {"sleep 1; ip link set veth0 down", 1, "", "-d 2.0.0.10 -p 1 -w 60,2", {"2.0.0.10 failed: block ", " of 41 could not be sent: the network link stayed down for 2 s\n", " seconds=3."}, 1, false},
+        // Another console polls every 2.5 s and the fixtures answer by broadcast, inside the reply windows
+        // (the replies 100 ms late hold them open): no attempt lost.
+        {"exec TRAFFIC --to 2.255.255.255 --poll 2500 --seconds 30", 3, ",reply=broadcast,fault=all:delay=100*all", "-p 3 -c",
+         {" result=confirmed ", " retries=0\n", " result=confirmed ", " retries=0\n", " result=confirmed ", " retries=0\n"}, 0, true},
     };
     const TempDir temp;
     std::vector<std::future<std::string>> running;
@@ -406,7 +410,7 @@ TEST(Namespaces, ChangesDuringARun)
             const bool up = net.up("2.0.0.1/8", cidrs);
             for (int i = 0; i < row.fixtures; ++i) {
                 const std::string ip = "2.0.0." + std::to_string(10 + i);
-                specs.push_back("bind=" + ip + ",version=1.1.0,reboot=300,bcast=2.255.255.255,image=" + temp.path + "/" + net.name + ip);
+                specs.push_back("bind=" + ip + ",version=1.1.0,reboot=300,bcast=2.255.255.255,image=" + temp.path + "/" + net.name + ip + row.keys);
             }
             if (!up || !fixtures.start(temp.path, specs, net.in("f")))
                 return net.error + fixtures.error;
@@ -414,7 +418,8 @@ TEST(Namespaces, ChangesDuringARun)
             const std::vector<uint8_t> bytes = write_image(image, 1, 20, 20000);
             write_image(other, 1, 21, 20000);
             std::string action = row.action;
-            for (const auto &name : {std::make_pair("OTHER", other), std::make_pair("IMAGE", image)})
+            for (const auto &name : {std::make_pair("OTHER", other), std::make_pair("IMAGE", image),
+                                     std::make_pair("TRAFFIC", bin_path("artnet_traffic"))})
                 for (size_t at; (at = action.find(name.first)) != std::string::npos;)
                     action.replace(at, std::strlen(name.first), name.second);
             std::vector<std::string> command = net.in("c");
