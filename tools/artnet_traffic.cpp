@@ -1,18 +1,20 @@
 // artnet_traffic: another controller's Art-Net traffic, as a lighting
 // console streams it, for tests, demos and benchmarks. Sends ArtDmx frames
 // of a given size at an even rate to one address (usually a broadcast
-// address) on port 6454 for a given time, then stops by itself.
+// address) on port 6454 for a given time, then stops by itself; or, with
+// --poll, an ArtPoll every MS milliseconds, as a console looking for nodes.
 //
 //   artnet_traffic --to ADDRESS [--from ADDRESS] [--rate N] [--size BYTES]
-//                  [--universes N] [--seconds S]
+//                  [--universes N] [--seconds S] [--poll MS]
 //
 // --size is the whole datagram: the 18-byte ArtDmx header and 2 to 512
 // channels, an even number (20 is the shortest ArtDmx, 530 a universe of
 // 512 channels). --universes N sends the frames to universes 0 to N-1 in
 // turn (a console sending ten universes at 44 Hz is --rate 440
 // --universes 10). --from binds the socket to that address on port 6454,
-// as consoles do; otherwise any address and port. Bounded: at most 10000
-// frames per second, for at most 600 s. SIGTERM or SIGINT stops it early;
+// as consoles do; otherwise any address and port. --poll MS (100 to 60000)
+// replaces the frames and their rate. Bounded: at most 10000 frames per
+// second, for at most 600 s. SIGTERM or SIGINT stops it early;
 // either way it prints "sent N frames of B bytes in S s" and exits 0 (1
 // when the socket cannot be set up, 2 for a bad command line).
 //
@@ -53,9 +55,10 @@ void on_stop_signal(int) { stop_requested = 1; }
 void usage()
 {
     std::fprintf(stderr, "usage: artnet_traffic --to ADDRESS [--from ADDRESS] [--rate N] [--size BYTES]\n"
-                         "                      [--universes N] [--seconds S]\n"
+                         "                      [--universes N] [--seconds S] [--poll MS]\n"
                          "  defaults: --rate 440 --size 530 --universes 1 --seconds 10;\n"
-                         "  BYTES even, 20 to 530; N at most 10000; S at most 600\n");
+                         "  BYTES even, 20 to 530; N at most 10000; S at most 600;\n"
+                         "  --poll: an ArtPoll every MS ms (100 to 60000) instead of ArtDmx\n");
 }
 
 bool parse_number(const char *text, unsigned long min, unsigned long max, unsigned long *value)
@@ -85,6 +88,18 @@ std::vector<uint8_t> art_dmx(size_t size)
     return frame;
 }
 
+// Another controller's ArtPoll: every node answers it.
+std::vector<uint8_t> art_poll()
+{
+    std::vector<uint8_t> poll(ART_POLL_SIZE, 0);
+    std::memcpy(poll.data(), ARTNET_ID, sizeof ARTNET_ID);
+    poll[OPCODE_OFFSET] = OP_POLL & 0xFF;
+    poll[OPCODE_OFFSET + 1] = OP_POLL >> 8;
+    poll[OPCODE_OFFSET + 2] = PROTOCOL_VERSION_HI;
+    poll[OPCODE_OFFSET + 3] = PROTOCOL_VERSION_LO;
+    return poll;
+}
+
 // `start` plus `nanoseconds`, normalised.
 timespec later(timespec start, uint64_t nanoseconds)
 {
@@ -100,7 +115,7 @@ int main(int argc, char *argv[])
 {
     in_addr to {}, from {};
     bool to_given = false, from_given = false;
-    unsigned long rate = 440, size = 530, universes = 1, seconds = 10;
+    unsigned long rate = 440, size = 530, universes = 1, seconds = 10, poll_ms = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char *value = i + 1 < argc ? argv[++i] : "";
@@ -117,6 +132,8 @@ int main(int argc, char *argv[])
             ok = parse_number(value, 1, 32768, &universes);
         else if (arg == "--seconds")
             ok = parse_number(value, 1, MAX_SECONDS, &seconds);
+        else if (arg == "--poll")
+            ok = parse_number(value, 100, 60000, &poll_ms);
         else
             ok = false;
         if (!ok) {
@@ -152,9 +169,9 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    std::vector<uint8_t> frame = art_dmx(size);
-    const uint64_t interval_ns = 1000000000ull / rate;
-    const uint64_t frames = static_cast<uint64_t>(rate) * seconds;
+    std::vector<uint8_t> frame = poll_ms ? art_poll() : art_dmx(size);
+    const uint64_t interval_ns = poll_ms ? poll_ms * 1000000ull : 1000000000ull / rate;
+    const uint64_t frames = poll_ms ? seconds * 1000 / poll_ms + 1 : static_cast<uint64_t>(rate) * seconds;
     timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
     uint64_t sent = 0, failed = 0;
@@ -164,9 +181,11 @@ int main(int argc, char *argv[])
         if (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) != 0)
             continue;  // a signal: the loop condition decides
         const unsigned long universe = k % universes;
-        frame[DMX_SEQUENCE_OFFSET] = static_cast<uint8_t>(k / universes % 255 + 1);
-        frame[DMX_SUB_UNI_OFFSET] = static_cast<uint8_t>(universe & 0xFF);
-        frame[DMX_NET_OFFSET] = static_cast<uint8_t>(universe >> 8 & 0x7F);
+        if (!poll_ms) {
+            frame[DMX_SEQUENCE_OFFSET] = static_cast<uint8_t>(k / universes % 255 + 1);
+            frame[DMX_SUB_UNI_OFFSET] = static_cast<uint8_t>(universe & 0xFF);
+            frame[DMX_NET_OFFSET] = static_cast<uint8_t>(universe >> 8 & 0x7F);
+        }
         if (sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) ==
             static_cast<ssize_t>(frame.size()))
             ++sent;
@@ -176,7 +195,7 @@ int main(int argc, char *argv[])
     timespec end;
     clock_gettime(CLOCK_MONOTONIC, &end);
     const double elapsed = static_cast<double>(end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) / 1e9;
-    std::printf("sent %llu frames of %lu bytes in %.3f s", static_cast<unsigned long long>(sent), size, elapsed);
+    std::printf("sent %llu frames of %zu bytes in %.3f s", static_cast<unsigned long long>(sent), frame.size(), elapsed);
     if (failed)
         std::printf(" (%llu failed)", static_cast<unsigned long long>(failed));
     std::printf("\n");

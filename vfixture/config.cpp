@@ -61,7 +61,17 @@ const char *const FIXTURE_KEYS_HELP =
     "                    implies dhcp=1)\n"
     "  revert-report=TEXT  NodeReport after a restart that kept the old version\n"
     "  revert-rom=1      ... with Status1's \"booted from ROM\" bit\n"
-    "  jitter=MIN:MAX    every ArtFirmwareReply MIN to MAX ms late, at random (a busy network)\n";
+    "  jitter=MIN:MAX    every ArtFirmwareReply MIN to MAX ms late, at random (a busy network)\n"
+    "  again=MS          every ArtFirmwareReply sent a second time MS ms after it (a late\n"
+    "                    duplicate, as a looped or retransmitting link makes)\n"
+    "  lax=1             the BlockId is not checked: a new FirmCont is stored at the next\n"
+    "                    position whatever its BlockId, a FirmLast ends the upload wherever it\n"
+    "                    comes (positions never written stay zero); a packet with the BlockId\n"
+    "                    and Type of the block just taken is a repeat of it\n"
+    "  successor=1       another device at the bind address of an earlier fixture with new-ip=:\n"
+    "                    silent until that fixture has restarted onto its new address, then\n"
+    "                    it answers there (its DHCP server gave it the freed address; give it\n"
+    "                    its own mac=; it hears only that address)\n";
 
 bool parse_address(const std::string &text, uint32_t *address)
 {
@@ -382,9 +392,13 @@ bool parse_fixture_spec(const std::string &spec, std::vector<FixtureConfig> *fix
         } else if (key == "ports") {
             ok = parse_number(value, 255, &n) && n > 0;
             config.ports = static_cast<uint32_t>(n);
-        } else if (key == "strict" || key == "dhcp" || key == "revert-rom") {
+        } else if (key == "strict" || key == "dhcp" || key == "revert-rom" || key == "lax" || key == "successor") {
             ok = value == "0" || value == "1";
-            (key == "strict" ? config.strict : key == "dhcp" ? config.dhcp : config.revert_rom) = value == "1";
+            (key == "strict" ? config.strict : key == "dhcp" ? config.dhcp : key == "lax" ? config.lax
+                : key == "successor" ? config.successor : config.revert_rom) = value == "1";
+        } else if (key == "again") {
+            ok = parse_number(value, 600000, &n) && n > 0;
+            config.again_ms = static_cast<uint32_t>(n);
         } else if (key == "jitter") {
             unsigned long low = 0, high = 0;
             const size_t colon = value.find(':');
@@ -432,8 +446,8 @@ bool parse_fixture_spec(const std::string &spec, std::vector<FixtureConfig> *fix
         *error = "count=" + std::to_string(count) + " runs past 255.255.255.255";
         return false;
     }
-    if (count > 1 && (config.alt != 0 || config.new_ip != 0)) {
-        *error = "alt and new-ip cannot be combined with count";
+    if (count > 1 && (config.alt != 0 || config.new_ip != 0 || config.successor)) {
+        *error = "alt, new-ip and successor cannot be combined with count";
         return false;
     }
 

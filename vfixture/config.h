@@ -70,6 +70,9 @@ struct FixtureConfig {
     std::string revert_report;       // NodeReport after a restart that kept the old version; empty = unchanged
     bool revert_rom = false;         // ... and Status1 says "booted from ROM"
     uint32_t jitter_min_ms = 0, jitter_max_ms = 0;  // every ArtFirmwareReply this much later, at random
+    uint32_t again_ms = 0;           // every ArtFirmwareReply sent a second time this much after it; 0 = once
+    bool lax = false;                // a new block is taken at the next position whatever its BlockId
+    bool successor = false;          // answers at its bind address only once the fixture there has moved (new-ip)
 };
 
 // "a.b.c.d" to a host-order address.

@@ -56,6 +56,7 @@ struct PendingReply {
 struct Node {
     std::vector<FixtureState> fixtures;
     std::vector<int> main_fd, alt_fd, new_fd;  // per fixture; -1 = none
+    std::map<size_t, size_t> successors;       // a fixture with new-ip= to the one that takes its address
     std::vector<Endpoint> endpoints;           // in poll order
     std::map<uint32_t, std::vector<size_t>> broadcast_members;
     std::vector<PendingReply> pending;
@@ -163,6 +164,23 @@ bool open_sockets(Node *node)
 {
     for (size_t i = 0; i < node->fixtures.size(); ++i) {
         const FixtureConfig &config = node->fixtures[i].config;
+        if (config.successor) {
+            // It shares the socket of the fixture it follows at that address.
+            size_t before = 0;
+            while (before < i && (node->fixtures[before].config.bind != config.bind ||
+                                  !node->fixtures[before].config.new_ip || node->successors.count(before)))
+                ++before;
+            if (before == i) {
+                std::fprintf(stderr, "vfixture: successor=1 at %s needs an earlier fixture there with new-ip=\n",
+                             format_address(config.bind).c_str());
+                return false;
+            }
+            node->successors[before] = i;
+            node->main_fd.push_back(node->main_fd[before]);
+            node->alt_fd.push_back(-1);
+            node->new_fd.push_back(-1);
+            continue;
+        }
         int fd = open_bound_socket(config.bind);
         if (fd < 0)
             return false;
@@ -250,6 +268,9 @@ void apply_outcome(Node *node, size_t index, const Outcome &outcome, bool is_pol
         } else {
             send_packet(node, fd, outcome.destination, outcome.packet, prefix);
         }
+        if (outcome.again_ms)
+            node->pending.push_back({Clock::now() + std::chrono::milliseconds(outcome.delay_ms + outcome.again_ms),
+                                     fd, outcome.destination, outcome.packet, prefix});
         for (const std::vector<uint8_t> &packet : outcome.more_packets)
             send_packet(node, fd, outcome.destination, packet, prefix);
     }
@@ -276,18 +297,21 @@ void dispatch(Node *node, const Endpoint &endpoint, const uint8_t *data, size_t 
             apply_outcome(node, index, handle_poll(&node->fixtures[index], data, length, sender, now_ms()), true);
         return;
     }
-    const std::string prefix = format_address(node->fixtures[endpoint.fixture].config.bind);
-    // A node that moved answers only at its new address, and nothing there before.
-    if ((endpoint.role == SocketRole::NewIp) != node->fixtures[endpoint.fixture].moved)
+    size_t index = endpoint.fixture;
+    const bool moved = node->fixtures[index].moved;
+    // A node that moved answers only at its new address, and nothing there
+    // before; its old address is its successor's from then on.
+    if (moved && endpoint.role == SocketRole::Main && node->successors.count(index))
+        index = node->successors[index];
+    else if ((endpoint.role == SocketRole::NewIp) != moved)
         return;
+    const std::string prefix = format_address(node->fixtures[index].config.bind);
     switch (kind) {
     case PacketKind::Poll:
-        apply_outcome(node, endpoint.fixture,
-                      handle_poll(&node->fixtures[endpoint.fixture], data, length, sender, now_ms()), true);
+        apply_outcome(node, index, handle_poll(&node->fixtures[index], data, length, sender, now_ms()), true);
         break;
     case PacketKind::FirmwareMaster:
-        apply_outcome(node, endpoint.fixture,
-                      handle_firmware_master(&node->fixtures[endpoint.fixture], data, length, sender, now_ms()),
+        apply_outcome(node, index, handle_firmware_master(&node->fixtures[index], data, length, sender, now_ms()),
                       false);
         break;
     case PacketKind::OtherArtNet:

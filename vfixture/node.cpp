@@ -287,15 +287,23 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
 
     uint32_t index = session.next_index;
     bool duplicate = false;
-    if (session.next_index > 0 && id == ((session.next_index - 1) & 0xFF) &&
-        type == expected_type(session.next_index - 1, session.block_count)) {
+    if (session.next_index > 0 && id == session.last_id && type == session.last_type) {
         duplicate = true;
         index = session.next_index - 1;
     }
     const std::string head =
         format("block %u type=%d id=%d len=%u", index, type, id, words);
 
-    if (!duplicate) {
+    const bool lax = state->config.lax;
+    if (!duplicate && lax) {
+        // No BlockId check: a FirmCont goes to the next position while one is
+        // left before the last, and a FirmLast ends the upload where it comes.
+        if (index == 0 ? type != FIRM_FIRST
+                       : type != FIRM_LAST && (type != FIRM_CONT || index + 1 >= session.block_count)) {
+            fail_upload(state, &outcome, now_ms, format("error block %u: Type %d out of place", index, type));
+            return outcome;
+        }
+    } else if (!duplicate) {
         if (id != (index & 0xFF)) {
             fail_upload(state, &outcome, now_ms, format("error block %u: BlockId %d expected %u", index, id, index & 0xFF));
             return outcome;
@@ -316,8 +324,8 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
         fail_upload(state, &outcome, now_ms, format("error block %u: repeated with different data", index));
         return outcome;
     }
-    const bool last = index + 1 == session.block_count;
-    if (last && !duplicate) {
+    const bool last = lax ? type == FIRM_LAST : index + 1 == session.block_count;
+    if (last && !duplicate && index + 1 == session.block_count) {
         // The file ends inside the last block; the rest must be zero.
         size_t used = static_cast<size_t>(session.firmware_words) * 2 - static_cast<size_t>(index) * FIRMWARE_BLOCK_SIZE;
         for (size_t i = used; i < FIRMWARE_BLOCK_SIZE; ++i) {
@@ -379,6 +387,9 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
     }
     if (outcome.delay_ms)
         notes += format(" after %u ms", outcome.delay_ms);
+    outcome.again_ms = lost ? 0 : state->config.again_ms;
+    if (outcome.again_ms)
+        notes += format(" and again %u ms later", outcome.again_ms);
     if (!garbled && size > FIRMWARE_REPLY_SIZE)
         notes += format(" size=%zu", size);
 
@@ -397,6 +408,8 @@ Outcome handle_firmware_master(FixtureState *state, const uint8_t *data, size_t 
         return outcome;
     std::memcpy(stored, block, FIRMWARE_BLOCK_SIZE);
     ++session.next_index;
+    session.last_id = id;
+    session.last_type = type;
     if (last) {
         session.complete = true;
         outcome.completed = true;

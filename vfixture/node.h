@@ -19,6 +19,7 @@ struct UploadSession {
     uint32_t firmware_words = 0;
     uint32_t block_count = 0;
     uint32_t next_index = 0;          // index of the next new block expected
+    uint8_t last_id = 0, last_type = 0;  // of the block taken last: a packet with both repeats it
     std::vector<uint8_t> data;        // blocks as received, 1024 bytes each
     std::vector<uint32_t> arrivals;   // packets seen per block index, retries included
 };
@@ -50,6 +51,7 @@ struct Outcome {
     uint32_t destination = 0;          // host order
     bool from_alt = false;
     uint32_t delay_ms = 0;
+    uint32_t again_ms = 0;             // `packet` sent a second time this much after it
     bool completed = false;            // the upload just completed: `image` holds it
     std::vector<uint8_t> image;
 };

@@ -243,6 +243,10 @@ TEST(Namespaces, RealNodes)
          "", 1, "(4 ports)", "2.0.0.11: block"},
         // Back from its restart on another address (DHCP); reverted, saying why.
         {{"bind=2.0.0.10,reboot=500,new-ip=2.0.0.60" + b}, one + " -p 1 -c", {"2.0.0.10 found again at 2.0.0.60 by its MAC\n2.0.0.10 confirmed", "moved-to=2.0.0.60"}, "", 0, "", ""},
+        // ... with its old firmware, while another device, already at 1.2.0, takes its old address.
+        {{"bind=2.0.0.10,reboot=2500,new-ip=2.0.0.60,fault=reboot:old" + b, "bind=2.0.0.10,successor=1,mac=02:00:00:00:00:99,version=1.2.0,length=240"},
+         one + " -p 1 -c", {"2.0.0.10 found again at 2.0.0.60 by its MAC\n2.0.0.10 failed: the fixture came back with version 1.1.0, not 1.2.0\n",
+          "result=failed before=1.1.0 after=1.1.0"}, "", 1, "2.0.0.1 -> replied 240 bytes", ""},  // the other device did answer
         {{revert + "#0014 [0001] Check failed,dhcp=1" + b}, one + " -p 1 -c",
          {"2.0.0.10 the fixture reports: node report \"#0014 [0001] Check failed\" (firmware failure); booted from ROM; address from DHCP\n"
           "2.0.0.10 failed: the fixture came back with version 1.1.0, not 1.2.0\n", "fixture-says=\"node report"}, "", 1, "", ""},
@@ -259,7 +263,7 @@ TEST(Namespaces, RealNodes)
             VirtualFixtures fixtures;
             std::vector<std::string> specs;
             for (const std::string &spec : row.specs)
-                specs.push_back(spec + ",version=1.1.0");
+                specs.push_back("version=1.1.0," + spec);
             if (!net.up("2.0.0.1/8", {"2.0.0.10/8", "2.0.0.11/8", "2.0.0.12/8", "2.0.0.60/8"}) ||
                 !fixtures.start(temp.path, specs, net.in("f")))
                 return net.error + fixtures.error;
@@ -290,7 +294,8 @@ TEST(Namespaces, RealNodes)
 }
 
 // A network that delays and reorders: a reply acknowledges only the block
-// in hand, and a slow link is ridden out. Then the property under jitter
+// in hand, and a slow link is ridden out; a fixture holds the image exactly
+// when the run reports success. Then the property under jitter
 // of 10 to 70 ms on every reply: in five -p runs of ten fixtures, of which
 // the odd ones reject their last block, no fixture that rejected is
 // reported updated, and every fixture reported updated holds the image.
@@ -310,17 +315,26 @@ TEST(Namespaces, LateRepliesAndSlowLinks)
         // The third block's first reply 160 ms late, the last block refused 100 ms after it is sent.
         {"fault=2:delay=160,fault=last:type=fail,fault=last:delay=100", four, "F - -T LB\n\n", failed},
         {"fault=all:delay=200*all", image, "F - LG\n# Firmware uploaded successfully\n", ""},  // a 200 ms round trip
+        // The second block's first reply comes in the third block's window, whose first copy is lost; a node
+        // that checks BlockIds, and one that would store the fourth block in the third's place.
+        {"fault=1:delay=120,fault=2:drop", four, "F -T -T LG\n# Firmware uploaded successfully\n", ""},
+        {"fault=1:delay=120,fault=2:drop,lax=1", four, "F -T -T LG\n# Firmware uploaded successfully\n", ""},
     };
     std::vector<std::future<std::string>> running;
     for (const auto &row : rows) {
         running.push_back(std::async(std::launch::async, [&] {
             Netns net;
             VirtualFixtures fixture;
-            if (!net.up("2.0.0.1/8", {"2.0.0.10/8"}) || !fixture.start(temp.path, {"bind=2.0.0.10,version=1.1.0," + row.spec}, net.in("f")))
+            const bool up = net.up("2.0.0.1/8", {"2.0.0.10/8"});
+            const std::string held = temp.path + "/" + net.name;
+            if (!up || !fixture.start(temp.path, {"bind=2.0.0.10,version=1.1.0,image=" + held + "," + row.spec}, net.in("f")))
                 return net.error + fixture.error;
             const ProcessResult r = run_program(bin_path("lumiload"), {"-f", row.path, "-s", "2.0.0.1", "-d", "2.0.0.10"}, 60, net.in("c"));
-            const std::string expected = update_report(row.path, row.path == four ? four_bytes : bytes, block, row.tail);
-            return r.out == expected && r.err == row.err ? std::string() : r.out + r.err + fixture.stop();
+            const std::vector<uint8_t> &sent = row.path == four ? four_bytes : bytes;
+            const std::string expected = update_report(row.path, sent, block, row.tail);
+            const bool intact = read_text_file(held) == std::string(sent.begin(), sent.end());
+            return r.out == expected && r.err == row.err && intact == row.err.empty() ? std::string()
+                                                                                      : r.out + r.err + fixture.stop();
         }));
     }
     for (size_t i = 0; i < running.size(); ++i)
@@ -359,8 +373,8 @@ TEST(Namespaces, LateRepliesAndSlowLinks)
 // own: `action` runs in the controller's namespace from the start (an
 // upload begins at once with -d, after discovery's 3 s without). Image
 // 1.2.0 of 40 blocks; fixtures at 1.1.0 from 2.0.0.10 on, each storing what
-// it is sent. The report holds `says` in order; `intact`: every fixture
-// holds the image as it was when the run began.
+// it is sent, with the row's `keys`. The report holds `says` in order;
+// `intact`: every fixture holds the image as it was when the run began.
 TEST(Namespaces, ChangesDuringARun)
 {
     const std::string why = netns_unavailable_reason();
@@ -369,16 +383,20 @@ TEST(Namespaces, ChangesDuringARun)
     const struct {
         std::string action;
         int fixtures;
-        std::string args;
+        std::string keys, args;
         std::vector<std::string> says;
         int status;
         bool intact;
     } rows[] = {
         // The file overwritten with another valid image of its length.
-        {"sleep 4; cp OTHER IMAGE", 3, "-p 3 -c", {" result=confirmed ", " result=confirmed ", " result=confirmed "}, 0, true},
+        {"sleep 4; cp OTHER IMAGE", 3, "", "-p 3 -c", {" result=confirmed ", " result=confirmed ", " result=confirmed "}, 0, true},
         // The controller's link down for 2 s, then for good (the link wait cut to 2 s).
-        {"sleep 1; ip link set veth0 down; sleep 2; ip link set veth0 up", 1, "-d 2.0.0.10", {"Failed to send", "# Firmware uploaded successfully\n"}, 0, true},
-        {"sleep 1; ip link set veth0 down", 1, "-d 2.0.0.10 -p 1 -w 60,2", {"2.0.0.10 failed: block ", " of 41 could not be sent: the network link stayed down for 2 s\n", " seconds=3."}, 1, false},
+        {"sleep 1; ip link set veth0 down; sleep 2; ip link set veth0 up", 1, "", "-d 2.0.0.10", {"Failed to send", "# Firmware uploaded successfully\n"}, 0, true},
+        {"sleep 1; ip link set veth0 down", 1, "", "-d 2.0.0.10 -p 1 -w 60,2", {"2.0.0.10 failed: block ", " of 41 could not be sent: the network link stayed down for 2 s\n", " seconds=3."}, 1, false},
+        // Another console polls every 2.5 s and the fixtures answer by broadcast, inside the reply windows
+        // (the replies 100 ms late hold them open): no attempt lost.
+        {"exec TRAFFIC --to 2.255.255.255 --poll 2500 --seconds 30", 3, ",reply=broadcast,fault=all:delay=100*all", "-p 3 -c",
+         {" result=confirmed ", " retries=0\n", " result=confirmed ", " retries=0\n", " result=confirmed ", " retries=0\n"}, 0, true},
     };
     const TempDir temp;
     std::vector<std::future<std::string>> running;
@@ -392,7 +410,7 @@ TEST(Namespaces, ChangesDuringARun)
             const bool up = net.up("2.0.0.1/8", cidrs);
             for (int i = 0; i < row.fixtures; ++i) {
                 const std::string ip = "2.0.0." + std::to_string(10 + i);
-                specs.push_back("bind=" + ip + ",version=1.1.0,reboot=300,bcast=2.255.255.255,image=" + temp.path + "/" + net.name + ip);
+                specs.push_back("bind=" + ip + ",version=1.1.0,reboot=300,bcast=2.255.255.255,image=" + temp.path + "/" + net.name + ip + row.keys);
             }
             if (!up || !fixtures.start(temp.path, specs, net.in("f")))
                 return net.error + fixtures.error;
@@ -400,7 +418,8 @@ TEST(Namespaces, ChangesDuringARun)
             const std::vector<uint8_t> bytes = write_image(image, 1, 20, 20000);
             write_image(other, 1, 21, 20000);
             std::string action = row.action;
-            for (const auto &name : {std::make_pair("OTHER", other), std::make_pair("IMAGE", image)})
+            for (const auto &name : {std::make_pair("OTHER", other), std::make_pair("IMAGE", image),
+                                     std::make_pair("TRAFFIC", bin_path("artnet_traffic"))})
                 for (size_t at; (at = action.find(name.first)) != std::string::npos;)
                     action.replace(at, std::strlen(name.first), name.second);
             std::vector<std::string> command = net.in("c");

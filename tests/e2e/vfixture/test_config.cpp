@@ -22,6 +22,8 @@ TEST(VfixtureConfig, RefusedSpecsAndConfigFiles)
         "bind=1.2.3.4,fault=reboot:drop",          // a restart is not a block
         "bind=1.2.3.4,fault=last:never",
         "bind=255.255.255.250,count=7",            // past the last address
+        "bind=1.2.3.4,count=2,successor=1",        // one address, one successor
+        "bind=1.2.3.4,again=0",
     };
     std::vector<FixtureConfig> fixtures;
     std::string error;
