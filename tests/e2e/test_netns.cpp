@@ -319,6 +319,9 @@ TEST(Namespaces, LateRepliesAndSlowLinks)
         // that checks BlockIds, and one that would store the fourth block in the third's place.
         {"fault=1:delay=120,fault=2:drop", four, "F -T -T LG\n# Firmware uploaded successfully\n", ""},
         {"fault=1:delay=120,fault=2:drop,lax=1", four, "F -T -T LG\n# Firmware uploaded successfully\n", ""},
+        // Every reply sent twice, 75 ms apart, and the third block's first copy lost: the second block's
+        // duplicate is answered in the third block's window. A node that checks BlockIds refuses the fourth.
+        {"again=75,fault=2:drop", four, "F - - LB\n\n", failed},
     };
     std::vector<std::future<std::string>> running;
     for (const auto &row : rows) {
