@@ -72,14 +72,22 @@ bool parse_number(const char *text, unsigned long min, unsigned long max, unsign
     return true;
 }
 
+// A zeroed packet of `size` bytes with the Art-Net header: ID, OpCode (low
+// byte first) and protocol version.
+std::vector<uint8_t> art_packet(size_t size, uint16_t opcode)
+{
+    std::vector<uint8_t> packet(size, 0);
+    std::memcpy(packet.data(), ARTNET_ID, sizeof ARTNET_ID);
+    packet[OPCODE_OFFSET] = opcode & 0xFF;
+    packet[OPCODE_OFFSET + 1] = opcode >> 8;
+    packet[OPCODE_OFFSET + 2] = PROTOCOL_VERSION_HI;
+    packet[OPCODE_OFFSET + 3] = PROTOCOL_VERSION_LO;
+    return packet;
+}
+
 std::vector<uint8_t> art_dmx(size_t size)
 {
-    std::vector<uint8_t> frame(size, 0);
-    std::memcpy(frame.data(), ARTNET_ID, sizeof ARTNET_ID);
-    frame[OPCODE_OFFSET] = OP_DMX & 0xFF;
-    frame[OPCODE_OFFSET + 1] = OP_DMX >> 8;
-    frame[OPCODE_OFFSET + 2] = PROTOCOL_VERSION_HI;
-    frame[OPCODE_OFFSET + 3] = PROTOCOL_VERSION_LO;
+    std::vector<uint8_t> frame = art_packet(size, OP_DMX);
     const size_t channels = size - DMX_HEADER_SIZE;
     frame[DMX_LENGTH_OFFSET] = static_cast<uint8_t>(channels >> 8);
     frame[DMX_LENGTH_OFFSET + 1] = static_cast<uint8_t>(channels & 0xFF);
@@ -91,13 +99,7 @@ std::vector<uint8_t> art_dmx(size_t size)
 // Another controller's ArtPoll: every node answers it.
 std::vector<uint8_t> art_poll()
 {
-    std::vector<uint8_t> poll(ART_POLL_SIZE, 0);
-    std::memcpy(poll.data(), ARTNET_ID, sizeof ARTNET_ID);
-    poll[OPCODE_OFFSET] = OP_POLL & 0xFF;
-    poll[OPCODE_OFFSET + 1] = OP_POLL >> 8;
-    poll[OPCODE_OFFSET + 2] = PROTOCOL_VERSION_HI;
-    poll[OPCODE_OFFSET + 3] = PROTOCOL_VERSION_LO;
-    return poll;
+    return art_packet(ART_POLL_SIZE, OP_POLL);
 }
 
 // `start` plus `nanoseconds`, normalised.
