@@ -120,7 +120,7 @@ static bool take_reply(uint8_t *reply, long length, const AlfHeader &header, boo
     if (length < 0 || !is_poll_reply(reply, static_cast<size_t>(length)))
         return false;
     terminate_reply_texts(reply);
-    const PollReply fixture = decode_poll_reply(reply);
+    const PollReply fixture = decode_poll_reply(reply, static_cast<size_t>(length));
     const UpgradeStatus status =
         upgrade_status(header, fixture.esta_code, fixture.oem_code, fixture.version, ignore_version);
     const auto known = seen->find(fixture.ip);

@@ -71,7 +71,7 @@ static void copy_text(char *to, const uint8_t *from, size_t size)
     to[size - 1] = 0;
 }
 
-PollReply decode_poll_reply(const uint8_t *reply)
+PollReply decode_poll_reply(const uint8_t *reply, size_t length)
 {
     PollReply value;
     value.ip = reply_ip_address(reply);
@@ -83,7 +83,7 @@ PollReply decode_poll_reply(const uint8_t *reply)
     copy_text(value.long_name, reply + REPLY_LONG_NAME_OFFSET, REPLY_LONG_NAME_SIZE);
     copy_text(value.node_report, reply + REPLY_NODE_REPORT_OFFSET, REPLY_NODE_REPORT_SIZE);
     value.status1 = reply[REPLY_STATUS1_OFFSET];
-    value.status2 = reply[REPLY_STATUS2_OFFSET];
+    value.status2 = length > REPLY_STATUS2_OFFSET ? reply[REPLY_STATUS2_OFFSET] : 0;
     return value;
 }
 

@@ -59,9 +59,11 @@ std::string node_explanation(const PollReply &reply);
 // True when two replies come from the same device: the same MAC.
 bool same_mac(const uint8_t *reply, const uint8_t mac[6]);
 
-// Decodes a reply that passed is_poll_reply; the names are cut as
-// terminate_reply_texts cuts them, whether or not it ran.
-PollReply decode_poll_reply(const uint8_t *reply);
+// Decodes a reply of `length` bytes that passed is_poll_reply; the names
+// are cut as terminate_reply_texts cuts them, whether or not it ran. Fields
+// past `length` (a short reply's Status2) read as 0, whatever the buffer
+// holds there.
+PollReply decode_poll_reply(const uint8_t *reply, size_t length);
 
 enum class FirmwareReplyCheck {
     NotAReply,        // too short, wrong ID or OpCode: dropped silently

@@ -272,9 +272,9 @@ static void tell_node_word(Transfer *t, const PollReply &answer)
 
 // -r: the fixture answers again after its failure; the transfer begins
 // again from its first block.
-static void begin_next_try(Transfer *t, const uint8_t *reply, uint64_t now_us)
+static void begin_next_try(Transfer *t, const PollReply &reply, uint64_t now_us)
 {
-    tell_node_word(t, decode_poll_reply(reply));
+    tell_node_word(t, reply);
     ++t->tries;
     TransferEvent event = event_of(*t, TransferEventKind::Retrying);
     event.attempt = static_cast<int>(t->tries);
@@ -289,9 +289,8 @@ static void begin_next_try(Transfer *t, const uint8_t *reply, uint64_t now_us)
 
 // The first answer after the restart decides: the image's version, or the
 // firmware the fixture fell back to.
-static void judge_restart(Transfer *t, const uint8_t *reply, uint64_t now_us)
+static void judge_restart(Transfer *t, const PollReply &answer, uint64_t now_us)
 {
-    const PollReply answer = decode_poll_reply(reply);
     t->version_reported = true;
     t->reported_version = answer.version;
     const bool confirmed = t->reported_version == t->image_version;
@@ -352,10 +351,11 @@ static void take_datagram(Transfer *t, const uint8_t *data, long length, int err
             event.moved_to = address;
             t->mode.sink(event);
         }
+        const PollReply reply = decode_poll_reply(data, static_cast<size_t>(length));
         if (t->phase == TransferPhase::Restarting)
-            judge_restart(t, data, now_us);
+            judge_restart(t, reply, now_us);
         else
-            begin_next_try(t, data, now_us);
+            begin_next_try(t, reply, now_us);
         return;
     }
     // A longer datagram whose first 36 bytes are a good reply is that reply:

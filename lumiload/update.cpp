@@ -28,7 +28,7 @@ static std::vector<RunFixture> choose_fixtures(const RunSettings &settings, cons
         return only.empty() || std::find(only.begin(), only.end(), address) != only.end();
     };
     for (const FixtureRecord &record : fixtures) {
-        const PollReply reply = decode_poll_reply(record.bytes);
+        const PollReply reply = decode_poll_reply(record.bytes, sizeof record.bytes);
         if (chosen(reply.ip)) {
             run.emplace_back();
             run.back().address = reply.ip;

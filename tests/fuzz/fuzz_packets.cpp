@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     std::vector<uint8_t> reply(data, data + size);  // exactly the datagram: reads past it are caught
     terminate_reply_texts(reply.data());
-    if (printedLines([&] { report_fixture(decode_poll_reply(reply.data())); }) != 8)
+    if (printedLines([&] { report_fixture(decode_poll_reply(reply.data(), reply.size())); }) != 8)
         abort();
     return 0;
 }

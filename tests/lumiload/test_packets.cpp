@@ -49,10 +49,11 @@ TEST(Packets, ArtPollReply)
     std::memset(&reply[44], 'L', 64);
     const uint8_t mac[6] = {0xAA, 1, 2, 3, 4, 0xFF};
     std::memcpy(&reply[201], mac, 6);
+    reply[212] = 0x02;  // Status2 "DHCP", where a short reply's buffer holds an older datagram's byte
 
     EXPECT_TRUE(is_poll_reply(reply.data(), 207));
     EXPECT_FALSE(is_poll_reply(reply.data(), 206)) << "the MAC must have arrived";
-    const PollReply value = decode_poll_reply(reply.data());
+    const PollReply value = decode_poll_reply(reply.data(), 207);
     const uint8_t ip[4] = {2, 0, 0, 5};
     EXPECT_EQ(0, std::memcmp(&value.ip, ip, 4)) << "kept in network order";
     EXPECT_EQ(0, std::memcmp(value.mac, mac, 6));
@@ -61,6 +62,8 @@ TEST(Packets, ArtPollReply)
     EXPECT_EQ(value.esta_code, 0x4D2A);
     EXPECT_EQ(std::string(value.short_name), std::string(17, 'S'));
     EXPECT_EQ(std::string(value.long_name), std::string(63, 'L'));
+    EXPECT_EQ(value.status2, 0) << "Status2 did not arrive";
+    EXPECT_EQ(decode_poll_reply(reply.data(), 213).status2, 0x02);
     reply[9] = 0x20;  // our own ArtPoll coming back
     EXPECT_FALSE(is_poll_reply(reply.data(), 239));
 }
