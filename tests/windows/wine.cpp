@@ -48,8 +48,11 @@ WineSession::WineSession(const std::string &netns, const std::string &desktop) :
     prefix_.insert(prefix_.end(), env.begin(), env.end());
     // Hard links, but copies of the registry files, which the wineserver
     // rewrites (and which the desktop keys are added to before it starts).
-    const std::string clone = "cp -al '" + SHARED_PREFIX + "' '" + wine_prefix_ + "' && for f in '" + SHARED_PREFIX +
-                              "'/*.reg; do cp --remove-destination \"$f\" '" + wine_prefix_ + "'/; done";
+    // A copy where the two are on different file systems (/tmp a tmpfs).
+    const std::string clone = "{ cp -al '" + SHARED_PREFIX + "' '" + wine_prefix_ + "' 2>/dev/null || { rm -rf '" +
+                              wine_prefix_ + "' && cp -a '" + SHARED_PREFIX + "' '" + wine_prefix_ +
+                              "'; }; } && for f in '" + SHARED_PREFIX + "'/*.reg; do cp --remove-destination \"$f\" '" +
+                              wine_prefix_ + "'/; done";
     const std::string user_keys = "\n[Software\\\\Wine\\\\Explorer]\n\"Desktop\"=\"Default\"\n"
                                   "\n[Software\\\\Wine\\\\Explorer\\\\Desktops]\n\"Default\"=\"" + desktop + "\"\n";
     const std::string system_keys = "\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\FontSubstitutes]\n"
