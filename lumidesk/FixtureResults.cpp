@@ -85,7 +85,7 @@ bool writeCsvReport(const QString &path, const QList<RunRecord> &runs, QString *
         const RunRecord &r = runs[run];
         const QString head = QString("%1,%2,%3,%4,%5,%6,")
                                  .arg(run + 1)
-                                 .arg(r.started.toString(Qt::ISODate), csvField(r.imageName), r.imageVersion, r.interface)
+                                 .arg(r.started.toString(Qt::ISODate), csvField(r.imageName), r.imageVersion, r.interfaceAddress)
                                  .arg(r.seconds, 0, 'f', 1);
         for (const FixtureResult &f : r.results)
             out << head << csvField(f.name) << ',' << f.ip << ',' << f.versionBefore << ',' << f.versionAfter << ','

@@ -69,7 +69,7 @@ struct RunRecord {
     QDateTime started;
     QString imageName;
     QString imageVersion;
-    QString interface;
+    QString interfaceAddress;
     double seconds = 0;
     QList<FixtureResult> results;
 };

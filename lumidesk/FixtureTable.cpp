@@ -130,14 +130,14 @@ int FixtureTable::addFixtures(const QList<DiscoveredFixture> &fixtures)
 
 static const char kNotSeen[] = "Not seen in the latest discovery";
 
-void FixtureTable::markSeen(const QSet<QString> &seen, const QString &interface)
+void FixtureTable::markSeen(const QSet<QString> &seen, const QString &interfaceAddress)
 {
     const QColor normal = palette().color(QPalette::Text);
     for (int row = 0; row < rowCount(); ++row) {
         const bool wasSeen = seen.contains(m_rows[row].fixture.ip);
         if (wasSeen)
-            m_rows[row].foundOn = interface;
-        else if (m_rows[row].foundOn != interface)
+            m_rows[row].foundOn = interfaceAddress;
+        else if (m_rows[row].foundOn != interfaceAddress)
             continue;
         m_rows[row].seen = wasSeen;
         for (int column = 0; column < 3; ++column) {

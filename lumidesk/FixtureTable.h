@@ -52,11 +52,11 @@ public:
     // columns; a listed fixture keeps its row and takes the new name,
     // version and codes. Returns how many rows were added.
     int addFixtures(const QList<DiscoveredFixture> &fixtures);
-    // After a discovery on `interface`: greys the rows of fixtures last
+    // After a discovery on `interfaceAddress`: greys the rows of fixtures last
     // found through that interface that are not in `seen`, with a tooltip
     // saying so; those in `seen` look normal again; fixtures of other
     // networks stay as they were.
-    void markSeen(const QSet<QString> &seen, const QString &interface);
+    void markSeen(const QSet<QString> &seen, const QString &interfaceAddress);
     bool seenAt(int row) const { return m_rows.value(row).seen; }
     // A note on the row, e.g. why it failed: in its Reason column and as
     // the tooltip of every cell.

@@ -293,20 +293,20 @@ void MainWindow::readProcessOutput()
 
 void MainWindow::discoveryFinished(const QString &failure)
 {
-    const QString interface = discovery->interfaceAddress();
+    const QString address = discovery->interfaceAddress();
     runButton->setEnabled(true);
     busyIndicator->hide();
     if (!failure.isEmpty()) {
-        statusLabel->setText("Discovery failed on " + interface + ": " + failure);
+        statusLabel->setText("Discovery failed on " + address + ": " + failure);
         showBox(this, QMessageBox::Warning, "Error", "The discovery failed: " + failure);
         return;
     }
     const QSet<QString> &seen = discovery->seen();
-    deviceTable->markSeen(seen, interface);
+    deviceTable->markSeen(seen, address);
     if (!seen.isEmpty())
-        storeSetting("lastInterface", interface);
-    statusLabel->setText(seen.isEmpty() ? "No fixture answered on " + interface + ": check the interface"
-                                        : QString("%1 found on %2").arg(fixtureCount(seen.size()), interface));
+        storeSetting("lastInterface", address);
+    statusLabel->setText(seen.isEmpty() ? "No fixture answered on " + address + ": check the interface"
+                                        : QString("%1 found on %2").arg(fixtureCount(seen.size()), address));
 }
 
 // Works out what the run will do, asks the operator, then updates the
