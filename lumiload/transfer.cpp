@@ -116,6 +116,7 @@ static void begin_block(Transfer *t, uint64_t from_us)
     build_firmware_master(t->packet, type, t->block, static_cast<uint32_t>(t->file_words), data);
     t->attempt = 0;
     t->unsent = 0;
+    t->took_late_reply = false;
     begin_attempt(t, from_us);
 }
 
@@ -247,6 +248,11 @@ static void judge_reply(Transfer *t, uint8_t type, uint64_t now_us)
         return;
     }
     tell_value(*t, TransferEventKind::BlockAccepted, type);
+    // A block answered after one of its replies was taken for an earlier
+    // send owes nothing more: a send left unanswered now lost its reply.
+    // Kept, it would take the next block's first reply, and the next's.
+    if (t->took_late_reply)
+        t->unanswered.clear();
     t->phase = TransferPhase::Pausing;
     t->deadline_us = now_us + PAUSE_AFTER_BLOCK_US;
 }
@@ -305,7 +311,7 @@ static void judge_restart(Transfer *t, const PollReply &answer, uint64_t now_us)
     finish(t, confirmed ? TransferResult::Confirmed : TransferResult::Failed, now_us);
 }
 
-// A good ArtFirmwareReply from the fixture settles the oldest send still
+// An ArtFirmwareReply from the fixture settles the oldest send still
 // unanswered (sends older than the horizon are taken to have lost theirs).
 // True when that send was of an earlier block, or the reply comes outside
 // a reply window: a late reply, dropped, counting for nothing. A reply to
@@ -323,11 +329,13 @@ static bool settles_earlier_send(Transfer *t, uint8_t type, uint64_t now_us)
     }
     if (sends.empty())
         return true;  // nothing sent waits for it: a duplicate
-    const bool earlier = sends.front().block != t->block || !waiting;
+    const bool earlier_block = sends.front().block != t->block;
     sends.erase(sends.begin());
-    if (!earlier)
+    if (waiting && earlier_block)
+        t->took_late_reply = true;
+    if (waiting && !earlier_block)
         t->longest_round_trip_us = std::max(t->longest_round_trip_us, now_us - t->last_send_us);
-    return earlier;
+    return earlier_block || !waiting;
 }
 
 // A datagram from the transfer's fixture, or a failed receive (`length` <
@@ -363,10 +371,17 @@ static void take_datagram(Transfer *t, const uint8_t *data, long length, int err
     if (length > static_cast<long>(FIRMWARE_REPLY_SIZE) &&
         check_firmware_reply(data, FIRMWARE_REPLY_SIZE) == FirmwareReplyCheck::Accepted)
         length = static_cast<long>(FIRMWARE_REPLY_SIZE);
-    const bool reply = length >= 0 && check_firmware_reply(data, static_cast<size_t>(length)) == FirmwareReplyCheck::Accepted;
-    if (reply && settles_earlier_send(t, data[FIRMWARE_REPLY_TYPE_OFFSET], now_us))
-        return;
-    if (t->phase != TransferPhase::Waiting)
+    const FirmwareReplyCheck check =
+        length >= 0 ? check_firmware_reply(data, static_cast<size_t>(length)) : FirmwareReplyCheck::NotAReply;
+    // Any ArtFirmwareReply, also one of another protocol version, answers a send.
+    const uint8_t type = check != FirmwareReplyCheck::NotAReply ? data[FIRMWARE_REPLY_TYPE_OFFSET] : 0;
+    const bool late = check != FirmwareReplyCheck::NotAReply && settles_earlier_send(t, type, now_us);
+    // A refusal is never late: whichever send it answers, the node gave up
+    // the upload (FirmFail), and a FirmBlockGood still to come for the block
+    // in hand would be a straggler's.
+    const bool refusal = check == FirmwareReplyCheck::Accepted && type != FIRM_BLOCK_GOOD && type != FIRM_ALL_GOOD;
+    const bool in_hand = t->phase == TransferPhase::Waiting || (refusal && t->phase == TransferPhase::Pausing);
+    if ((late && !refusal) || !in_hand)
         return;
     // Its ArtPollReply to another controller's poll is no reply to a block.
     if (length >= 0 && is_poll_reply(data, static_cast<size_t>(length)))
@@ -380,9 +395,9 @@ static void take_datagram(Transfer *t, const uint8_t *data, long length, int err
         window_failed(t, now_us);
         return;
     }
-    switch (check_firmware_reply(data, static_cast<size_t>(length))) {
+    switch (check) {
     case FirmwareReplyCheck::Accepted:
-        judge_reply(t, data[FIRMWARE_REPLY_TYPE_OFFSET], now_us);
+        judge_reply(t, type, now_us);
         break;
     case FirmwareReplyCheck::BadProtocol:
         tell(*t, TransferEventKind::BadProtocol);

@@ -82,6 +82,7 @@ struct Transfer {
         uint32_t block;
     };
     std::vector<Send> unanswered;  // sends without their reply yet, oldest first, at most 2 s old
+    bool took_late_reply = false;  // a reply in the block's windows settled an earlier block's send
     uint64_t longest_round_trip_us = 0;  // of the replies taken so far
     uint64_t link_lost_us = 0;   // when a send found the link down; 0 while it is up
     const std::vector<uint8_t> *image = nullptr;  // the whole image, header included, read once

@@ -70,4 +70,47 @@ TEST(Transfer, EventsOfOneTransfer)
     }
 }
 
+// Late and lost replies on a longer image (seven blocks): the attempts that
+// failed, by block, and how it ends. A lost copy costs its block and at
+// most the next one an attempt; a late reply never answers a later block,
+// and a refusal is final whichever send it answers.
+TEST(Transfer, LateAndLostReplies)
+{
+    const TempDir dir;
+    const std::vector<uint8_t> image = write_image(dir.path + "/fw.alf", 1, 5, 2600);
+    const struct {
+        std::string fault;
+        std::string failed_attempts;  // the block of each failed attempt
+        TransferResult result;
+    } rows[] = {
+        {"fault=1:drop", "2 3", TransferResult::Uploaded},
+        {"fault=1:lost", "2 3", TransferResult::Uploaded},
+        {"fault=1:drop,fault=3:drop", "2 3 4 5", TransferResult::Uploaded},
+        // The late reply lands in the next block's window, whose copy is lost.
+        {"fault=1:delay=120,fault=2:drop", "2 3", TransferResult::Uploaded},
+        // The sixth block's first reply comes in the last block's window, the refusal after it.
+        {"fault=5:delay=160,fault=last:type=fail,fault=last:delay=100", "6", TransferResult::Failed},
+        // ... and the refusal before the late FirmBlockGood.
+        {"fault=5:delay=180,fault=last:type=fail,fault=last:delay=10", "6", TransferResult::Failed},
+        {"fault=all:delay=70*all", "", TransferResult::Uploaded},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.fault);
+        fake_reset({"bind=2.0.0.10," + row.fault});
+        told.clear();
+        AlfHeader header;
+        decode_alf_header(image.data(), &header);
+        Transfer transfer;
+        Transfer *transfers[] = {&transfer};
+        start_transfer(&transfer, image, header, inet_addr("2.0.0.10"), 0, {record});
+        ArtSocket socket;
+        run_transfers(&socket, transfers, 1);
+        std::string failed;
+        for (size_t at = told.find('x'); at != std::string::npos; at = told.find('x', at + 1))
+            failed += (failed.empty() ? "" : " ") + told.substr(at + 1, told.find(' ', at) - at - 1);
+        EXPECT_EQ(failed, row.failed_attempts) << told;
+        EXPECT_TRUE(transfer.result == row.result) << told;
+    }
+}
+
 }  // namespace
