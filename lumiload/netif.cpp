@@ -119,3 +119,17 @@ bool choose_source_interface(uint32_t source, SourceInterface *chosen)
     free_interface_list(list);
     return found;
 }
+
+bool source_link_carries(uint32_t source)
+{
+    InterfaceEntry *list = nullptr;
+    if (source == 0 || getifaddrs(&list) != 0)
+        return true;
+    bool carries = false;
+    for (const InterfaceEntry *entry = list; entry; entry = entry->next) {
+        if (entry->address && entry->address->family == IFACE_FAMILY_INET && entry->address->addr == source)
+            carries = (entry->flags & IFACE_CARRIER) != 0;
+    }
+    free_interface_list(list);
+    return carries;
+}

@@ -7,6 +7,7 @@
 constexpr uint32_t IFACE_UP = 1;
 constexpr uint32_t IFACE_BROADCAST = 2;
 constexpr uint32_t IFACE_LOOPBACK = 4;
+constexpr uint32_t IFACE_CARRIER = 8;  // its link carries: Linux IFF_RUNNING, Windows operationally up
 constexpr uint16_t IFACE_FAMILY_INET = 2;  // AF_INET on every supported platform
 
 // An IPv4 socket address reduced to what the choice needs; `addr` is in
@@ -57,6 +58,11 @@ struct SourceInterface {
 // broadcast-capable, not loopback) whose address is `source`, or, when
 // `source` is 0, whose network holds 2.0.0.1.
 bool match_source_interface(const InterfaceEntry *list, uint32_t source, SourceInterface *chosen);
+
+// False when the interface that holds `source` has lost its link (no
+// carrier: a cable pulled, a switch restarting) or is gone; true while it
+// carries, and whenever that cannot be told (`source` 0, no list).
+bool source_link_carries(uint32_t source);
 
 // Enumerates the host's interfaces and matches them as above; reports a
 // failed enumeration ("getifaddrs: ...") and fails. No other message.

@@ -28,6 +28,8 @@ int getifaddrs(InterfaceEntry **list)
         uint32_t flags = 0;
         if (it->ifa_flags & IFF_UP)
             flags |= IFACE_UP;
+        if (it->ifa_flags & IFF_RUNNING)
+            flags |= IFACE_CARRIER;
         if (it->ifa_flags & IFF_BROADCAST)
             flags |= IFACE_BROADCAST;
         if (it->ifa_flags & IFF_LOOPBACK)

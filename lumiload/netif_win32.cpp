@@ -27,7 +27,7 @@ static uint32_t adapter_flags(const IP_ADAPTER_ADDRESSES *adapter)
     if (adapter->IfType != IF_TYPE_PPP && adapter->IfType != IF_TYPE_SOFTWARE_LOOPBACK)
         flags |= IFACE_BROADCAST;
     if (adapter->OperStatus == IfOperStatusUp)
-        flags |= IFACE_UP;
+        flags |= IFACE_UP | IFACE_CARRIER;
     return flags;
 }
 

@@ -15,6 +15,7 @@ struct ArtSocket {
     intptr_t handle = INVALID_HANDLE;
     intptr_t broadcast_handle = INVALID_HANDLE;
     bool link_down = false;  // the last send failed because the network link is gone
+    uint32_t source = 0;     // the address it is bound to, network byte order; 0 = any
 };
 
 // Starts and stops the platform's sockets layer and what timed waits need

@@ -74,6 +74,7 @@ ArtSocket open_artnet_socket(uint32_t source)
     }
     enlarge_receive_buffer(fd);
     result.handle = fd;
+    result.source = source;
     return result;
 }
 

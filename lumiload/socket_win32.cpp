@@ -93,6 +93,7 @@ ArtSocket open_artnet_socket(uint32_t source)
     const int receive_buffer = 4 * 1024 * 1024;
     setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&receive_buffer), sizeof receive_buffer);
     result.handle = static_cast<intptr_t>(s);
+    result.source = source;
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "netif.h"
 #include "receive_window.h"
 
 static const int ATTEMPTS_PER_BLOCK = 3;
@@ -62,6 +63,8 @@ static TransferEvent event_of(const Transfer &t, TransferEventKind kind)
     event.block = t.block + 1;
     event.block_count = t.block_count;
     event.attempt = t.attempt + 1;
+    if (kind == TransferEventKind::Started)
+        event.image = t.mode.image_name;
     return event;
 }
 
@@ -154,17 +157,31 @@ static bool last_block_unacknowledged(Transfer *t, int type, uint64_t at_us)
     return true;
 }
 
+static void wait_for_link(Transfer *t, uint64_t now_us);
+
 // An attempt ended at `at_us`, unsent or without a reply in time; after the
-// third the block, and the transfer, has failed.
-static void attempt_failed(Transfer *t, bool send_error, uint64_t at_us)
+// third the block, and the transfer, has failed, unless the link of the
+// socket's interface went down meanwhile: a cable pulled, whose sends do
+// not fail.
+static void attempt_failed(Transfer *t, const ArtSocket &socket, bool send_error, uint64_t at_us)
 {
     ++t->retries;
     t->unsent += send_error;
     TransferEvent event = event_of(*t, TransferEventKind::AttemptFailed);
     event.send_error = send_error;
     t->mode.sink(event);
+    // A link just back may not carry yet (a switch port still learning):
+    // within the link wait an unanswered attempt costs nothing.
+    if (t->link_lost_us && at_us - t->link_lost_us < uint64_t(t->mode.link_wait_s) * 1000000) {
+        begin_attempt(t, at_us);
+        return;
+    }
     if (++t->attempt < ATTEMPTS_PER_BLOCK) {
         begin_attempt(t, at_us);
+        return;
+    }
+    if (!send_error && !source_link_carries(socket.source)) {
+        wait_for_link(t, at_us);
         return;
     }
     event.attempt = ATTEMPTS_PER_BLOCK;
@@ -203,8 +220,8 @@ static void send_block(Transfer *t, ArtSocket *socket, uint64_t now_us)
     int error = 0;
     for (int i = 0; i < SEND_TRIES; ++i) {
         if (send_datagram(socket, t->fixture, t->packet, FIRMWARE_MASTER_SIZE, &error)) {
-            if (t->link_lost_us) {  // the link is back
-                t->link_lost_us = 0;
+            if (t->link_lost_us && !t->link_back) {  // the link is back
+                t->link_back = true;
                 t->attempt = t->unsent = 0;
             }
             tell(*t, TransferEventKind::BlockSent);
@@ -214,29 +231,33 @@ static void send_block(Transfer *t, ArtSocket *socket, uint64_t now_us)
             t->deadline_us = now_us + reply_window(*t);
             return;
         }
-        if (t->link_lost_us)
+        if (t->link_lost_us && !t->link_back)
             break;  // told when the link went
         tell_value(*t, TransferEventKind::SendFailed, error);
     }
-    if (socket->link_down)
+    if (socket->link_down) {
+        t->link_back = false;
         wait_for_link(t, now_us);
+    }
     else
-        attempt_failed(t, true, now_us);
+        attempt_failed(t, *socket, true, now_us);
 }
 
 // A receive window ended without a reply; the next one starts at `next_us`.
-static void window_failed(Transfer *t, uint64_t next_us)
+static void window_failed(Transfer *t, const ArtSocket &socket, uint64_t next_us)
 {
     if (++t->failed_windows < wait_limit(*t))
         t->deadline_us = next_us + reply_window(*t);
     else
-        attempt_failed(t, false, next_us);
+        attempt_failed(t, socket, false, next_us);
 }
 
 // The fixture's reply to the block in hand: a good one lets the next block
 // follow after the pause; any other answer is final.
 static void judge_reply(Transfer *t, uint8_t type, uint64_t now_us)
 {
+    t->link_lost_us = 0;  // the network carries again
+    t->link_back = false;
     if (type != FIRM_BLOCK_GOOD && !(type == FIRM_ALL_GOOD && is_last_block(*t))) {
         if (last_block_unacknowledged(t, type, now_us))
             return;
@@ -342,7 +363,8 @@ static bool settles_earlier_send(Transfer *t, uint8_t type, uint64_t now_us)
 // 0: too long, or an error of the sockets layer). A reply window takes an
 // ArtFirmwareReply, the restart wait an ArtPollReply; in the other phases
 // it is a stale reply and is discarded.
-static void take_datagram(Transfer *t, const uint8_t *data, long length, int error, uint64_t now_us)
+static void take_datagram(Transfer *t, const ArtSocket &socket, const uint8_t *data, long length, int error,
+                          uint64_t now_us)
 {
     const bool polled = t->phase == TransferPhase::Restarting || t->phase == TransferPhase::Recalling;
     static const uint8_t unknown[6] = {};
@@ -392,7 +414,7 @@ static void take_datagram(Transfer *t, const uint8_t *data, long length, int err
     }
     if (length < 0) {
         tell_value(*t, TransferEventKind::ReceiveError, error);
-        window_failed(t, now_us);
+        window_failed(t, socket, now_us);
         return;
     }
     switch (check) {
@@ -442,7 +464,7 @@ static void reach_deadline(Transfer *t, ArtSocket *socket, uint64_t now_us)
         send_block(t, socket, now_us);
         break;
     case TransferPhase::Waiting:
-        window_failed(t, t->deadline_us);
+        window_failed(t, *socket, t->deadline_us);
         break;
     case TransferPhase::Pausing:
         if (++t->block < t->block_count) {
@@ -544,7 +566,7 @@ bool step_transfers(ArtSocket *socket, Transfer *const *transfers, size_t count)
         // sender; an error of the sockets layer names none and counts
         // against every wait, as a failed receive always has.
         if (!timed_out && (sender == t->fixture || (length < 0 && sender == 0) || known_elsewhere(*t, datagram, length)))
-            take_datagram(t, datagram, length, error, now);
+            take_datagram(t, *socket, datagram, length, error, now);
         while (is_active(*t) && deadline_reached(t->deadline_us, now, timed_out))
             reach_deadline(t, socket, now);
     }

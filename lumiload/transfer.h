@@ -41,6 +41,7 @@ struct TransferMode {
     unsigned node_timeout_s = 30;   // -r: the node's own transfer time-out, waited out before a try
     uint32_t broadcast = 0;         // where a DHCP fixture is polled too after its restart; 0 = nowhere
     unsigned link_wait_s = 20;      // how long a block waits for a network link that went down
+    const char *image_name = nullptr;  // -l: the file its Started event names; outlives the transfer
 };
 
 // Who the fixture is, as discovery saw it: its MAC (all zero: unknown)
@@ -84,7 +85,8 @@ struct Transfer {
     std::vector<Send> unanswered;  // sends without their reply yet, oldest first, at most 2 s old
     bool took_late_reply = false;  // a reply in the block's windows settled an earlier block's send
     uint64_t longest_round_trip_us = 0;  // of the replies taken so far
-    uint64_t link_lost_us = 0;   // when a send found the link down; 0 while it is up
+    uint64_t link_lost_us = 0;   // when a send found the link down; 0 once a reply came after it
+    bool link_back = false;      // since then a send went out again
     const std::vector<uint8_t> *image = nullptr;  // the whole image, header included, read once
     uint8_t packet[FIRMWARE_MASTER_SIZE] = {};  // the ArtFirmwareMaster of the block in hand
 };

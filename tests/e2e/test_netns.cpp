@@ -396,6 +396,8 @@ TEST(Namespaces, ChangesDuringARun)
         {"sleep 4; cp OTHER IMAGE", 3, "", "-p 3 -c", {" result=confirmed ", " result=confirmed ", " result=confirmed "}, 0, true},
         // The controller's link down for 2 s, then for good (the link wait cut to 2 s).
         {"sleep 1; ip link set veth0 down; sleep 2; ip link set veth0 up", 1, "", "-d 2.0.0.10", {"Failed to send", "# Firmware uploaded successfully\n"}, 0, true},
+        // The cable pulled at the far end for 2 s: the controller's sends do not fail, its link has no carrier.
+        {"sleep 1; ip -n NETNS-f link set veth1 down; sleep 2; ip -n NETNS-f link set veth1 up", 1, "", "-d 2.0.0.10", {"# Firmware uploaded successfully\n"}, 0, true},
         {"sleep 1; ip link set veth0 down", 1, "", "-d 2.0.0.10 -p 1 -w 60,2", {"2.0.0.10 failed: block ", " of 41 could not be sent: the network link stayed down for 2 s\n"}, 1, false, 10},
         // Another console polls every 2.5 s and the fixtures answer by broadcast, inside the reply windows
         // (the replies 100 ms late hold them open): no attempt lost.
@@ -423,7 +425,7 @@ TEST(Namespaces, ChangesDuringARun)
             write_image(other, 1, 21, 20000);
             std::string action = row.action;
             for (const auto &name : {std::make_pair("OTHER", other), std::make_pair("IMAGE", image),
-                                     std::make_pair("TRAFFIC", bin_path("artnet_traffic"))})
+                                     std::make_pair("TRAFFIC", bin_path("artnet_traffic")), std::make_pair("NETNS", net.name)})
                 for (size_t at; (at = action.find(name.first)) != std::string::npos;)
                     action.replace(at, std::strlen(name.first), name.second);
             std::vector<std::string> command = net.in("c");

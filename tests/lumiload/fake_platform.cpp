@@ -134,7 +134,7 @@ int getifaddrs(InterfaceEntry **list)
     *list = nullptr;
     for (const std::string &cidr : fake.interfaces) {
         const size_t slash = cidr.find('/');
-        append_interface(list, "fake", IFACE_UP | IFACE_BROADCAST, inet_addr(cidr.substr(0, slash).c_str()),
+        append_interface(list, "fake", IFACE_UP | IFACE_BROADCAST | IFACE_CARRIER, inet_addr(cidr.substr(0, slash).c_str()),
                          prefix_netmask(std::stoul(cidr.substr(slash + 1))));
     }
     return 0;
