@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "library.h"
 #include "receive_window.h"
 #include "report.h"
 #include "socket.h"
@@ -25,6 +26,19 @@ UpgradeStatus upgrade_status(const AlfHeader &header, uint16_t esta_code, uint16
     return UpgradeStatus::UpToDate;  // never offered a downgrade
 }
 
+UpgradeStatus offer_status(const std::vector<AlfHeader> &images, uint16_t esta_code, uint16_t oem_code,
+                           uint16_t fixture_version, bool ignore_version)
+{
+    if (images.size() == 1)
+        return upgrade_status(images[0], esta_code, oem_code, fixture_version, ignore_version);
+    const int chosen = choose_image(images, esta_code, oem_code);
+    if (chosen == AMBIGUOUS_IMAGE)
+        return UpgradeStatus::Ambiguous;
+    if (chosen == NO_IMAGE)
+        return UpgradeStatus::Incompatible;
+    return upgrade_status(images[chosen], esta_code, oem_code, fixture_version, ignore_version);
+}
+
 // The word of the upgradeStatus report line.
 static const char *status_word(UpgradeStatus status)
 {
@@ -33,6 +47,8 @@ static const char *status_word(UpgradeStatus status)
         return "incompatible";
     case UpgradeStatus::UpgradeRequired:
         return "upgrade-required";
+    case UpgradeStatus::Ambiguous:
+        return "ambiguous";
     case UpgradeStatus::UpToDate:
         break;
     }
@@ -113,34 +129,37 @@ static void take_twin(const uint8_t *reply, bool needed, Seen *seen, std::vector
 // Reports an ArtPollReply of a fixture not seen yet in this discovery
 // and keeps the fixture when it needs the image. False for anything else,
 // a fixture answering twice included.
-static bool take_reply(uint8_t *reply, long length, const AlfHeader &header, bool ignore_version,
+static bool take_reply(uint8_t *reply, long length, const std::vector<AlfHeader> &images, bool ignore_version,
                        std::unordered_map<uint32_t, Seen> *seen, std::vector<FixtureRecord> *fixtures,
-                       std::vector<AddressConflict> *conflicts)
+                       std::vector<AddressConflict> *conflicts, std::vector<FixtureRecord> *heard)
 {
     if (length < 0 || !is_poll_reply(reply, static_cast<size_t>(length)))
         return false;
     terminate_reply_texts(reply);
     const PollReply fixture = decode_poll_reply(reply, static_cast<size_t>(length));
+    const bool listing = images.empty();
     const UpgradeStatus status =
-        upgrade_status(header, fixture.esta_code, fixture.oem_code, fixture.version, ignore_version);
+        listing ? UpgradeStatus::Incompatible
+                : offer_status(images, fixture.esta_code, fixture.oem_code, fixture.version, ignore_version);
     const auto known = seen->find(fixture.ip);
     if (known != seen->end()) {
-        if (header.valid)  // only an update needs to know; a listing shows the address once
+        if (!listing)  // only an update needs to know; a listing shows the address once
             take_twin(reply, status == UpgradeStatus::UpgradeRequired, &known->second, fixtures, conflicts);
         return false;
     }
     Seen &entry = (*seen)[fixture.ip];
     entry.macs.push_back(mac_text(fixture.mac));
     entry.needed = status == UpgradeStatus::UpgradeRequired;
-    if (!header.valid) {
+    FixtureRecord record;
+    std::memcpy(record.bytes, reply, sizeof record.bytes);
+    if (heard)
+        heard->push_back(record);
+    if (listing) {
         report_fixture(fixture);
     } else {
         report_fixture(fixture, status_word(status));
-        if (status == UpgradeStatus::UpgradeRequired) {
-            FixtureRecord record;
-            std::memcpy(record.bytes, reply, sizeof record.bytes);
+        if (status == UpgradeStatus::UpgradeRequired)
             fixtures->push_back(record);
-        }
     }
     return true;
 }
@@ -151,9 +170,9 @@ static bool take_reply(uint8_t *reply, long length, const AlfHeader &header, boo
 // error of the sockets layer, or a datagram too long for the buffer from
 // the polled host itself. Too long from anyone else (a console's ArtDmx of
 // 512 channels, say), a datagram is dropped like any other foreign one.
-static void listen_for_replies(ArtSocket *socket, const PollTarget &target, const AlfHeader &header,
+static void listen_for_replies(ArtSocket *socket, const PollTarget &target, const std::vector<AlfHeader> &images,
                                bool ignore_version, std::vector<FixtureRecord> *fixtures,
-                               std::vector<AddressConflict> *conflicts)
+                               std::vector<AddressConflict> *conflicts, std::vector<FixtureRecord> *heard)
 {
     std::unordered_map<uint32_t, Seen> seen;  // IP Address fields already reported
     uint8_t reply[POLL_REPLY_BUFFER_SIZE];
@@ -167,7 +186,7 @@ static void listen_for_replies(ArtSocket *socket, const PollTarget &target, cons
         const uint64_t now = clock_us();
         const bool timed_out = length < 0 && is_receive_timeout(error);
         const bool accepted = sender_accepted(target, sender);
-        if (accepted && take_reply(reply, length, header, ignore_version, &seen, fixtures, conflicts)) {
+        if (accepted && take_reply(reply, length, images, ignore_version, &seen, fixtures, conflicts, heard)) {
             if (target.stop_after_first)
                 break;
             deadline = now + LISTEN_WINDOW_US;
@@ -185,10 +204,13 @@ static void listen_for_replies(ArtSocket *socket, const PollTarget &target, cons
     }
 }
 
-bool run_poll(const PollTarget &target, AlfHeader header, bool ignore_version,
-              std::vector<FixtureRecord> *fixtures, std::vector<AddressConflict> *conflicts)
+bool run_poll(const PollTarget &target, const std::vector<AlfHeader> &images, bool ignore_version,
+              std::vector<FixtureRecord> *fixtures, std::vector<AddressConflict> *conflicts,
+              std::vector<FixtureRecord> *heard)
 {
     fixtures->clear();
+    if (heard)
+        heard->clear();
     if (conflicts)
         conflicts->clear();
     ArtSocket socket = open_artnet_socket(target.source);
@@ -207,7 +229,7 @@ bool run_poll(const PollTarget &target, AlfHeader header, bool ignore_version,
         else if (target.broadcast)
             receive_broadcasts_too(&socket, target.source, target.broadcast);
         if (send_poll(&socket, target.destination)) {
-            listen_for_replies(&socket, target, header, ignore_version, fixtures, conflicts);
+            listen_for_replies(&socket, target, images, ignore_version, fixtures, conflicts, heard);
             report_discovery_end();
             ok = true;
         }

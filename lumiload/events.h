@@ -41,6 +41,7 @@ enum class TransferEventKind {
     Conflict,         // never started: `value` devices answer at its address, MACs in `text`
     LinkDown,         // the block could not be sent: the network link stayed down for `value` s (final,
                       // or `retry`)
+    HeldByTestGroup,  // never started: `value` of the first `limit` fixtures (-n) failed
 };
 
 struct TransferEvent {
@@ -57,6 +58,7 @@ struct TransferEvent {
     bool retry = false;       // a failure that -r follows with another try
     uint32_t moved_to = 0;    // FoundByMac: the new address, network byte order
     const char *text = nullptr;  // NodeSays, Conflict: valid during the call
+    const char *image = nullptr;  // Started, with -l: the file of the image it gets
 };
 
 // Where a transfer's events go. Called as they happen, in their order.

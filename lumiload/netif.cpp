@@ -125,7 +125,7 @@ bool source_link_carries(uint32_t source)
     InterfaceEntry *list = nullptr;
     if (source == 0 || getifaddrs(&list) != 0)
         return true;
-    bool carries = false;
+    bool carries = true;  // an address of no interface (one of loopback's 127/8, say) tells nothing
     for (const InterfaceEntry *entry = list; entry; entry = entry->next) {
         if (entry->address && entry->address->family == IFACE_FAMILY_INET && entry->address->addr == source)
             carries = (entry->flags & IFACE_CARRIER) != 0;

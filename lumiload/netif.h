@@ -60,8 +60,9 @@ struct SourceInterface {
 bool match_source_interface(const InterfaceEntry *list, uint32_t source, SourceInterface *chosen);
 
 // False when the interface that holds `source` has lost its link (no
-// carrier: a cable pulled, a switch restarting) or is gone; true while it
-// carries, and whenever that cannot be told (`source` 0, no list).
+// carrier: a cable pulled, a switch restarting); true while it carries,
+// and whenever that cannot be told (`source` 0 or on no interface, no
+// list). An interface that is gone makes sends fail instead.
 bool source_link_carries(uint32_t source);
 
 // Enumerates the host's interfaces and matches them as above; reports a

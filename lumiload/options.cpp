@@ -4,7 +4,7 @@
 
 #include "netif.h"
 
-static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:jr:";
+static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:jr:l:n:";
 static const unsigned long MAX_COUNT = 65535;
 
 // A count of fixtures or transfers: decimal digits only, 1 to MAX_COUNT.
@@ -110,7 +110,9 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
                 settings->bad_value = std::string("-p ") + parser.argument;
             break;
         case 'u':
-            if (!parse_address_list(parser.argument, &settings->only))
+            if (parser.argument[0] == '@' && parser.argument[1])
+                settings->resume_path = parser.argument + 1;
+            else if (!parse_address_list(parser.argument, &settings->only))
                 settings->bad_value = std::string("-u ") + parser.argument;
             break;
         case 'c':
@@ -136,9 +138,23 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
             if (settings->summary_path.empty())
                 settings->bad_value = "-o ''";
             break;
+        case 'l':
+            settings->library = parser.argument;
+            if (settings->library.empty())
+                settings->bad_value = "-l ''";
+            break;
+        case 'n':
+            if (!parse_count(parser.argument, &settings->test_group))
+                settings->bad_value = std::string("-n ") + parser.argument;
+            settings->confirm = true;
+            break;
         default:
             break;  // a letter with no meaning of its own, such as ':' or a lone "-"
         }
     }
+    if (settings->alf_given && !settings->library.empty())
+        settings->bad_value = "-l with -f (a run takes one image or one library)";
+    if (settings->alf_given && !settings->library.empty())
+        settings->bad_value = "-l with -f (a run takes one image or one library)";
     return true;
 }

@@ -26,6 +26,9 @@ struct RunSettings {
     bool json = false;            // -j: the report as JSON Lines
     unsigned retries = 0;         // -r N[,S]: tries after a failed transfer, each after the node's
     unsigned node_timeout = 30;   //   own transfer time-out of S seconds
+    std::string library;          // -l: the folder of a firmware library; excludes -f
+    unsigned test_group = 0;      // -n: fixtures updated and confirmed before any other starts; implies -c
+    std::string resume_path;      // -u @file: the fixtures a summary CSV names as not updated
     std::string bad_value;        // "-p 0", say: an option whose value cannot be used; empty = none
 };
 
@@ -45,7 +48,8 @@ int next_option(OptionParser *parser, int argc, char *const argv[], const char *
 
 // Reads the whole command line into `settings`. Returns false when the help
 // text is to be printed instead of running (-h, unknown option, missing
-// argument); parsing stops there. A value that cannot be used (-p, -k, -w: a
-// number from 1 to 65535; -u: dotted-quad addresses joined by commas) is
-// kept in `bad_value`, and the run refuses to start.
+// argument); parsing stops there. A value that cannot be used (-p, -k, -w,
+// -n: a number from 1 to 65535; -u: dotted-quad addresses joined by commas,
+// or @ and a file; -l with -f) is kept in `bad_value`, and the run refuses
+// to start.
 bool parse_options(int argc, char *const argv[], RunSettings *settings);

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -198,7 +199,10 @@ void report_help()
                "    Summary as CSV:        -o [file.csv]\n"
                "    Restart wait:          -w [60]        (seconds a fixture may take to come back, with -c)\n"
                "    JSON Lines report:     -j             (one JSON object per line on standard output, for scripts)\n"
-               "    Retries:               -r [N]         (try a fixture that failed up to N more times, after its own time-out)\n",
+               "    Retries:               -r [N]         (try a fixture that failed up to N more times, after its own time-out)\n"
+               "    Firmware library:      -l [folder]    (each fixture gets the newest image of the folder that fits it; not with -f)\n"
+               "    Test group first:      -n [N]         (update and confirm the first N fixtures before the others; implies -c)\n"
+               "    Resume:                -u @[file.csv] (the fixtures a summary file of -o names as not updated)\n",
                stdout);
 }
 
@@ -367,6 +371,79 @@ void report_address_conflict(uint32_t address, const std::vector<std::string> &m
                     list.c_str());
 }
 
+static std::string oem_code_text(const std::vector<uint16_t> &codes, const char *separator)
+{
+    std::string text;
+    for (uint16_t code : codes)
+        text += (text.empty() ? "" : separator) + text_of("0x%04x", code);
+    return text;
+}
+
+void report_library(const std::string &folder, const std::vector<LibraryFileLine> &images, size_t left_out)
+{
+    // The start object names no single image: the library object follows it.
+    form.image.clear();
+    form.alf_path.clear();
+    if (form.json) {
+        std::string list;
+        for (const LibraryFileLine &image : images) {
+            std::string codes;
+            for (uint16_t code : image.oem_codes)
+                codes += (codes.empty() ? "" : ",") + json_string(text_of("0x%04x", code));
+            list += (list.empty() ? "" : ",") +
+                    json_object(text_member("file", image.file) + text_member("name", safe_text(image.name.c_str(), image.name.size())) +
+                                text_member("version", version_text(image.version)) + member("oem_codes", "[" + codes + "]") +
+                                number_member("blocks", image.blocks));
+        }
+        write_json(text_member("type", "library") + text_member("folder", folder) + member("images", "[" + list + "]") +
+                   number_member("left_out", static_cast<long long>(left_out)));
+        return;
+    }
+    std::printf("%s# Firmware library %s: %zu images, %zu files left out\n", SEPARATOR, folder.c_str(), images.size(),
+                left_out);
+    for (const LibraryFileLine &image : images)
+        std::printf("    %s name=%s version=%s oemCodes=< %s > blockCount=%" PRIu32 "\n", image.file.c_str(),
+                    safe_text(image.name.c_str(), image.name.size()).c_str(), version_text(image.version).c_str(),
+                    oem_code_text(image.oem_codes, " ").c_str(), image.blocks);
+    std::fputs(SEPARATOR, stdout);
+}
+
+void report_library_plan(const std::vector<PlanLine> &plan)
+{
+    static const char *const actions[] = {"update", "downgrade", "current", "no-image", "conflict"};
+    if (form.json) {
+        for (const PlanLine &line : plan)
+            write_json(text_member("type", "plan-fixture") + text_member("address", address_text(line.address)) +
+                       text_member("name", safe_text(line.name.c_str(), line.name.size())) + text_member("version", version_text(line.version)) +
+                       member("image", line.image.empty() ? "null" : json_string(line.image)) +
+                       member("image_version", line.image.empty() ? "null" : json_string(version_text(line.image_version))) +
+                       text_member("action", line.action) + (line.why.empty() ? "" : text_member("why", line.why)));
+        return;
+    }
+    std::printf("# Plan: %zu fixtures\n", plan.size());
+    for (const PlanLine &line : plan) {
+        std::printf("    %s \"%s\" %s: %s", address_text(line.address).c_str(), safe_text(line.name.c_str(), line.name.size()).c_str(),
+                    version_text(line.version).c_str(), line.action);
+        if (!line.image.empty())
+            std::printf(" %s %s", line.image.c_str(), version_text(line.image_version).c_str());
+        std::printf("%s%s\n", line.why.empty() ? "" : " - ", line.why.c_str());
+    }
+    std::string counts;
+    for (const char *action : actions) {
+        const auto n = std::count_if(plan.begin(), plan.end(), [&](const PlanLine &l) { return std::strcmp(l.action, action) == 0; });
+        counts += text_of(" %s=%ld", action, static_cast<long>(n));
+    }
+    std::printf("# Plan counts:%s\n%s", counts.c_str(), SEPARATOR);
+}
+
+void report_resume(const std::string &path, size_t count)
+{
+    if (form.json)
+        write_json(text_member("type", "resume") + text_member("file", path) + number_member("fixtures", static_cast<long long>(count)));
+    else
+        std::printf("# Resuming from %s: %zu fixtures not updated\n", path.c_str(), count);
+}
+
 void report_plan(const std::vector<uint32_t> &addresses)
 {
     if (!form.json) {
@@ -428,6 +505,9 @@ static EventTexts event_texts(const TransferEvent &e)
     std::string verdict;
     switch (e.kind) {
     case TransferEventKind::Started:
+        if (e.image)
+            return {"    image=" + std::string(e.image) + text_of("\n    blockCount=%" PRIu32 "\n    progress=", e.block_count), "",
+                    text_of("upload started, blockCount=%" PRIu32 ", image=", e.block_count) + e.image, ""};
         return {text_of("    blockCount=%" PRIu32 "\n    progress=", e.block_count), "",
                 text_of("upload started, blockCount=%" PRIu32, e.block_count), ""};
     case TransferEventKind::BlockRead:
@@ -498,6 +578,10 @@ static EventTexts event_texts(const TransferEvent &e)
     case TransferEventKind::HeldBack:
         return {text_of("%sSkipped update of fixture at %s due to -k %u\n", SEPARATOR, address_text(e.fixture).c_str(), e.limit),
                 "", text_of("not started: %d fixtures failed (-k %u)", e.value, e.limit), ""};
+    case TransferEventKind::HeldByTestGroup:
+        verdict = text_of("%d of the first %u fixtures failed (-n %u)", e.value, e.limit, e.limit);
+        return {text_of("%sSkipped update of fixture at %s: %s\n", SEPARATOR, address_text(e.fixture).c_str(), verdict.c_str()),
+                "", "not started: " + verdict, ""};
     case TransferEventKind::SendFailed:
         verdict = text_of("Failed to send UDP packet. errno=%d", e.value);
         return {"", verdict + "\n", "", verdict};
@@ -520,7 +604,8 @@ static std::string event_members(const TransferEvent &e, const std::string &text
     const std::string said = text.empty() ? "" : text_member("text", text);
     switch (e.kind) {
     case TransferEventKind::Started:
-        return text_member("event", "started") + number_member("blocks", e.block_count) + said;
+        return text_member("event", "started") + number_member("blocks", e.block_count) +
+               (e.image ? text_member("image", e.image) : "") + said;
     case TransferEventKind::BlockRead:
         return text_member("event", "block-read") + block;
     case TransferEventKind::BlockSent:
@@ -579,6 +664,9 @@ static std::string event_members(const TransferEvent &e, const std::string &text
     case TransferEventKind::HeldBack:
         return text_member("event", "not-started") + text_member("reason", "failure-limit") +
                number_member("failures", e.value) + number_member("limit", e.limit) + said;
+    case TransferEventKind::HeldByTestGroup:
+        return text_member("event", "not-started") + text_member("reason", "test-group-failed") +
+               number_member("failures", e.value) + number_member("group", e.limit) + said;
     case TransferEventKind::SendFailed:
     case TransferEventKind::ReceiveError:
     case TransferEventKind::BadProtocol:
@@ -626,6 +714,8 @@ static std::string summary_notes(const SummaryRow &row)
         notes += " moved-to=" + address_text(row.moved_to);
     if (!row.conflict.empty())
         notes += " conflict=\"" + row.conflict + "\"";
+    if (!row.image.empty())
+        notes += " image=" + row.image;
     if (!row.node_word.empty())
         notes += " fixture-says=\"" + safe_text(row.node_word.c_str(), row.node_word.size()) + "\"";
     return notes;
@@ -642,6 +732,8 @@ static std::string summary_json_notes(const SummaryRow &row)
         notes += text_member("moved_to", address_text(row.moved_to));
     if (!row.conflict.empty())
         notes += text_member("conflict", row.conflict);
+    if (!row.image.empty())
+        notes += text_member("image", row.image);
     if (!row.node_word.empty())
         notes += text_member("fixture_says", safe_text(row.node_word.c_str(), row.node_word.size()));
     return notes;
@@ -678,18 +770,33 @@ void report_summary(const std::vector<SummaryRow> &rows, bool always)
     std::fflush(stdout);
 }
 
-bool write_summary_csv_header(FILE *file)
+bool write_summary_csv_header(FILE *file, bool image_column)
 {
-    return std::fputs("address,result,before,after,seconds,retries\n", file) >= 0 && std::fflush(file) == 0;
+    return std::fputs(image_column ? "address,result,before,after,seconds,retries,image\n"
+                                   : "address,result,before,after,seconds,retries\n",
+                      file) >= 0 &&
+           std::fflush(file) == 0;
 }
 
-bool write_summary_csv(FILE *file, const std::vector<SummaryRow> &rows)
+// A file name as a CSV field: quoted when it holds a comma or a quote.
+static std::string csv_field(const std::string &text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+bool write_summary_csv(FILE *file, const std::vector<SummaryRow> &rows, bool image_column)
 {
     bool ok = true;
     for (const SummaryRow &row : rows) {
         const SummaryTexts text = summary_texts(row);
-        ok = std::fprintf(file, "%s,%s,%s,%s,%s,%u\n", text.address.c_str(), row.result, text.before.c_str(),
-                          text.after.c_str(), text.seconds.c_str(), row.retries) > 0 && ok;
+        ok = std::fprintf(file, "%s,%s,%s,%s,%s,%u%s\n", text.address.c_str(), row.result, text.before.c_str(),
+                          text.after.c_str(), text.seconds.c_str(), row.retries,
+                          image_column ? ("," + csv_field(row.image)).c_str() : "") > 0 && ok;
     }
     return std::fflush(file) == 0 && ok;
 }

@@ -65,6 +65,34 @@ void report_discovery_end();
 // Devices with these MACs answer with one address: no upload goes there.
 void report_address_conflict(uint32_t address, const std::vector<std::string> &macs);
 
+// Firmware library (-l): the images that can be used, after each file's
+// own report, and how many files were left out.
+struct LibraryFileLine {
+    std::string file, name;
+    uint16_t version = 0;
+    std::vector<uint16_t> oem_codes;
+    uint32_t blocks = 0;
+};
+void report_library(const std::string &folder, const std::vector<LibraryFileLine> &images, size_t left_out);
+
+// The plan of a library run, before any upload: per fixture what it gets
+// and why. `action`: "update", "current", "downgrade", "no-image" or
+// "conflict".
+struct PlanLine {
+    uint32_t address = 0;
+    std::string name;           // the fixture's short name
+    uint16_t version = 0;       // as discovery heard it
+    std::string image;          // the file chosen; "" for none
+    uint16_t image_version = 0;
+    const char *action = "";
+    std::string why;            // for no-image and conflict, and a current fixture that is newer
+    bool image_ambiguous = false;  // a conflict of two images, not of two devices
+};
+void report_library_plan(const std::vector<PlanLine> &plan);
+
+// -u @file: the fixtures a summary file names as not updated.
+void report_resume(const std::string &path, size_t count);
+
 // Update stage: the fixtures to update, in their order; one left alone by
 // -t; the next of a sequential run; every event of the transfers (a
 // TransferSink); the summary of the fixtures of the run.
@@ -88,10 +116,12 @@ struct SummaryRow {
     uint32_t moved_to = 0;        // found again at this address by its MAC
     std::string node_word;        // what the fixture said of itself when it failed
     std::string conflict;         // the MACs that answer at its address
+    std::string image;            // -l: the file of the image it got
 };
 // "# Summary" and its lines, in a parallel run, or with `always` (-r) in
 // the sequential report too.
 void report_summary(const std::vector<SummaryRow> &rows, bool always = false);
-// The CSV form; false when it could not be written.
-bool write_summary_csv_header(FILE *file);
-bool write_summary_csv(FILE *file, const std::vector<SummaryRow> &rows);
+// The CSV form; false when it could not be written. With -l it has a
+// column more: the image of each fixture.
+bool write_summary_csv_header(FILE *file, bool image_column = false);
+bool write_summary_csv(FILE *file, const std::vector<SummaryRow> &rows, bool image_column = false);

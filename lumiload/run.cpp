@@ -1,13 +1,16 @@
 #include "run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
-#include "alf.h"
 #include "discovery.h"
+#include "library.h"
 #include "netif.h"
 #include "options.h"
+#include "plan.h"
 #include "report.h"
+#include "resume.h"
 #include "socket.h"
 #include "update.h"
 
@@ -48,28 +51,59 @@ static bool choose_poll_target(const RunSettings &settings, PollTarget *target)
 }
 
 // Discovery and, in update runs, the update stage. Returns the exit status.
-static int run_network_stages(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image,
-                              FILE *summary)
+static int run_network_stages(const RunSettings &settings, const std::vector<LibraryImage> &images, FILE *summary)
 {
     PollTarget target {};
     if (!choose_poll_target(settings, &target))
         return 1;
     report_interface(target.source, target.netmask, target.destination);
-    std::vector<FixtureRecord> fixtures;
+    std::vector<FixtureRecord> fixtures, heard;
     std::vector<AddressConflict> conflicts;
-    if (!run_poll(target, header, settings.ignore_version, &fixtures, &conflicts)) {
+    if (!run_poll(target, library_headers(images), settings.ignore_version, &fixtures, &conflicts, &heard)) {
         report_error("run_poll failed");
         return 1;
     }
-    if (!settings.alf_given)
+    if (images.empty())
         return 1;  // a poll-only run never counts as an update
+    // A model the library holds two different images of gets neither, and
+    // the run says so in its status as well as in the plan.
+    bool ambiguous = false;
+    if (!settings.library.empty()) {
+        const std::vector<PlanLine> plan = make_plan(images, heard, conflicts, settings.ignore_version);
+        report_library_plan(plan);
+        for (const PlanLine &line : plan) {
+            const auto &only = settings.only;
+            ambiguous = ambiguous || (line.image_ambiguous &&
+                                      (only.empty() || std::find(only.begin(), only.end(), line.address) != only.end()));
+        }
+    }
     const uint32_t broadcast = target.broadcast ? target.broadcast : target.source | ~target.netmask;
-    return run_update_stage(settings, header, image, target.source, broadcast, fixtures, conflicts, summary);
+    const int status = run_update_stage(settings, images, target.source, broadcast, fixtures, conflicts, summary);
+    return ambiguous ? 1 : status;
+}
+
+// What the run offers: the image of -f, the library of -l, or nothing (a
+// listing). False when it cannot be used, after saying why.
+static bool load_images(const RunSettings &settings, std::vector<LibraryImage> *images)
+{
+    if (!settings.library.empty())
+        return load_library(settings.library, images);
+    if (!settings.alf_given) {
+        report_no_alf_file();
+        return true;
+    }
+    images->emplace_back();
+    LibraryImage &image = images->back();
+    image.file = settings.alf_path;
+    if (!load_alf_image(settings.alf_path.c_str(), &image.header, &image.bytes))
+        return false;
+    report_separator();
+    return true;
 }
 
 // The run after its options: image, summary file, network. Returns the
 // exit status.
-static int run_stages(const RunSettings &settings)
+static int run_stages(RunSettings settings)
 {
     if (!settings.bad_value.empty()) {
         report_error("invalid option value: %s", settings.bad_value.c_str());
@@ -78,14 +112,15 @@ static int run_stages(const RunSettings &settings)
     if (settings.test_run)
         report_test_run_mode();
 
-    AlfHeader header;
-    std::vector<uint8_t> image;
-    if (settings.alf_given) {
-        if (!load_alf_image(settings.alf_path.c_str(), &header, &image))
+    std::vector<LibraryImage> images;
+    if (!load_images(settings, &images))
+        return 1;
+    if (!settings.resume_path.empty()) {
+        if (!read_unfinished_fixtures(settings.resume_path, &settings.only))
             return 1;
-        report_separator();
-    } else {
-        report_no_alf_file();
+        report_resume(settings.resume_path, settings.only.size());
+        if (settings.only.empty())
+            return 0;  // every fixture of that run was updated: nothing is left to do
     }
 
     int status = 1;
@@ -95,14 +130,14 @@ static int run_stages(const RunSettings &settings)
     FILE *summary = nullptr;
     if (!settings.summary_path.empty()) {
         summary = std::fopen(settings.summary_path.c_str(), "w");
-        if (!summary || !write_summary_csv_header(summary)) {
+        if (!summary || !write_summary_csv_header(summary, !settings.library.empty())) {
             report_error("failed to open summary file at %s", settings.summary_path.c_str());
             goto done;
         }
     }
     network_started = net_startup();
     if (network_started)
-        status = run_network_stages(settings, header, image, summary);
+        status = run_network_stages(settings, images, summary);
     else
         report_winsock_failed();
 

@@ -12,6 +12,7 @@ static const uint64_t EMPTYING_US = 1000;
 static const uint64_t REPLY_WINDOW_US = 50000;
 static const uint64_t PAUSE_AFTER_BLOCK_US = 50000;
 static const uint64_t LINK_RETRY_US = 100000;
+static const uint64_t LINK_SETTLE_US = 1000000;
 
 // Reply windows of 50 ms before an attempt gives up: the fixture erases
 // flash after the first block and writes it after the last one.
@@ -86,6 +87,7 @@ static void finish(Transfer *t, TransferResult result, uint64_t now_us)
 
 static void begin_attempt(Transfer *t, uint64_t from_us)
 {
+    t->link_check_pending = false;
     t->phase = TransferPhase::Emptying;
     t->deadline_us = from_us + EMPTYING_US;
     t->failed_windows = 0;
@@ -159,6 +161,27 @@ static bool last_block_unacknowledged(Transfer *t, int type, uint64_t at_us)
 
 static void wait_for_link(Transfer *t, uint64_t now_us);
 
+// Every attempt at the block in hand has failed at `at_us`: the transfer
+// waits for a link that went down (a cable pulled: its sends do not fail),
+// or fails.
+static void block_failed(Transfer *t, const ArtSocket &socket, uint64_t at_us)
+{
+    t->link_check_pending = false;
+    const bool send_error = t->unsent == ATTEMPTS_PER_BLOCK;
+    if (!send_error && !source_link_carries(socket.source)) {
+        wait_for_link(t, at_us);
+        return;
+    }
+    if (!send_error && last_block_unacknowledged(t, -1, at_us))
+        return;
+    TransferEvent event = event_of(*t, TransferEventKind::BlockUnanswered);
+    event.attempt = ATTEMPTS_PER_BLOCK;
+    event.send_error = send_error;
+    event.retry = t->tries <= t->mode.retries;
+    t->mode.sink(event);
+    failed_or_retried(t, at_us);
+}
+
 // An attempt ended at `at_us`, unsent or without a reply in time; after the
 // third the block, and the transfer, has failed, unless the link of the
 // socket's interface went down meanwhile: a cable pulled, whose sends do
@@ -180,18 +203,16 @@ static void attempt_failed(Transfer *t, const ArtSocket &socket, bool send_error
         begin_attempt(t, at_us);
         return;
     }
-    if (!send_error && !source_link_carries(socket.source)) {
-        wait_for_link(t, at_us);
+    if (send_error || !socket.source) {
+        block_failed(t, socket, at_us);
         return;
     }
-    event.attempt = ATTEMPTS_PER_BLOCK;
-    event.send_error = t->unsent == ATTEMPTS_PER_BLOCK;
-    if (!event.send_error && last_block_unacknowledged(t, -1, at_us))
-        return;
-    event.kind = TransferEventKind::BlockUnanswered;
-    event.retry = t->tries <= t->mode.retries;
-    t->mode.sink(event);
-    failed_or_retried(t, at_us);
+    // The interface may not have seen its link go yet (a network card
+    // takes up to a second): the block waits for one more look, and for
+    // a reply meanwhile.
+    t->link_check_pending = true;
+    t->phase = TransferPhase::Waiting;
+    t->deadline_us = at_us + LINK_SETTLE_US;
 }
 
 // A send found the network link down at `now_us`: the block in hand is
@@ -246,7 +267,9 @@ static void send_block(Transfer *t, ArtSocket *socket, uint64_t now_us)
 // A receive window ended without a reply; the next one starts at `next_us`.
 static void window_failed(Transfer *t, const ArtSocket &socket, uint64_t next_us)
 {
-    if (++t->failed_windows < wait_limit(*t))
+    if (t->link_check_pending)
+        block_failed(t, socket, next_us);
+    else if (++t->failed_windows < wait_limit(*t))
         t->deadline_us = next_us + reply_window(*t);
     else
         attempt_failed(t, socket, false, next_us);

@@ -87,6 +87,7 @@ struct Transfer {
     uint64_t longest_round_trip_us = 0;  // of the replies taken so far
     uint64_t link_lost_us = 0;   // when a send found the link down; 0 once a reply came after it
     bool link_back = false;      // since then a send went out again
+    bool link_check_pending = false;  // every attempt failed: the link is looked at once more
     const std::vector<uint8_t> *image = nullptr;  // the whole image, header included, read once
     uint8_t packet[FIRMWARE_MASTER_SIZE] = {};  // the ArtFirmwareMaster of the block in hand
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "library.h"
 #include "report.h"
 #include "socket.h"
 #include "transfer.h"
@@ -16,12 +17,16 @@ struct RunFixture {
     bool not_started = false;   // left out, by -k or because it was not found
     std::string conflict;       // the MACs that answer at its address: never started
     FixtureIdentity identity;
+    int image = 0;              // of the run's images: the one it gets
+    int pass = 0;               // -n: 0 for the test group, 1 for the rest
     Transfer transfer;          // Idle until started
 };
 
-static std::vector<RunFixture> choose_fixtures(const RunSettings &settings, const std::vector<FixtureRecord> &fixtures,
+static std::vector<RunFixture> choose_fixtures(const RunSettings &settings, const std::vector<LibraryImage> &images,
+                                              const std::vector<FixtureRecord> &fixtures,
                                               const std::vector<AddressConflict> &conflicts)
 {
+    const std::vector<AlfHeader> headers = library_headers(images);
     std::vector<RunFixture> run;
     const auto &only = settings.only;
     const auto chosen = [&](uint32_t address) {
@@ -36,6 +41,8 @@ static std::vector<RunFixture> choose_fixtures(const RunSettings &settings, cons
             run.back().version = reply.version;
             std::copy(reply.mac, reply.mac + 6, run.back().identity.mac);
             run.back().identity.dhcp = (reply.status2 & STATUS2_DHCP_CONFIGURED) != 0;
+            // Discovery kept it because exactly one image is its own.
+            run.back().image = images.size() == 1 ? 0 : choose_image(headers, reply.esta_code, reply.oem_code);
         }
     }
     for (const AddressConflict &conflict : conflicts) {
@@ -86,34 +93,61 @@ static void hear_polled_fixtures(ArtSocket *socket, uint32_t source, uint32_t br
     enable_broadcast(socket);
 }
 
+// The mode of one fixture's transfer; with a library its events name its
+// image.
+static TransferMode fixture_mode(const RunSettings &settings, uint32_t broadcast, const std::vector<LibraryImage> &images,
+                                 const RunFixture &fixture)
+{
+    TransferMode mode = transfer_mode(settings, broadcast);
+    if (!settings.library.empty())
+        mode.image_name = images[fixture.image].file.c_str();
+    return mode;
+}
+
+static void start_fixture(RunFixture *fixture, const RunSettings &settings, const std::vector<LibraryImage> &images,
+                          uint32_t broadcast)
+{
+    const LibraryImage &image = images[fixture->image];
+    start_transfer(&fixture->transfer, image.bytes, image.header, fixture->address, clock_us(),
+                   fixture_mode(settings, broadcast, images, *fixture), fixture->identity);
+}
+
+// The fixtures of this pass (-n: the test group, then the rest), in order.
+static std::vector<RunFixture *> pass_fixtures(std::vector<RunFixture> *run, int pass)
+{
+    std::vector<RunFixture *> chosen;
+    for (RunFixture &fixture : *run) {
+        if (fixture.found && !fixture.not_started && fixture.pass == pass)
+            chosen.push_back(&fixture);
+    }
+    return chosen;
+}
+
 // One fixture after another, each with its own socket for its upload and
 // the check after its restart; with -k the fixtures after the K-th
 // failure are named and left alone.
-static void update_one_by_one(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image, uint32_t source,
-                              uint32_t broadcast, std::vector<RunFixture> *run)
+static void update_one_by_one(const RunSettings &settings, const std::vector<LibraryImage> &images, uint32_t source,
+                              uint32_t broadcast, const std::vector<RunFixture *> &fixtures)
 {
-    const TransferMode mode = transfer_mode(settings, broadcast);
     unsigned failures = 0;
-    for (RunFixture &fixture : *run) {
-        if (!fixture.found)
-            continue;
+    for (RunFixture *fixture : fixtures) {
         if (settings.failure_limit && failures >= settings.failure_limit) {
-            TransferEvent event = not_started_event(TransferEventKind::HeldBack, fixture.address);
+            TransferEvent event = not_started_event(TransferEventKind::HeldBack, fixture->address);
             event.value = static_cast<int>(failures);
             event.limit = settings.failure_limit;
             report_transfer_event(event);
-            fixture.not_started = true;
+            fixture->not_started = true;
             continue;
         }
-        report_uploading_to(fixture.address);
-        Transfer *t = &fixture.transfer;
+        report_uploading_to(fixture->address);
+        Transfer *t = &fixture->transfer;
         ArtSocket socket = open_artnet_socket(source);
         // Before the progress line only the failing step's own message is printed.
         if (!artnet_socket_is_open(socket))
             goto done;
         if (settings.confirm || settings.retries)
             hear_polled_fixtures(&socket, source, broadcast);
-        start_transfer(t, image, header, fixture.address, clock_us(), mode, fixture.identity);
+        start_fixture(fixture, settings, images, broadcast);
         run_transfers(&socket, &t, 1);
     done:
         close_artnet_socket(&socket);  // also when it never opened
@@ -123,18 +157,13 @@ static void update_one_by_one(const RunSettings &settings, const AlfHeader &head
 
 // Starts transfers while fewer than -p are in flight, and none once -k
 // fixtures have failed, and turns the loop until every fixture is done.
-static void drive_in_parallel(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image,
-                              ArtSocket *socket, uint32_t broadcast, std::vector<RunFixture> *run)
+// Transfers of different images share the socket.
+static void drive_in_parallel(const RunSettings &settings, const std::vector<LibraryImage> &images, ArtSocket *socket,
+                              uint32_t broadcast, const std::vector<RunFixture *> &queue)
 {
-    const TransferMode mode = transfer_mode(settings, broadcast);
-    std::vector<RunFixture *> queue;  // those found, in their order
     std::vector<Transfer *> transfers;
-    for (RunFixture &fixture : *run) {
-        if (fixture.found) {
-            queue.push_back(&fixture);
-            transfers.push_back(&fixture.transfer);
-        }
-    }
+    for (RunFixture *fixture : queue)
+        transfers.push_back(&fixture->transfer);
     std::vector<bool> counted(queue.size(), false);
     unsigned failures = 0;
     size_t next = 0;  // the next fixture to start
@@ -156,8 +185,7 @@ static void drive_in_parallel(const RunSettings &settings, const AlfHeader &head
             queue[next]->not_started = true;
         }
         for (; next < queue.size() && in_flight < settings.parallel; ++next) {
-            start_transfer(transfers[next], image, header, queue[next]->address, clock_us(), mode,
-                           queue[next]->identity);
+            start_fixture(queue[next], settings, images, broadcast);
             in_flight += transfer_in_flight(*transfers[next]);
         }
         if (!step_transfers(socket, transfers.data(), transfers.size()) && next == queue.size())
@@ -165,18 +193,28 @@ static void drive_in_parallel(const RunSettings &settings, const AlfHeader &head
     }
 }
 
-static void update_in_parallel(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image, uint32_t source,
-                               uint32_t broadcast, std::vector<RunFixture> *run)
+static void update_in_parallel(const RunSettings &settings, const std::vector<LibraryImage> &images, uint32_t source,
+                               uint32_t broadcast, const std::vector<RunFixture *> &fixtures)
 {
     ArtSocket socket = open_artnet_socket(source);
     if (!artnet_socket_is_open(socket))
         goto done;  // every fixture failed; the socket step said why
     if (settings.confirm || settings.retries)
         hear_polled_fixtures(&socket, source, broadcast);
-    drive_in_parallel(settings, header, image, &socket, broadcast, run);
+    drive_in_parallel(settings, images, &socket, broadcast, fixtures);
 
 done:
     close_artnet_socket(&socket);  // also when it never opened
+}
+
+static void update_pass(const RunSettings &settings, const std::vector<LibraryImage> &images, uint32_t source,
+                        uint32_t broadcast, std::vector<RunFixture> *run, int pass)
+{
+    const std::vector<RunFixture *> fixtures = pass_fixtures(run, pass);
+    if (settings.parallel)
+        update_in_parallel(settings, images, source, broadcast, fixtures);
+    else
+        update_one_by_one(settings, images, source, broadcast, fixtures);
 }
 
 static bool fixture_succeeded(const RunFixture &fixture)
@@ -184,7 +222,7 @@ static bool fixture_succeeded(const RunFixture &fixture)
     return !fixture.not_started && transfer_succeeded(fixture.transfer);
 }
 
-static std::vector<SummaryRow> summary_rows(const std::vector<RunFixture> &run, const AlfHeader &header,
+static std::vector<SummaryRow> summary_rows(const std::vector<RunFixture> &run, const std::vector<LibraryImage> &images,
                                             const RunSettings &settings)
 {
     const bool confirm = settings.confirm;
@@ -196,6 +234,8 @@ static std::vector<SummaryRow> summary_rows(const std::vector<RunFixture> &run, 
         row.before_known = fixture.found;
         row.before = fixture.version;
         row.conflict = fixture.conflict;
+        if (!settings.library.empty() && fixture.found)
+            row.image = images[fixture.image].file;
         if (!fixture.not_started) {
             const Transfer &t = fixture.transfer;
             row.tries = settings.retries ? t.tries : 0;
@@ -204,7 +244,7 @@ static std::vector<SummaryRow> summary_rows(const std::vector<RunFixture> &run, 
             row.node_word = t.node_word;
             row.result = fixture_succeeded(fixture) ? (confirm ? "confirmed" : "uploaded") : "failed";
             row.after_known = t.version_reported || t.result == TransferResult::Uploaded;
-            row.after = t.version_reported ? t.reported_version : header.version;
+            row.after = t.version_reported ? t.reported_version : images[fixture.image].header.version;
             row.microseconds = t.started_us && t.ended_us > t.started_us ? t.ended_us - t.started_us : 0;
             row.retries = t.retries;
         }
@@ -213,11 +253,54 @@ static std::vector<SummaryRow> summary_rows(const std::vector<RunFixture> &run, 
     return rows;
 }
 
-int run_update_stage(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image, uint32_t source,
+// -n: the test group, updated and confirmed before any other starts: the
+// first fixtures named with -u, or else the first of the run.
+static void mark_test_group(std::vector<RunFixture> *run, const RunSettings &settings)
+{
+    std::vector<uint32_t> order = settings.only;
+    if (order.empty()) {
+        for (const RunFixture &fixture : *run)
+            order.push_back(fixture.address);
+    }
+    for (RunFixture &fixture : *run)
+        fixture.pass = 1;
+    unsigned taken = 0;
+    for (uint32_t address : order) {
+        for (RunFixture &fixture : *run) {
+            if (taken < settings.test_group && fixture.address == address && fixture.found && !fixture.not_started &&
+                fixture.pass == 1) {
+                fixture.pass = 0;
+                ++taken;
+            }
+        }
+    }
+}
+
+// After a test group with failures, no other fixture starts; each says why.
+static bool test_group_passed(std::vector<RunFixture> *run, unsigned size)
+{
+    int failed = 0;
+    for (const RunFixture &fixture : *run)
+        failed += fixture.found && fixture.pass == 0 && !fixture_succeeded(fixture);
+    if (failed == 0)
+        return true;
+    for (RunFixture &fixture : *run) {
+        if (!fixture.found || fixture.pass != 1 || fixture.not_started)
+            continue;
+        TransferEvent event = not_started_event(TransferEventKind::HeldByTestGroup, fixture.address);
+        event.value = failed;
+        event.limit = size;
+        report_transfer_event(event);
+        fixture.not_started = true;
+    }
+    return false;
+}
+
+int run_update_stage(const RunSettings &settings, const std::vector<LibraryImage> &images, uint32_t source,
                      uint32_t broadcast, const std::vector<FixtureRecord> &fixtures,
                      const std::vector<AddressConflict> &conflicts, FILE *summary)
 {
-    std::vector<RunFixture> run = choose_fixtures(settings, fixtures, conflicts);
+    std::vector<RunFixture> run = choose_fixtures(settings, images, fixtures, conflicts);
     std::vector<uint32_t> found;
     for (const RunFixture &fixture : run) {
         if (fixture.found)
@@ -253,18 +336,22 @@ int run_update_stage(const RunSettings &settings, const AlfHeader &header, const
             report_skipped_fixture(address);
         return status;
     }
-    if (settings.parallel)
-        update_in_parallel(settings, header, image, source, broadcast, &run);
-    else
-        update_one_by_one(settings, header, image, source, broadcast, &run);
+    if (settings.test_group) {
+        mark_test_group(&run, settings);
+        update_pass(settings, images, source, broadcast, &run, 0);
+        if (test_group_passed(&run, settings.test_group))
+            update_pass(settings, images, source, broadcast, &run, 1);
+    } else {
+        update_pass(settings, images, source, broadcast, &run, 0);
+    }
 
     for (const RunFixture &fixture : run) {
         if (fixture.found && !fixture_succeeded(fixture))
             status = 1;
     }
-    const std::vector<SummaryRow> rows = summary_rows(run, header, settings);
+    const std::vector<SummaryRow> rows = summary_rows(run, images, settings);
     report_summary(rows, settings.retries > 0);
-    if (summary && !write_summary_csv(summary, rows)) {
+    if (summary && !write_summary_csv(summary, rows, !settings.library.empty())) {
         report_error("failed to write summary file at %s", settings.summary_path.c_str());
         status = 1;
     }

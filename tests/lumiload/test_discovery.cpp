@@ -53,7 +53,7 @@ TEST(Discovery, RepliesFromOutsideTheSourceSubnetAreDropped)
     const PollTarget target = {inet_addr("127.0.77.1"), inet_addr("255.255.255.0"), inet_addr("127.0.77.255"), true};
     std::vector<FixtureRecord> found;
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(run_poll(target, AlfHeader(), false, &found));
+    EXPECT_TRUE(run_poll(target, {}, false, &found));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), fixture_block("127.0.77.11") + "\n");
     EXPECT_EQ(count_lines(fixtures.stop(), "127.0.78.11: poll from 127.0.77.1 -> replied"), 1u);
 }

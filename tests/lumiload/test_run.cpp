@@ -7,8 +7,10 @@
 #include <regex>
 #include <sstream>
 
+#include "alfgen.h"
 #include "fake_platform.h"
 #include "harness.h"
+#include "maker_code.h"
 #include "run.h"
 
 namespace {
@@ -300,6 +302,117 @@ TEST(Run, ParallelRuns)
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(fake_times(": block 0 "), row.starts);
         EXPECT_EQ(r.ms, row.end_ms);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A library of four models' images: two versions of the spot's, the
+// wash's, two different beam images of one version, a broken file and a
+// file that is no image.
+struct Library {
+    TempDir dir;
+    Library()
+    {
+        const struct {
+            const char *file;
+            uint8_t hi, lo;
+            uint16_t oem;
+            uint32_t seed;
+            bool bad;
+        } files[] = {{"spot-new.alf", 1, 7, MAKER_CODE, 1, false}, {"spot-old.alf", 1, 5, MAKER_CODE, 2, false},
+                     {"wash.ALF", 2, 0, 0x0102, 3, false},        {"beam-a.alf", 1, 3, 0x0103, 4, false},
+                     {"beam-b.alf", 1, 3, 0x0103, 5, false},      {"broken.alf", 3, 0, MAKER_CODE, 6, true}};
+        for (const auto &file : files) {
+            AlfImageSpec spec;
+            spec.version_hi = file.hi;
+            spec.version_lo = file.lo;
+            spec.oem_slots = {file.oem};
+            spec.data = pseudo_random_data(600, file.seed);
+            spec.bad_checksum = file.bad;
+            write_binary_file(dir.path + "/" + file.file, make_alf_image(spec));
+        }
+        write_text_file(dir.path + "/notes.txt", "not an image");
+    }
+};
+
+RunResult run_with_library(const std::string &command)
+{
+    static Library library;
+    std::string words = command;
+    for (size_t at; (at = words.find("LIB")) != std::string::npos;)
+        words.replace(at, 3, library.dir.path);
+    for (size_t at; (at = words.find("@CSV")) != std::string::npos;)
+        words.replace(at, 4, "@" + images().csv);
+    return run(words);
+}
+
+// A rig of several models from one folder: the plan before any upload,
+// each fixture with its own image, a test group that stops a bad rollout,
+// and a summary file that resumes the rest.
+TEST(Run, FirmwareLibrary)
+{
+    const std::string rig[] = {"version=1.0.0", "oem=0x0102,version=1.0.0", "oem=0x0103", "oem=0x0999", "version=1.0.7"};
+    const struct {
+        std::string command, csv_before;   // CSV: the summary file's content before the run, when not empty
+        std::vector<std::string> faults;  // of the rig's fixtures, in order
+        std::vector<std::string> says;    // in order, in the report
+        std::string csv_after;
+        int status;
+    } rows[] = {
+        {"-l LIB -m -t", "", {},
+         {"# Firmware library ", ": 5 images, 1 files left out\n    beam-a.alf name=Test image version=1.0.3 oemCodes=< 0x0103 > blockCount=3\n",
+          "# Plan: 5 fixtures\n"
+          "    2.0.0.10 \"vfixture\" 1.0.0: update spot-new.alf 1.0.7\n"
+          "    2.0.0.11 \"vfixture\" 1.0.0: update wash.ALF 2.0.0\n"
+          "    2.0.0.12 \"vfixture\" 1.0.0: conflict - different images of version 1.0.3 fit OEM 0x0103: beam-a.alf, beam-b.alf\n"
+          "    2.0.0.13 \"vfixture\" 1.0.0: no-image - no image fits maker 0x4d2a, OEM 0x0999\n"
+          "    2.0.0.14 \"vfixture\" 1.0.7: current spot-new.alf 1.0.7\n"
+          "# Plan counts: update=2 downgrade=0 current=1 no-image=1 conflict=1\n",
+          "2 fixtures to update\n", "at 2.0.0.10 due to -t", "at 2.0.0.11 due to -t"}, "", 1},
+        {"-l LIB -i -m -t -u 2.0.0.14", "", {}, {"    2.0.0.14 \"vfixture\" 1.0.7: update spot-new.alf 1.0.7\n", "1 fixtures to update\n"}, "", 0},
+        {"-l LIB -p 5 -c -o CSV", "", {},
+         {"2.0.0.10 upload started, blockCount=3, image=spot-new.alf\n", "2.0.0.11 upload started, blockCount=3, image=wash.ALF\n",
+          "2.0.0.10 result=confirmed before=1.0.0 after=1.0.7 seconds=1.2 retries=0 image=spot-new.alf\n"
+          "    2.0.0.11 result=confirmed before=1.0.0 after=2.0.0 seconds=1.2 retries=0 image=wash.ALF\n"},
+         "address,result,before,after,seconds,retries,image\n2.0.0.10,confirmed,1.0.0,1.0.7,1.2,0,spot-new.alf\n"
+         "2.0.0.11,confirmed,1.0.0,2.0.0,1.2,0,wash.ALF\n", 1},
+        // A test group of one fails: nothing else starts. One that succeeds goes first.
+        {"-l LIB -p 5 -n 1 -u 2.0.0.10,2.0.0.11", "", {"fault=middle:type=fail"},
+         {"2.0.0.10 failed: the fixture rejected block 2 of 3", "2.0.0.11 not started: 1 of the first 1 fixtures failed (-n 1)\n"}, "", 1},
+        {"-l LIB -p 5 -n 1 -u 2.0.0.11,2.0.0.10", "", {},
+         {"2.0.0.11 confirmed", "2.0.0.10 upload started", "2.0.0.10 confirmed"}, "", 0},
+        // Resumed from a summary: only what was not updated.
+        {"-l LIB -p 5 -u @CSV", "address,result,before,after,seconds,retries,image\n2.0.0.10,confirmed,1.0.0,1.0.7,0.5,0,spot-new.alf\r\n"
+         "2.0.0.11,failed,1.0.0,-,0.1,0,wash.ALF\r\n", {},
+         {"Resuming from ", ": 1 fixtures not updated\n", "1 fixtures to update\n", "2.0.0.11 uploaded\n# Summary\n    2.0.0.11 result="}, "", 0},
+        {"-l LIB -p 5 -u @CSV", "address,result,before,after,seconds,retries\n2.0.0.10,confirmed,1.0.0,1.0.7,0.5,0\n", {},
+         {"Resuming from ", ": 0 fixtures not updated\n"}, "", 0},
+        {"-l LIB -p 5 -u @CSV", "2.0.0.10,confirmed\n", {}, {}, "", 1},
+        {"-l LIB -f IMG", "", {}, {}, "", 1},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.command);
+        std::vector<std::string> specs;
+        for (size_t i = 0; i < 5; ++i)
+            specs.push_back("bind=2.0.0." + std::to_string(10 + i) + ",bcast=2.255.255.255,reboot=300," + rig[i] +
+                            (i < row.faults.size() ? "," + row.faults[i] : ""));
+        fake_reset(specs, {"2.0.0.1/8"});
+        std::remove(images().csv.c_str());
+        if (!row.csv_before.empty())
+            write_text_file(images().csv, row.csv_before);
+        const RunResult r = run_with_library(row.command);
+        size_t at = 0;
+        for (const std::string &said : row.says) {
+            at = r.out.find(said, at);
+            EXPECT_NE(at, std::string::npos) << said << "\n" << r.out << r.err;
+            at = at == std::string::npos ? 0 : at;
+        }
+        if (!row.csv_after.empty())
+            EXPECT_EQ(read_text_file(images().csv), row.csv_after);
+        EXPECT_EQ(r.status, row.status);
     }
 }
 
