@@ -41,8 +41,8 @@ install(FILES lumidesk.desktop DESTINATION usr/share/applications)
 # forgets it would ship a changelog of the one before.
 file(STRINGS ${CMAKE_CURRENT_SOURCE_DIR}/debian/changelog changelog_top LIMIT_COUNT 1)
 if(NOT changelog_top MATCHES "^lumi \\(${PROJECT_VERSION}\\) ")
-  message(FATAL_ERROR "packaging/debian/changelog begins with '${changelog_top}': "
-                      "add an entry for version ${PROJECT_VERSION} on top")
+  message(FATAL_ERROR "packaging/debian/changelog does not begin with 'lumi (${PROJECT_VERSION}) ': "
+                      "add an entry for this version on top")
 endif()
 
 # Debian wants the changelog and the manual pages compressed with gzip -9n
