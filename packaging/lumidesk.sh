@@ -1,4 +1,4 @@
 #!/bin/sh
-# lumidesk starts ./lumiload from its working directory: run it in its own
-# folder.
-cd /opt/lumi && exec ./lumidesk "$@"
+# The window reads its icons from icons/ in its working folder, and finds
+# lumiload beside its own program in /usr/lib/lumi.
+cd /usr/share/lumi && exec /usr/lib/lumi/lumidesk "$@"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds both packages into dist/ (after scripts/setup.sh):
 #   dist/lumi_<version>_amd64.deb    Debian 12: lumidesk, lumiload, vfixture,
-#                                    make_alf in /opt/lumi, menu entry
+#                                    make_alf in /usr/bin with manual pages,
+#                                    menu entry (packaging/debian.cmake)
 #   dist/lumi-<version>-win64.zip    Windows: lumidesk.exe, lumiload.exe, Qt
 #                                    DLLs and plugins, README-Windows.txt
 # Qt for Windows is built first when it is not in the cache (about 25

@@ -1,14 +1,17 @@
 // The packages scripts/package.sh puts in dist/: what the Windows zip holds
 // and that every DLL its programs import either ships in it or is part of
-// Windows; the .deb installed with apt on a fresh Debian 12 root (a copy of
-// the cached one from scripts/debian_root.sh), where lumiload -h and
-// lumidesk on the offscreen platform must run.
+// Windows; the .deb as Debian's tools judge it (lintian,
+// desktop-file-validate) with a manual page for every option of each
+// command, and installed with apt on a fresh Debian 12 root (a copy of the
+// cached one from scripts/debian_root.sh), where lumiload -h and lumidesk
+// on the offscreen platform must run.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -139,6 +142,40 @@ ProcessResult in_root(const std::string &root, const std::string &command, doubl
                        timeout);
 }
 
+// Debian's tools print nothing on the .deb: no error, warning or hint.
+// Each command's manual page has an item (.TP) for every option its help
+// text lists.
+TEST(DebPackage, FollowsDebianPolicy)
+{
+    ASSERT_EQ(access(LUMI_DEB, R_OK), 0) << LUMI_DEB << " is missing: scripts/package.sh could not build it";
+    const TempDir scratch;
+    ASSERT_EQ(run_program("dpkg-deb", {"-x", LUMI_DEB, scratch.path}).status, 0);
+    // lintian and desktop-file-validate come with scripts/setup.sh.
+    for (const std::vector<std::string> &check :
+         {std::vector<std::string>{"lintian", LUMI_DEB},
+          {"desktop-file-validate", scratch.path + "/usr/share/applications/lumidesk.desktop"}}) {
+        const ProcessResult result = run_program(check[0], {check[1]}, 600);
+        EXPECT_EQ(result.status, 0) << check[0] << "\n" << result.out << result.err;
+        EXPECT_EQ(result.out, "") << check[0];
+    }
+
+    const std::regex option("(^|[ \\[])(--?[a-z][a-z-]*)");
+    for (const char *command : {"lumiload -h", "vfixture --help", "make_alf --help"}) {
+        const std::string program = std::string(command).substr(0, std::string(command).find(' '));
+        const ProcessResult help =
+            run_program(scratch.path + "/usr/bin/" + program, {std::string(command).substr(program.size() + 1)});
+        std::string page =
+            run_program("zcat", {scratch.path + "/usr/share/man/man1/" + program + ".1.gz"}).out;
+        page = std::regex_replace(page, std::regex("\\\\-"), "-");
+        int options = 0;
+        for (const std::string &line : lines(help.out + help.err))
+            for (std::sregex_iterator it(line.begin(), line.end(), option), end; it != end; ++it, ++options)
+                EXPECT_TRUE(std::regex_search(page, std::regex("\\.TP\n\\.BI? " + (*it)[2].str() + "[^a-z-]")))
+                    << program << ".1 does not describe " << (*it)[2];
+        EXPECT_GE(options, 8) << command;
+    }
+}
+
 TEST(DebPackage, InstallsWithAptOnFreshDebianAndRuns)
 {
     // A package that was not built is a fault of the build, never a reason to skip.
@@ -162,12 +199,15 @@ TEST(DebPackage, InstallsWithAptOnFreshDebianAndRuns)
         const char *output;
     } const runs[] = {
         {"lumiload -h", 0, "Show help message:"},
+        // The lumiload the window runs: the one beside its program.
+        {"/usr/lib/lumi/lumiload -h", 0, "Show help message:"},
         {"vfixture --help", 0, "--fixture"},
         // Still running after 3 s: the window came up; a missing library or
         // plugin ends it at once.
         {"cd / && QT_QPA_PLATFORM=offscreen timeout 3 lumidesk", 124, ""},
-        {"cat /usr/share/applications/lumidesk.desktop /usr/share/icons/hicolor/256x256/apps/lumidesk.png",
-         0, "Path=/opt/lumi"},
+        {"cat /usr/share/applications/lumidesk.desktop /usr/share/icons/hicolor/256x256/apps/lumidesk.png "
+         "/usr/share/lumi/icons/logo.png",
+         0, "Exec=lumidesk"},
     };
     for (const auto &run : runs) {
         const ProcessResult result = in_root(root, run.command);
