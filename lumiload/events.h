@@ -41,6 +41,8 @@ enum class TransferEventKind {
     Conflict,         // never started: `value` devices answer at its address, MACs in `text`
     LinkDown,         // the block could not be sent: the network link stayed down for `value` s (final,
                       // or `retry`)
+    // Never started (emitted by the update stage), like NotNeeded and HeldBack:
+    Stopped,          // the run was told to stop (-S) before the fixture's turn
 };
 
 struct TransferEvent {

@@ -4,6 +4,7 @@
 
 #include "report.h"
 #include "socket.h"
+#include "stop_input.h"
 #include "transfer.h"
 
 // One fixture of the run: one that needs the image, in discovery's order
@@ -88,7 +89,7 @@ static void hear_polled_fixtures(ArtSocket *socket, uint32_t source, uint32_t br
 
 // One fixture after another, each with its own socket for its upload and
 // the check after its restart; with -k the fixtures after the K-th
-// failure are named and left alone.
+// failure, with -S those after the stop line, are named and left alone.
 static void update_one_by_one(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image, uint32_t source,
                               uint32_t broadcast, std::vector<RunFixture> *run)
 {
@@ -97,6 +98,11 @@ static void update_one_by_one(const RunSettings &settings, const AlfHeader &head
     for (RunFixture &fixture : *run) {
         if (!fixture.found)
             continue;
+        if (settings.stop_on_input && stop_requested()) {
+            report_transfer_event(not_started_event(TransferEventKind::Stopped, fixture.address));
+            fixture.not_started = true;
+            continue;
+        }
         if (settings.failure_limit && failures >= settings.failure_limit) {
             TransferEvent event = not_started_event(TransferEventKind::HeldBack, fixture.address);
             event.value = static_cast<int>(failures);
@@ -122,7 +128,7 @@ static void update_one_by_one(const RunSettings &settings, const AlfHeader &head
 }
 
 // Starts transfers while fewer than -p are in flight, and none once -k
-// fixtures have failed, and turns the loop until every fixture is done.
+// fixtures have failed or the run was told to stop (-S), and turns the loop until every fixture is done.
 static void drive_in_parallel(const RunSettings &settings, const AlfHeader &header, const std::vector<uint8_t> &image,
                               ArtSocket *socket, uint32_t broadcast, std::vector<RunFixture> *run)
 {
@@ -147,6 +153,12 @@ static void drive_in_parallel(const RunSettings &settings, const AlfHeader &head
                 failures += !transfer_succeeded(t);
             }
             in_flight += transfer_in_flight(t);
+        }
+        // Told to stop (-S): those in flight go on to their end, restart
+        // waits included; no more start.
+        for (; settings.stop_on_input && stop_requested() && next < queue.size(); ++next) {
+            report_transfer_event(not_started_event(TransferEventKind::Stopped, queue[next]->address));
+            queue[next]->not_started = true;
         }
         for (; settings.failure_limit && failures >= settings.failure_limit && next < queue.size(); ++next) {
             TransferEvent event = not_started_event(TransferEventKind::HeldBack, queue[next]->address);

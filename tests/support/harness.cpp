@@ -27,7 +27,8 @@ static const std::string HELP =
     "    Summary as CSV:        -o [file.csv]\n"
     "    Restart wait:          -w [60]        (seconds a fixture may take to come back, with -c)\n"
     "    JSON Lines report:     -j             (one JSON object per line on standard output, for scripts)\n"
-    "    Retries:               -r [N]         (try a fixture that failed up to N more times, after its own time-out)\n";
+    "    Retries:               -r [N]         (try a fixture that failed up to N more times, after its own time-out)\n"
+    "    Stop on input:         -S             (start no more uploads after a line \"stop\" on standard input)\n";
 const std::string NO_ALF = "# No ALF file supplied with -f, performing fixture poll without update.\n";
 const std::string SEPARATOR = "########################################\n";
 
