@@ -393,7 +393,8 @@ void MainWindow::setControlsEnabled(bool enabled)
         control->setEnabled(enabled);
     saveReportButton->setEnabled(enabled && !lastResults.isEmpty());
     stopButton->setEnabled(true);
-    stopButton->setVisible(!enabled && !parallelCheckBox->isChecked());
+    stopButton->setText(parallelCheckBox->isChecked() ? "Stop after the fixtures in flight" : "Stop after this fixture");
+    stopButton->setVisible(!enabled);
     runSettingsButton->setVisible(!stopButton->isVisible());   // the row has room for one of them
 }
 
@@ -401,9 +402,8 @@ void MainWindow::stopAfterThisFixture()
 {
     if (!currentRun)
         return;
-    currentRun->stopAfterCurrent();
     stopButton->setEnabled(false);
-    statusLabel->setText(currentRun->statusText() + "; stopping after this fixture");
+    currentRun->stopAfterCurrent();   // the status line says it is stopping
 }
 
 void MainWindow::resetProgressBars()
