@@ -73,6 +73,7 @@ private slots:
     void progressReasonsAndSummary();
     void stopAfterThisFixtureAndBarsOutsideTheRun();
     void parallelRunFollowsEachFixture();
+    void parallelRunStopsAfterTheFixturesInFlight();
     void browseChecksTheImage();
     void closing();
     void checkBoxFramesAreVisible();
@@ -721,6 +722,39 @@ void TestMainWindow::parallelRunFollowsEachFixture()
     delete m_window;
     m_window = new MainWindow;
     QVERIFY(widget<QCheckBox>("parallelCheckBox")->isChecked());
+}
+
+// The stop of a parallel run is a line to its lumiload, which finishes the
+// fixture in flight and starts no other; those are reported as one by one.
+void TestMainWindow::parallelRunStopsAfterTheFixturesInFlight()
+{
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0") +
+                         fixtureBlock("2.0.0.7", "C", "1.0.0"), 3));
+    writeScript("upload.txt",
+                {"out 2.0.0.5 upload started, blockCount=3\\n2.0.0.5 block 1 of 3 accepted\\n", "wait-stop 5000",
+                 "out 2.0.0.5 block 2 of 3 accepted\\n2.0.0.5 block 3 of 3 accepted\\n2.0.0.5 uploaded\\n"
+                 "2.0.0.5 waiting for the fixture to restart\\n2.0.0.5 confirmed: the fixture reports version 1.2.0\\n"
+                 "2.0.0.6 not started: the run was stopped (-S)\\n2.0.0.7 not started: the run was stopped (-S)\\n",
+                 "exit 1"});
+    widget<QCheckBox>("parallelCheckBox")->click();
+    prepareUpload();
+    QString button;
+    QTimer::singleShot(300, m_window, [&] {
+        button = widget<QPushButton>("stopButton")->isVisible() ? widget<QPushButton>("stopButton")->text() : "";
+        click("stopButton");
+        button += " | " + status();
+    });
+    click("runButton");
+    QVERIFY2(button.startsWith("Stop after the fixtures in flight | Updating 3 fixtures in parallel: 0 done") &&
+                 button.endsWith("; stopping: no more fixtures start"), qPrintable(button));
+    QFile log("calls.log");
+    QVERIFY(log.open(QIODevice::ReadOnly) && log.readAll().contains("\nstop "));
+    QCOMPARE(bar(0)->format(), QString("Upload Successful"));
+    for (int row : {1, 2}) {
+        QCOMPARE(bar(row)->format(), QString("Not Started"));
+        QCOMPARE(bar(row)->toolTip(), QString("Not started: the run was stopped. Nothing was sent to the fixture."));
+    }
+    QCOMPARE(status(), QString("Update finished: 1 updated, 0 skipped as current, 0 failed, 2 not started."));
 }
 
 // A damaged file is refused with the reason; a good one shows its name and
