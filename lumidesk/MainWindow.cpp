@@ -47,7 +47,7 @@ QString MainWindow::updaterProgram(QString *lookedIn) const
 // Transfers a parallel run keeps in flight at most.
 static const int kMaxTransfersInFlight = 64;
 static const char kFailureSummary[] =
-    "Some devices failed to update. Please check the chart for details.";
+    "Some devices failed to update. Please check the table for details.";
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), discovery(new DiscoveryJob(this)), process(discovery->process()), anyFailed(false)

@@ -45,7 +45,7 @@ QString fixtureBlock(const QString &ip, const QString &name, const QString &vers
 
 const QString kConfirmed = "# Waiting for the fixture to restart\\n# Confirmed: the fixture reports version 1.2.0\\n";
 const QString kSuccess = "out    blockCount=3\\n    progress=F - LG\\n# Firmware uploaded successfully\\n" + kConfirmed;
-const QString kSummary = "Some devices failed to update. Please check the chart for details.";
+const QString kSummary = "Some devices failed to update. Please check the table for details.";
 
 } // namespace
 
@@ -308,7 +308,7 @@ void TestMainWindow::startFailureBoxesAreAnswerable_data()
     QTest::addColumn<QStringList>("texts");
     QTest::newRow("discovery") << false << QStringList{"Failed to start the command."};
     QTest::newRow("upload") << true
-                            << QStringList{"Update 1 fixtures to v1.2.0?",
+                            << QStringList{"Update 1 fixture to v1.2.0?",
                                            "Failed to start the command for IP: 2.0.0.5", kSummary};
 }
 
@@ -430,7 +430,7 @@ void TestMainWindow::uploadsRunOneByOneInTableOrderAfterConfirmation()
     QCOMPARE(m_boxes->boxes[0].text, QString("Update 2 fixtures to v1.2.0?"));
     QCOMPARE(m_boxes->boxes[0].informative, QString::fromUtf8("To update (2):\n    A (2.0.0.5): 1.0.0 \u2192 1.2.0\n"
                                                               "    C (2.0.0.7): 1.0.0 \u2192 1.2.0\n"
-                                                              "1 already run v1.2.0 and are skipped."));
+                                                              "1 fixture already runs v1.2.0 and is skipped."));
     QCOMPARE(startedArguments().size(), 1);
 
     m_boxes->answer = QMessageBox::Ok;
@@ -792,7 +792,7 @@ void TestMainWindow::browseChecksTheImage()
     click("selectAllButton");
     widget<QCheckBox>("fileUpdateCheckBox")->click();
     click("runButton");
-    QVERIFY(m_boxes->boxes[1].informative.endsWith("\n1 do not fit this image and are skipped."));
+    QVERIFY(m_boxes->boxes[1].informative.endsWith("\n1 fixture does not fit this image and is skipped."));
     QCOMPARE(status(), QString("Update finished: 1 updated, 0 skipped as current, 0 failed, 1 not fitting the image."));
     QCOMPARE(startedArguments().size(), 2);
     QVERIFY(startedArguments()[1].endsWith("[-d][2.0.0.5]"));
