@@ -113,11 +113,13 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     discovery->stop();
     storeSetting("windowSize", size());
+    // An empty table's columns were never fitted or set: the widths
+    // remembered from an earlier session stay.
     QVariantList widths;
+    for (int width : deviceTable->columnWidths())
+        widths << width;
     if (deviceTable->rowCount() > 0)
-        for (int width : deviceTable->columnWidths())
-            widths << width;
-    storeSetting("columnWidths", widths);
+        storeSetting("columnWidths", widths);
     event->accept();
 }
 
