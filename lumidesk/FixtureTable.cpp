@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QProgressBar>
+#include <QStyledItemDelegate>
 
 CustomHeaderView::CustomHeaderView(Qt::Orientation orientation, QWidget *parent)
     : QHeaderView(orientation, parent)
@@ -24,6 +25,21 @@ void CustomHeaderView::mousePressEvent(QMouseEvent *event)
 }
 
 static const int kReasonColumn = 4;
+
+// A reason is read from its start: what happened comes first, so a cell
+// too narrow for it loses its end, not its middle.
+class ReasonDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideRight;
+    }
+};
 
 // Of the bars and reasons: more of a reason fits the column.
 QFont FixtureTable::smallFont() const
@@ -49,7 +65,8 @@ FixtureTable::FixtureTable(QWidget *parent) : QTableWidget(0, 5, parent)
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2);
     verticalHeader()->hide();
     setWordWrap(false);
-    setTextElideMode(Qt::ElideMiddle);   // names share their beginnings, reasons end in versions
+    setTextElideMode(Qt::ElideMiddle);   // names share their beginnings
+    setItemDelegateForColumn(kReasonColumn, new ReasonDelegate(this));
     setMinimumHeight(horizontalHeader()->sizeHint().height() + 3 * verticalHeader()->defaultSectionSize() + 4);
 }
 
@@ -161,6 +178,7 @@ void FixtureTable::setRowNote(int row, const QString &note)
     QString shown = end < 0 ? note : note.left(end + 1);
     if (shown.startsWith("The fixture "))
         shown = shown.mid(12, 1).toUpper() + shown.mid(13);
+    shown.replace("Came back with version ", "Came back with ");
     item(row, kReasonColumn)->setText(shown);
     item(row, kReasonColumn)->setToolTip(note);
     if (QProgressBar *bar = barAt(row))

@@ -47,7 +47,7 @@ QString MainWindow::updaterProgram(QString *lookedIn) const
 // Transfers a parallel run keeps in flight at most.
 static const int kMaxTransfersInFlight = 64;
 static const char kFailureSummary[] =
-    "Some devices failed to update. Please check the chart for details.";
+    "Some devices failed to update. Please check the table for details.";
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), discovery(new DiscoveryJob(this)), process(discovery->process()), anyFailed(false)
@@ -113,11 +113,13 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     discovery->stop();
     storeSetting("windowSize", size());
+    // An empty table's columns were never fitted or set: the widths
+    // remembered from an earlier session stay.
     QVariantList widths;
+    for (int width : deviceTable->columnWidths())
+        widths << width;
     if (deviceTable->rowCount() > 0)
-        for (int width : deviceTable->columnWidths())
-            widths << width;
-    storeSetting("columnWidths", widths);
+        storeSetting("columnWidths", widths);
     event->accept();
 }
 
@@ -393,7 +395,8 @@ void MainWindow::setControlsEnabled(bool enabled)
         control->setEnabled(enabled);
     saveReportButton->setEnabled(enabled && !lastResults.isEmpty());
     stopButton->setEnabled(true);
-    stopButton->setVisible(!enabled && !parallelCheckBox->isChecked());
+    stopButton->setText(parallelCheckBox->isChecked() ? "Stop after the fixtures in flight" : "Stop after this fixture");
+    stopButton->setVisible(!enabled);
     runSettingsButton->setVisible(!stopButton->isVisible());   // the row has room for one of them
 }
 
@@ -401,9 +404,8 @@ void MainWindow::stopAfterThisFixture()
 {
     if (!currentRun)
         return;
-    currentRun->stopAfterCurrent();
     stopButton->setEnabled(false);
-    statusLabel->setText(currentRun->statusText() + "; stopping after this fixture");
+    currentRun->stopAfterCurrent();   // the status line says it is stopping
 }
 
 void MainWindow::resetProgressBars()

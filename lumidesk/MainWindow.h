@@ -31,9 +31,6 @@ class QSpinBox;
 class QVBoxLayout;
 class QWidget;
 
-// lumiload's wait for a fixture's restart when -w is not given, in seconds.
-static const int kDefaultRestartWait = 60;
-
 // The lumiload to start: "./lumiload" when the working directory has it,
 // else the one in programDirectory; when neither has it, "./lumiload",
 // and `lookedIn` says where it was looked for.

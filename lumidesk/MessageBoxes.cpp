@@ -63,10 +63,13 @@ bool confirmUpdate(QWidget *window, const UploadPlan &plan, const QString &targe
                         section("Downgraded", plan.downgraded, target) +
                         section("Not seen in the latest discovery", plan.notSeen, QString());
     if (plan.current)
-        notes << QString("%1 already run v%2 and are skipped.").arg(plan.current).arg(target);
+        notes << QString(plan.current == 1 ? "%1 already runs v%2 and is skipped." : "%1 already run v%2 and are skipped.")
+                     .arg(fixtureCount(plan.current), target);
     if (plan.notFitting)
-        notes << QString("%1 do not fit this image and are skipped.").arg(plan.notFitting);
-    if (!ask(window, QString("Update %1 fixtures to v%2?").arg(plan.toUpdate.size()).arg(target), notes, "Update"))
+        notes << QString(plan.notFitting == 1 ? "%1 does not fit this image and is skipped."
+                                              : "%1 do not fit this image and are skipped.")
+                     .arg(fixtureCount(plan.notFitting));
+    if (!ask(window, QString("Update %1 to v%2?").arg(fixtureCount(plan.toUpdate.size()), target), notes, "Update"))
         return false;
     return plan.downgraded.isEmpty() ||
            ask(window, QString("Downgrade %1 to the older v%2?").arg(fixtureCount(plan.downgraded.size()), target),

@@ -207,6 +207,28 @@ static QString verdictInWords(const QString &why)
     return why.left(1).toUpper() + why.mid(1) + ".";
 }
 
+QString stoppedReason()
+{
+    return "Not started: the run was stopped. Nothing was sent to the fixture.";
+}
+
+QString failureLimitReason(int failed)
+{
+    return QString("Not started: %1 failed, the run's failure limit. Nothing was sent to the fixture.")
+        .arg(fixtureCount(failed));
+}
+
+// A parallel run's fixture left out, in the words a one-by-one run uses.
+static QString notStartedInWords(const QString &why)
+{
+    static const QRegularExpression limit("^(\\d+) fixtures failed \\(-k \\d+\\)$");
+    if (why == "the run was stopped (-S)")
+        return stoppedReason();
+    if (const QRegularExpressionMatch match = limit.match(why); match.hasMatch())
+        return failureLimitReason(match.captured(1).toInt());
+    return "Not started: " + why + ". Nothing was sent to the fixture.";
+}
+
 // The events of a parallel run. A failed fixture's reason is lumiload's
 // own, with the same note on whether the fixture was touched.
 void UploadProgress::feedEvent(const QString &rawEvent)
@@ -241,7 +263,7 @@ void UploadProgress::feedEvent(const QString &rawEvent)
         m_notStarted = event.startsWith("not started");
         m_otherVersion = cameBackWith(why);
         if (m_notStarted)
-            m_reason = "Not started: " + why + ". Nothing was sent to the fixture.";
+            m_reason = notStartedInWords(why);
         else
             m_reason = verdictInWords(why) + failureNote();
         m_restarting = false;

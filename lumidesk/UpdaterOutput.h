@@ -161,6 +161,11 @@ private:
     QString m_otherVersion;       // reported after the restart instead of the image's
 };
 
+// Why a fixture was not started, in the same words in both kinds of run:
+// the run was stopped, or `failed` fixtures had failed, its failure limit.
+QString stoppedReason();
+QString failureLimitReason(int failed);
+
 // Why a run failed, from the error lines of its standard error, in words
 // for the operator; empty when none of them explains it.
 QString describeErrors(const QStringList &errorLines);

@@ -55,6 +55,11 @@ bool UploadJob::start(const QString &program, const QStringList &arguments)
     return m_process->waitForStarted(s_startTimeoutMs);
 }
 
+void UploadJob::requestStop()
+{
+    m_process->write("stop\n");
+}
+
 void UploadJob::waitForEnd()
 {
     if (m_ended)

@@ -28,6 +28,10 @@ public:
     // fixture's verdict is known; the job's signals are delivered meanwhile.
     void waitForEnd();
 
+    // Asks a child started with -S to start no new fixture; those in
+    // flight go on to their end.
+    void requestStop();
+
     const QStringList &ips() const { return m_ips; }
     const UploadProgress &progress(const QString &ip) const { return m_fixtures.constFind(ip)->progress; }
     bool hasEnded() const { return m_ended; }

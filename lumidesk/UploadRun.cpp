@@ -1,14 +1,23 @@
 #include "UploadRun.h"
 
 #include <QDebug>
-#include <QtMath>
+#include <QTimer>
 
 #include "UploadJob.h"
 
+static int s_statusIntervalMs = 1000;
+
+void UploadRun::setStatusIntervalMs(int ms)
+{
+    s_statusIntervalMs = ms;
+}
+
 UploadRun::UploadRun(const QString &program, const QStringList &arguments,
                      const QString &imageVersion, QObject *parent)
-    : QObject(parent), m_program(program), m_arguments(arguments), m_imageVersion(imageVersion)
+    : QObject(parent), m_program(program), m_arguments(arguments), m_imageVersion(imageVersion),
+      m_statusTimer(new QTimer(this))
 {
+    connect(m_statusTimer, &QTimer::timeout, this, [this]() { emit statusChanged(statusText()); });
 }
 
 void UploadRun::addFixture(const QString &ip, const QString &name, const QString &versionBefore)
@@ -22,27 +31,17 @@ void UploadRun::addFixture(const QString &ip, const QString &name, const QString
 
 void UploadRun::stopAfterCurrent()
 {
+    if (m_stopRequested)
+        return;
     m_stopRequested = true;
+    if (isParallel() && m_job)
+        m_job->requestStop();
+    emit statusChanged(statusText());
 }
 
-// By the pace of the blocks accepted so far in the whole run: the blocks
-// still to send, at that pace.
 int UploadRun::secondsLeft() const
 {
-    if (!m_job)
-        return -1;
-    int done = 0;
-    int blockCount = m_blockCount;
-    for (const QString &ip : m_job->ips()) {
-        done += m_job->progress(ip).acceptedBlocks();
-        blockCount = qMax(blockCount, m_job->progress(ip).blockCount());
-    }
-    const int accepted = m_blocksBefore + done;
-    if (accepted == 0 || blockCount == 0)
-        return -1;
-    const int waiting = isParallel() ? 0 : m_results.size() - m_current - 1;
-    const int remaining = blockCount * (m_job->ips().size() + waiting) - done;
-    return qCeil(m_clock.elapsed() / 1000.0 / accepted * remaining);
+    return m_timeLeft ? m_timeLeft->secondsLeft(m_clock.elapsed()) : -1;
 }
 
 QString UploadRun::statusText() const
@@ -50,26 +49,26 @@ QString UploadRun::statusText() const
     if (m_current < 0)
         return QString();
     const int left = secondsLeft();
-    const QString timeLeft = left < 0 ? QString() : ", about " + durationText(left) + " left";
+    const QString timeLeft = left < 0 ? QString() : ", up to " + durationText(left) + " left";
     if (isParallel())
-        return QString("Updating %1 fixtures in parallel: %2 done%3").arg(count()).arg(m_settled).arg(timeLeft);
-    const UploadLimits &limits = m_limits;
-    if (m_job && m_job->progress(m_results[m_current].ip).state() == FixtureState::WaitingForRestart)
-        return QString("Fixture %1 of %2 (%3): restarting, up to %4")
-            .arg(m_current + 1)
-            .arg(count())
-            .arg(m_results[m_current].ip, durationText(limits.restartWait > 0 ? limits.restartWait : 60));
-    return QString("Fixture %1 of %2 (%3)%4")
+        return QString("Updating %1 in parallel: %2 done%3%4")
+            .arg(fixtureCount(count()))
+            .arg(m_settled)
+            .arg(timeLeft, m_stopRequested ? "; stopping: no more fixtures start" : "");
+    const bool restarting =
+        m_job && m_job->progress(m_results[m_current].ip).state() == FixtureState::WaitingForRestart;
+    return QString("Fixture %1 of %2 (%3)%4%5%6")
         .arg(m_current + 1)
         .arg(count())
-        .arg(m_results[m_current].ip)
-        .arg(timeLeft);
+        .arg(m_results[m_current].ip, restarting ? ": waiting for its restart" : "", timeLeft,
+             m_stopRequested ? "; stopping after this fixture" : "");
 }
 
 // The job's progress goes on to the window as it is, with the status line.
 void UploadRun::follow(UploadJob *job)
 {
     connect(job, &UploadJob::progressed, this, [this](const QString &ip, const FixtureProgress &progress) {
+        m_timeLeft->progressed(ip, progress, m_clock.elapsed());
         emit progressed(ip, progress);
         emit statusChanged(statusText());
     });
@@ -88,6 +87,7 @@ void UploadRun::settle(FixtureResult *result, const UploadJob &job)
     result->seconds = m_clock.elapsed() / 1000.0 - result->seconds;
     m_failed += result->outcome == FixtureState::Failed ? 1 : 0;
     ++m_settled;
+    m_timeLeft->settled(result->ip);
 }
 
 QStringList UploadRun::confirmArguments() const
@@ -103,18 +103,25 @@ QStringList UploadRun::confirmArguments() const
 void UploadRun::run()
 {
     m_clock.start();
-    if (isParallel()) {
+    const int restartWait = m_limits.restartWait > 0 ? m_limits.restartWait : kDefaultRestartWait;
+    m_timeLeft = std::make_unique<TimeLeft>(count(), isParallel(), restartWait * 1000);
+    m_statusTimer->start(s_statusIntervalMs);
+    if (isParallel())
         runParallel();
-        return;
-    }
+    else
+        runOneByOne();
+    m_statusTimer->stop();
+}
+
+void UploadRun::runOneByOne()
+{
     for (int i = 0; i < m_results.size(); ++i) {
         FixtureResult &result = m_results[i];
         const bool limitReached = m_limits.failureLimit > 0 && m_failed >= m_limits.failureLimit;
         if (m_stopRequested || limitReached) {
             result.outcome = FixtureResult::Outcome::NotStarted;
-            result.reason = limitReached ? QString("Not started: %1 failed, the run's failure limit. Nothing was "
-                                                   "sent to the fixture.").arg(fixtureCount(m_failed))
-                                         : "Not started: the run was stopped. Nothing was sent to the fixture.";
+            m_timeLeft->settled(result.ip);
+            result.reason = limitReached ? failureLimitReason(m_failed) : stoppedReason();
             emit fixtureEnded(result.ip, result);
             continue;
         }
@@ -133,9 +140,8 @@ void UploadRun::run()
         if (started) {
             m_job->waitForEnd();
             settle(&result, *m_job);
-            m_blocksBefore += m_job->progress(ip).acceptedBlocks();
-            m_blockCount = qMax(m_blockCount, m_job->progress(ip).blockCount());
         } else {
+            m_timeLeft->settled(ip);
             result.outcome = FixtureResult::Outcome::Failed;
             result.reason = "lumiload could not be started. Nothing was sent to the fixture.";
         }
@@ -172,7 +178,9 @@ void UploadRun::runParallel()
                             confirmArguments();
     if (m_limits.failureLimit > 0)
         arguments << "-k" << QString::number(m_limits.failureLimit);
-    arguments << "-u" << ips.join(',');
+    // Told to stop, the child starts no new fixture and lets those in
+    // flight finish.
+    arguments << "-u" << ips.join(',') << "-S";
     emit fixtureStarted(ips.first(), 0);
     emit statusChanged(statusText());
     const bool started = m_job->start(m_program, arguments);

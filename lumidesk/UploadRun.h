@@ -13,8 +13,15 @@
 
 #include "FirmwareImage.h"
 #include "FixtureResults.h"
+#include "TimeLeft.h"
 
+#include <memory>
+
+class QTimer;
 class UploadJob;
+
+// lumiload's wait for a fixture's restart when -w is not given, in seconds.
+static const int kDefaultRestartWait = 60;
 
 // What the operator set for update runs; 0 leaves lumiload's default.
 struct UploadLimits {
@@ -43,19 +50,26 @@ public:
     // one running when stopAfterCurrent() was asked for.
     void run();
     // Lets the running upload finish and starts no more; the rest are
-    // reported as not started. Never stops a child part way.
+    // reported as not started. Never stops a child part way: a parallel
+    // run's child is told to start no new fixture (-S) and finishes those
+    // in flight, restarts and confirmations included.
     void stopAfterCurrent();
+    bool stopRequested() const { return m_stopRequested; }
 
     int count() const { return m_results.size(); }
     int currentIndex() const { return m_current; }   // -1 before and after
     int settledCount() const { return m_settled; }
     const QList<FixtureResult> &results() const { return m_results; }
-    // Time left by the pace of the blocks accepted so far; -1 while unknown.
+    // Time left by the pace of the blocks accepted so far, with the restart
+    // waits still possible (TimeLeft); -1 while unknown.
     int secondsLeft() const;
     // Where the run stands, for the status line: "Fixture 3 of 6 (2.0.0.7),
-    // about 12 s left" or, in parallel, how many are done; empty when no
-    // fixture runs.
+    // up to 3 min 12 s left" or, in parallel, how many are done, and that
+    // the run is stopping once asked to; empty when no fixture runs.
     QString statusText() const;
+    // How often the status line is renewed while nothing is reported, so
+    // that the time left counts down (default 1000 ms).
+    static void setStatusIntervalMs(int ms);
 
 signals:
     void fixtureStarted(const QString &ip, int index);
@@ -67,6 +81,7 @@ signals:
     void fixtureEnded(const QString &ip, const FixtureResult &result);
 
 private:
+    void runOneByOne();
     void runParallel();
     void follow(UploadJob *job);
     void settle(FixtureResult *result, const UploadJob &job);
@@ -86,8 +101,8 @@ private:
     bool m_stopRequested = false;
     UploadJob *m_job = nullptr;
     QElapsedTimer m_clock;
-    int m_blocksBefore = 0;   // blocks accepted by the fixtures already done
-    int m_blockCount = 0;     // per fixture, once known
+    std::unique_ptr<TimeLeft> m_timeLeft;
+    QTimer *m_statusTimer;
 };
 
 // What a run will do with the selected fixtures: update those the image

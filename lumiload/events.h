@@ -41,7 +41,9 @@ enum class TransferEventKind {
     Conflict,         // never started: `value` devices answer at its address, MACs in `text`
     LinkDown,         // the block could not be sent: the network link stayed down for `value` s (final,
                       // or `retry`)
-    HeldByTestGroup,  // never started: `value` of the first `limit` fixtures (-n) failed
+    // Never started (emitted by the update stage), like NotNeeded and HeldBack:
+    Stopped,          // the run was told to stop (-S) before the fixture's turn
+    HeldByTestGroup,  // `value` of the first `limit` fixtures (-n) failed
 };
 
 struct TransferEvent {

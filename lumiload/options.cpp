@@ -4,7 +4,7 @@
 
 #include "netif.h"
 
-static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:jr:l:n:";
+static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:jr:Sl:n:";
 static const unsigned long MAX_COUNT = 65535;
 
 // A count of fixtures or transfers: decimal digits only, 1 to MAX_COUNT.
@@ -117,6 +117,9 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
             break;
         case 'c':
             settings->confirm = true;
+            break;
+        case 'S':
+            settings->stop_on_input = true;
             break;
         case 'j':
             settings->json = true;

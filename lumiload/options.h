@@ -26,6 +26,7 @@ struct RunSettings {
     bool json = false;            // -j: the report as JSON Lines
     unsigned retries = 0;         // -r N[,S]: tries after a failed transfer, each after the node's
     unsigned node_timeout = 30;   //   own transfer time-out of S seconds
+    bool stop_on_input = false;   // -S: the line "stop" on standard input starts no more uploads
     std::string library;          // -l: the folder of a firmware library; excludes -f
     unsigned test_group = 0;      // -n: fixtures updated and confirmed before any other starts; implies -c
     std::string resume_path;      // -u @file: the fixtures a summary CSV names as not updated

@@ -200,6 +200,7 @@ void report_help()
                "    Restart wait:          -w [60]        (seconds a fixture may take to come back, with -c)\n"
                "    JSON Lines report:     -j             (one JSON object per line on standard output, for scripts)\n"
                "    Retries:               -r [N]         (try a fixture that failed up to N more times, after its own time-out)\n"
+               "    Stop on input:         -S             (start no more uploads after a line \"stop\" on standard input)\n"
                "    Firmware library:      -l [folder]    (each fixture gets the newest image of the folder that fits it; not with -f)\n"
                "    Test group first:      -n [N]         (update and confirm the first N fixtures before the others; implies -c)\n"
                "    Resume:                -u @[file.csv] (the fixtures a summary file of -o names as not updated)\n",
@@ -575,6 +576,9 @@ static EventTexts event_texts(const TransferEvent &e)
     case TransferEventKind::NotNeeded:
         return {"", "Error: fixture " + address_text(e.fixture) + " is not among the fixtures that need the image\n",
                 "not started: not among the fixtures that need the image", ""};
+    case TransferEventKind::Stopped:
+        return {text_of("%sSkipped update of fixture at %s due to stop (-S)\n", SEPARATOR, address_text(e.fixture).c_str()),
+                "", "not started: the run was stopped (-S)", ""};
     case TransferEventKind::HeldBack:
         return {text_of("%sSkipped update of fixture at %s due to -k %u\n", SEPARATOR, address_text(e.fixture).c_str(), e.limit),
                 "", text_of("not started: %d fixtures failed (-k %u)", e.value, e.limit), ""};
@@ -661,6 +665,8 @@ static std::string event_members(const TransferEvent &e, const std::string &text
                said;
     case TransferEventKind::NotNeeded:
         return text_member("event", "not-started") + text_member("reason", "not-needed") + said;
+    case TransferEventKind::Stopped:
+        return text_member("event", "not-started") + text_member("reason", "stopped") + said;
     case TransferEventKind::HeldBack:
         return text_member("event", "not-started") + text_member("reason", "failure-limit") +
                number_member("failures", e.value) + number_member("limit", e.limit) + said;

@@ -12,6 +12,7 @@
 #include "report.h"
 #include "resume.h"
 #include "socket.h"
+#include "stop_input.h"
 #include "update.h"
 
 static const uint32_t ART_NET_NETMASK = 0x000000FFu;  // 255.0.0.0 in network byte order
@@ -159,6 +160,9 @@ int run_lumiload(int argc, char *argv[])
         report_help();
         return 0;
     }
+    // Only a run asked to listen reads its standard input.
+    if (settings.stop_on_input)
+        listen_for_stop_line();
     report_begin(settings.parallel > 0, settings.json, clock_us());
     report_banner();
     const int status = run_stages(settings);

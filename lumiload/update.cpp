@@ -5,6 +5,7 @@
 #include "library.h"
 #include "report.h"
 #include "socket.h"
+#include "stop_input.h"
 #include "transfer.h"
 
 // One fixture of the run: one that needs the image, in discovery's order
@@ -125,12 +126,17 @@ static std::vector<RunFixture *> pass_fixtures(std::vector<RunFixture> *run, int
 
 // One fixture after another, each with its own socket for its upload and
 // the check after its restart; with -k the fixtures after the K-th
-// failure are named and left alone.
+// failure, with -S those after the stop line, are named and left alone.
 static void update_one_by_one(const RunSettings &settings, const std::vector<LibraryImage> &images, uint32_t source,
                               uint32_t broadcast, const std::vector<RunFixture *> &fixtures)
 {
     unsigned failures = 0;
     for (RunFixture *fixture : fixtures) {
+        if (settings.stop_on_input && stop_requested()) {
+            report_transfer_event(not_started_event(TransferEventKind::Stopped, fixture->address));
+            fixture->not_started = true;
+            continue;
+        }
         if (settings.failure_limit && failures >= settings.failure_limit) {
             TransferEvent event = not_started_event(TransferEventKind::HeldBack, fixture->address);
             event.value = static_cast<int>(failures);
@@ -156,8 +162,9 @@ static void update_one_by_one(const RunSettings &settings, const std::vector<Lib
 }
 
 // Starts transfers while fewer than -p are in flight, and none once -k
-// fixtures have failed, and turns the loop until every fixture is done.
-// Transfers of different images share the socket.
+// fixtures have failed or the run was told to stop (-S), and turns the
+// loop until every fixture is done. Transfers of different images share
+// the socket.
 static void drive_in_parallel(const RunSettings &settings, const std::vector<LibraryImage> &images, ArtSocket *socket,
                               uint32_t broadcast, const std::vector<RunFixture *> &queue)
 {
@@ -176,6 +183,12 @@ static void drive_in_parallel(const RunSettings &settings, const std::vector<Lib
                 failures += !transfer_succeeded(t);
             }
             in_flight += transfer_in_flight(t);
+        }
+        // Told to stop (-S): those in flight go on to their end, restart
+        // waits included; no more start.
+        for (; settings.stop_on_input && stop_requested() && next < queue.size(); ++next) {
+            report_transfer_event(not_started_event(TransferEventKind::Stopped, queue[next]->address));
+            queue[next]->not_started = true;
         }
         for (; settings.failure_limit && failures >= settings.failure_limit && next < queue.size(); ++next) {
             TransferEvent event = not_started_event(TransferEventKind::HeldBack, queue[next]->address);

@@ -16,6 +16,8 @@
 //   sleep MS   pauses
 //   exit N     ends with status N
 //   crash      dies from SIGKILL
+//   wait-stop MS  reads standard input for the line "stop" for up to MS,
+//              and logs "stop <pid>" to calls.log when it came
 //   # ...      comment
 #include <csignal>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <poll.h>
 #include <unistd.h>
 
 static void write_all(const std::string &text, int fd = STDOUT_FILENO)
@@ -92,6 +95,12 @@ int main(int argc, char **argv)
         } else if (line.rfind("exit ", 0) == 0) {
             status = std::atoi(line.c_str() + 5);
             break;
+        } else if (line.rfind("wait-stop ", 0) == 0) {
+            pollfd input = {STDIN_FILENO, POLLIN, 0};
+            char text[5] = {};
+            if (poll(&input, 1, std::atoi(line.c_str() + 10)) > 0 && read(STDIN_FILENO, text, 4) == 4 &&
+                std::string(text) == "stop")
+                log_line("stop " + std::to_string(getpid()));
         } else if (line == "crash") {
             kill(getpid(), SIGKILL);
         }

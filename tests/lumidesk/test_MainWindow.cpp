@@ -45,7 +45,7 @@ QString fixtureBlock(const QString &ip, const QString &name, const QString &vers
 
 const QString kConfirmed = "# Waiting for the fixture to restart\\n# Confirmed: the fixture reports version 1.2.0\\n";
 const QString kSuccess = "out    blockCount=3\\n    progress=F - LG\\n# Firmware uploaded successfully\\n" + kConfirmed;
-const QString kSummary = "Some devices failed to update. Please check the chart for details.";
+const QString kSummary = "Some devices failed to update. Please check the table for details.";
 
 } // namespace
 
@@ -73,6 +73,7 @@ private slots:
     void progressReasonsAndSummary();
     void stopAfterThisFixtureAndBarsOutsideTheRun();
     void parallelRunFollowsEachFixture();
+    void parallelRunStopsAfterTheFixturesInFlight();
     void browseChecksTheImage();
     void closing();
     void checkBoxFramesAreVisible();
@@ -307,7 +308,7 @@ void TestMainWindow::startFailureBoxesAreAnswerable_data()
     QTest::addColumn<QStringList>("texts");
     QTest::newRow("discovery") << false << QStringList{"Failed to start the command."};
     QTest::newRow("upload") << true
-                            << QStringList{"Update 1 fixtures to v1.2.0?",
+                            << QStringList{"Update 1 fixture to v1.2.0?",
                                            "Failed to start the command for IP: 2.0.0.5", kSummary};
 }
 
@@ -429,7 +430,7 @@ void TestMainWindow::uploadsRunOneByOneInTableOrderAfterConfirmation()
     QCOMPARE(m_boxes->boxes[0].text, QString("Update 2 fixtures to v1.2.0?"));
     QCOMPARE(m_boxes->boxes[0].informative, QString::fromUtf8("To update (2):\n    A (2.0.0.5): 1.0.0 \u2192 1.2.0\n"
                                                               "    C (2.0.0.7): 1.0.0 \u2192 1.2.0\n"
-                                                              "1 already run v1.2.0 and are skipped."));
+                                                              "1 fixture already runs v1.2.0 and is skipped."));
     QCOMPARE(startedArguments().size(), 1);
 
     m_boxes->answer = QMessageBox::Ok;
@@ -493,7 +494,7 @@ void TestMainWindow::revertedFixtureFailsAndRunSettingsReachLumiload()
     QCOMPARE(bar(1)->format(), QString("Upload Failed"));
     QCOMPARE(highlightOf(bar(1)), QColor(Qt::red));
     QCOMPARE(table()->item(1, 2)->text(), QString("1.0.0"));
-    QCOMPARE(table()->item(1, 4)->text(), QString("Came back with version 1.0.0, not 1.2.0."));
+    QCOMPARE(table()->item(1, 4)->text(), QString("Came back with 1.0.0, not 1.2.0."));
     QVERIFY(table()->item(2, 4)->text().startsWith("Not started: 1 fixture failed"));
     QCOMPARE(status(), QString("Update finished: 1 updated, 0 skipped as current, 1 failed, 1 not started."));
 
@@ -511,7 +512,7 @@ void TestMainWindow::revertedFixtureFailsAndRunSettingsReachLumiload()
     writeScript("upload.txt", {"exit 1"});
     prepareUpload();
     click("runButton");
-    QVERIFY(startedArguments().last().endsWith("[-p][2][-c][-w][90][-r][2][-k][1][-u][2.0.0.5,2.0.0.6]"));
+    QVERIFY(startedArguments().last().endsWith("[-p][2][-c][-w][90][-r][2][-k][1][-u][2.0.0.5,2.0.0.6][-S]"));
 }
 
 // After a failed run the window selects the fixtures of that run that
@@ -593,8 +594,10 @@ void TestMainWindow::progressReasonsAndSummary()
     QCOMPARE(slowColours.values(), QList<QString>({"#e69600"}));
     QVERIFY(slow.states.filter("Upload Failed").isEmpty());
     QVERIFY(waits.states.filter("No reply").isEmpty());
-    QVERIFY(!statuses.filter(QRegularExpression("^Fixture 3 of 6 \\(2\\.0\\.0\\.7\\), about .* left$")).isEmpty());
-    QVERIFY(statuses.contains("Fixture 6 of 6 (2.0.0.10): restarting, up to 1 min 0 s"));
+    QVERIFY(!statuses.filter(QRegularExpression("^Fixture 3 of 6 \\(2\\.0\\.0\\.7\\), up to .* left$")).isEmpty());
+    // Its restart wait still counts, up to the full minute.
+    QVERIFY(!statuses.filter(QRegularExpression("^Fixture 6 of 6 \\(2\\.0\\.0\\.10\\): waiting for its restart, "
+                                                "up to (1 min 0 s|[1-5]?[0-9] s) left$")).isEmpty());
 
     const QStringList reasons = {"",
                                  "no reply to block 3 of 10 after three attempts. The fixture accepted 2 of 10",
@@ -709,7 +712,7 @@ void TestMainWindow::parallelRunFollowsEachFixture()
     connect(&statusWatch, &QTimer::timeout, [&] { statuses << status(); });
     statusWatch.start(20);
     click("runButton");
-    QVERIFY(startedArguments().last().endsWith("[-m][-s ][127.0.0.1][-p][2][-c][-u][2.0.0.5,2.0.0.6]"));
+    QVERIFY(startedArguments().last().endsWith("[-m][-s ][127.0.0.1][-p][2][-c][-u][2.0.0.5,2.0.0.6][-S]"));
     QVERIFY(!statuses.filter("in parallel: 2 done").isEmpty());   // counted as the table shows them
     QVERIFY2(b.states.contains("2/3 %p%") && b.states.contains("3/3 Waiting for restart"), qPrintable(b.states.join('|')));
     QCOMPARE(bar(1)->format(), QString("Upload Successful"));
@@ -719,6 +722,39 @@ void TestMainWindow::parallelRunFollowsEachFixture()
     delete m_window;
     m_window = new MainWindow;
     QVERIFY(widget<QCheckBox>("parallelCheckBox")->isChecked());
+}
+
+// The stop of a parallel run is a line to its lumiload, which finishes the
+// fixture in flight and starts no other; those are reported as one by one.
+void TestMainWindow::parallelRunStopsAfterTheFixturesInFlight()
+{
+    QVERIFY(discover(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0") +
+                         fixtureBlock("2.0.0.7", "C", "1.0.0"), 3));
+    writeScript("upload.txt",
+                {"out 2.0.0.5 upload started, blockCount=3\\n2.0.0.5 block 1 of 3 accepted\\n", "wait-stop 5000",
+                 "out 2.0.0.5 block 2 of 3 accepted\\n2.0.0.5 block 3 of 3 accepted\\n2.0.0.5 uploaded\\n"
+                 "2.0.0.5 waiting for the fixture to restart\\n2.0.0.5 confirmed: the fixture reports version 1.2.0\\n"
+                 "2.0.0.6 not started: the run was stopped (-S)\\n2.0.0.7 not started: the run was stopped (-S)\\n",
+                 "exit 1"});
+    widget<QCheckBox>("parallelCheckBox")->click();
+    prepareUpload();
+    QString button;
+    QTimer::singleShot(300, m_window, [&] {
+        button = widget<QPushButton>("stopButton")->isVisible() ? widget<QPushButton>("stopButton")->text() : "";
+        click("stopButton");
+        button += " | " + status();
+    });
+    click("runButton");
+    QVERIFY2(button.startsWith("Stop after the fixtures in flight | Updating 3 fixtures in parallel: 0 done") &&
+                 button.endsWith("; stopping: no more fixtures start"), qPrintable(button));
+    QFile log("calls.log");
+    QVERIFY(log.open(QIODevice::ReadOnly) && log.readAll().contains("\nstop "));
+    QCOMPARE(bar(0)->format(), QString("Upload Successful"));
+    for (int row : {1, 2}) {
+        QCOMPARE(bar(row)->format(), QString("Not Started"));
+        QCOMPARE(bar(row)->toolTip(), QString("Not started: the run was stopped. Nothing was sent to the fixture."));
+    }
+    QCOMPARE(status(), QString("Update finished: 1 updated, 0 skipped as current, 0 failed, 2 not started."));
 }
 
 // A damaged file is refused with the reason; a good one shows its name and
@@ -756,7 +792,7 @@ void TestMainWindow::browseChecksTheImage()
     click("selectAllButton");
     widget<QCheckBox>("fileUpdateCheckBox")->click();
     click("runButton");
-    QVERIFY(m_boxes->boxes[1].informative.endsWith("\n1 do not fit this image and are skipped."));
+    QVERIFY(m_boxes->boxes[1].informative.endsWith("\n1 fixture does not fit this image and is skipped."));
     QCOMPARE(status(), QString("Update finished: 1 updated, 0 skipped as current, 0 failed, 1 not fitting the image."));
     QCOMPARE(startedArguments().size(), 2);
     QVERIFY(startedArguments()[1].endsWith("[-d][2.0.0.5]"));
@@ -841,6 +877,9 @@ void TestMainWindow::readableAtEverySizeAndRemembered()
     delete m_window;
     m_window = new MainWindow;
     QCOMPARE(m_window->size(), QSize(820, 600));
+    QVERIFY(m_window->close());   // a session without a discovery forgets nothing
+    delete m_window;
+    m_window = new MainWindow;
     QVERIFY(discover(report, 10));
     QCOMPARE(table()->columnWidth(1), 150);
 }

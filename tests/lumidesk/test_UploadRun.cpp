@@ -9,6 +9,7 @@
 
 #include "InterfaceChoice.h"
 #include "MainWindow.h"
+#include "TimeLeft.h"
 #include "UploadJob.h"
 #include "UploadRun.h"
 
@@ -24,6 +25,8 @@ private slots:
     void plan_data();
     void plan();
     void runStoppedPartWay();
+    void timeLeft_data();
+    void timeLeft();
     void findsLumiload_data();
     void findsLumiload();
     void preferredInterface_data();
@@ -216,6 +219,45 @@ void TestUploadRun::runStoppedPartWay()
     QString error;
     QVERIFY(!writeCsvReport(m_dir.filePath("missing/report.csv"), {{{}, {}, {}, {}, 0, results}}, &error));
     QVERIFY(!error.isEmpty());
+}
+
+// Two fixtures of 10 blocks, a restart wait of 60 s. Each step is "MS",
+// or "MS IP STATE BLOCKS" (progress), or "MS IP settled"; after each, the
+// time left at MS.
+void TestUploadRun::timeLeft_data()
+{
+    QTest::addColumn<bool>("parallel");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QList<int>>("seconds");
+    const QStringList steps = {"0 a run 1", "1000 a run 2", "3000", "9000", "20000", "21000 a wait 10", "51000",
+                               "81000", "82000 a settled"};
+    // Retries of a block count down to the restart waits still possible;
+    // a restart wait counts down from the whole wait; a fixture not yet
+    // begun brings its blocks and its whole restart wait.
+    QTest::newRow("one by one") << false << steps << QList<int>{-1, 138, 136, 130, 130, 144, 114, 84, 84};
+    QTest::newRow("in parallel") << true << steps << QList<int>{-1, 70, 70, 70, 70, 84, 84, 84, 84};
+}
+
+void TestUploadRun::timeLeft()
+{
+    QFETCH(bool, parallel);
+    QFETCH(QStringList, steps);
+    QFETCH(QList<int>, seconds);
+    TimeLeft left(2, parallel, 60000);
+    QList<int> shown;
+    for (const QString &step : steps) {
+        const QStringList words = step.split(' ');
+        const qint64 now = words[0].toLongLong();
+        if (words.value(2) == "settled")
+            left.settled(words[1]);
+        else if (words.size() == 4)
+            left.progressed(words[1],
+                            {words[2] == "wait" ? FixtureState::WaitingForRestart : FixtureState::Running, 10,
+                             words[3].toInt(), 1},
+                            now);
+        shown << left.secondsLeft(now);
+    }
+    QCOMPARE(shown, seconds);
 }
 
 void TestUploadRun::findsLumiload_data()

@@ -114,7 +114,7 @@ void TestE2eDesk::discoversAndUpdatesFourFixtures()
     // with its old firmware took every block. The slow one waited, never red.
     QCOMPARE(catcher.boxes.size(), 2);
     QCOMPARE(catcher.boxes[0].text, QString("Update 4 fixtures to v1.2.0?"));
-    QCOMPARE(catcher.boxes[1].text, QString("Some devices failed to update. Please check the chart for details."));
+    QCOMPARE(catcher.boxes[1].text, QString("Some devices failed to update. Please check the table for details."));
     const QMap<QString, QString> reasons1 = {
         {"2.0.0.11", "The fixture rejected block 4 of 41 (reply type 255, FirmFail). The fixture "
                      "accepted 3 of 41 blocks before the failure and may be half-written: update it again."},

@@ -9,12 +9,14 @@
 #include "netif.h"
 #include "report.h"
 #include "socket.h"
+#include "stop_input.h"
 
 FakeNetwork fake;
 
 void fake_reset(const std::vector<std::string> &specs, const std::vector<std::string> &interfaces)
 {
     fake = FakeNetwork();
+    set_stop_requested(false);
     fake.interfaces = interfaces;
     std::vector<FixtureConfig> configs;
     for (const std::string &spec : specs) {
@@ -37,13 +39,20 @@ std::vector<uint64_t> fake_times(const std::string &needle)
 }
 
 bool net_startup() { return true; }
+void listen_for_stop_line() { fake.listening = true; }
 void net_cleanup() {}
 uint32_t parse_ipv4_address(const char *text) { return inet_addr(text); }
 bool enable_broadcast(ArtSocket *) { return true; }
 void receive_broadcasts_too(ArtSocket *, uint32_t, uint32_t) {}
 bool is_receive_timeout(int error) { return error == EAGAIN; }
 int datagram_too_long_error() { return EMSGSIZE; }
-uint64_t clock_us() { return fake.now_us; }
+// The stop line comes in on the run's clock, as a front end's would.
+uint64_t clock_us()
+{
+    if (fake.listening && fake.stop_at_us && fake.now_us >= fake.stop_at_us)
+        set_stop_requested(true);
+    return fake.now_us;
+}
 
 // One socket at a time, as on port 6454: a socket left open makes the next
 // one fail to bind.

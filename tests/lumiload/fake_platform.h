@@ -32,6 +32,10 @@ struct FakeNetwork {
         uint64_t next_us = 0;
     } flood;
     bool socket_open = false;
+    // -S: the line "stop" arrives once the clock reaches stop_at_us (0:
+    // never), if the run listens for it.
+    uint64_t stop_at_us = 0;
+    bool listening = false;
 };
 
 extern FakeNetwork fake;

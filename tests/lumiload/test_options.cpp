@@ -27,7 +27,7 @@ std::string parsed(std::vector<std::string> args)
         text += std::string(" u") + inet_ntoa(in_addr {address});
     text += (s.parallel ? " p" + std::to_string(s.parallel) : "") + (s.confirm ? " c" : "") +
             (s.failure_limit ? " k" + std::to_string(s.failure_limit) : "") + (s.summary_path.empty() ? "" : " o" + s.summary_path) +
-            (s.restart_wait != 60 ? " w" + std::to_string(s.restart_wait) : "");
+            (s.restart_wait != 60 ? " w" + std::to_string(s.restart_wait) : "") + (s.stop_on_input ? " S" : "");
     return text + (s.bad_value.empty() ? "" : " refused " + s.bad_value);
 }
 
@@ -47,8 +47,8 @@ TEST(Options, CommandLines)
         {{"-d", "2.0.0.5", "-d", "2.0.0.6"}, "- 2.0.0.6 0.0.0.0 "},  // the last value counts
         {{"-", "-:", "-i"}, "- 0.0.0.0 0.0.0.0 i"},                 // consumed without effect
         {{"-d", "fixture", "-s", "2.0.0.256"}, "- 255.255.255.255 255.255.255.255 "},
-        {{"-p", "65535", "-u", "2.0.0.10,2.0.0.11", "-c", "-k", "1", "-o", "rig.csv", "-w", "90"},
-         "- 0.0.0.0 0.0.0.0  u2.0.0.10 u2.0.0.11 p65535 c k1 orig.csv w90"},
+        {{"-p", "65535", "-u", "2.0.0.10,2.0.0.11", "-c", "-k", "1", "-o", "rig.csv", "-w", "90", "-S"},
+         "- 0.0.0.0 0.0.0.0  u2.0.0.10 u2.0.0.11 p65535 c k1 orig.csv w90 S"},
         {{"-p", "0", "-k", "7", "-w", "0"}, "- 0.0.0.0 0.0.0.0  k7 w0 refused -w 0"},
         {{"-p", "65536"}, "- 0.0.0.0 0.0.0.0  refused -p 65536"},
         {{"-k", "2x"}, "- 0.0.0.0 0.0.0.0  refused -k 2x"},

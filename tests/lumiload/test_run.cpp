@@ -192,6 +192,7 @@ TEST(Run, DiscoveryAndUpdateStageRules)
         std::string err;
         int status;
         int failing_from = -1, failing_to = -1;  // sends that fail, by number from 0
+        uint64_t stop_ms = 0;                    // the line "stop" comes in (-S)
     } rows[] = {
         {{a, b}, art_net, "-f IMG", "2 fixtures to update\n", multiple, 1},
         {{a, b}, art_net, "-f IMG -t", "2 fixtures to update\n", multiple, 1},
@@ -216,12 +217,17 @@ TEST(Run, DiscoveryAndUpdateStageRules)
          "    Error: unexpected reply type=255\nError: Firmware upload failed.\n", 1},
         {{a, b}, art_net, "-f IMG -u 2.0.0.11,2.0.0.99", "1 fixtures to update\n" + uploading("2.0.0.11", "F - LG\n" + DONE),
          "Error: fixture 2.0.0.99 is not among the fixtures that need the image\n", 1},
+        {{a, b}, art_net, "-f IMG -m -S", "2 fixtures to update\n" + uploading("2.0.0.10", "F - LG\n" + DONE) + SEPARATOR +
+         "Skipped update of fixture at 2.0.0.11 due to stop (-S)\n", "", 1, -1, -1, 3050},
+        {{a, b}, art_net, "-f IMG -m", "2 fixtures to update\n" + uploading("2.0.0.10", "F - LG\n" + DONE) +
+         uploading("2.0.0.11", "F - LG\n" + DONE), "", 0, -1, -1, 3050},  // no -S: the input is not read
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.command + (" with " + row.specs[0]));
         fake_reset(row.specs, row.interfaces);
         fake.failing_from = row.failing_from;
         fake.failing_to = row.failing_to;
+        fake.stop_at_us = row.stop_ms * 1000;
         const RunResult r = run(row.command);
         const size_t discovered = r.out.find("\n\n");
         EXPECT_EQ(discovered == std::string::npos ? "" : r.out.substr(discovered + 2), row.after) << r.out;
@@ -248,6 +254,7 @@ TEST(Run, ParallelRuns)
         std::vector<uint64_t> starts;               // when each fixture got its first block (ms)
         uint64_t end_ms;
         int status = 1;
+        uint64_t stop_ms = 0;                       // the line "stop" comes in (-S)
     } rows[] = {
         {{"reboot=900"}, "-f IMG -p 1 -c", {{"2.0.0.10", up + rest + confirmed}},
          "2.0.0.10 result=confirmed before=1.0.0 after=1.0.5 seconds=1.2 retries=0\n", {3001}, 4153, 0},
@@ -278,6 +285,15 @@ TEST(Run, ParallelRuns)
          "2.0.0.12 result=uploaded before=1.0.0 after=1.0.5 seconds=0.2 retries=0\n"
          "2.0.0.99 result=not-started before=- after=- seconds=0.0 retries=0\n",
          {3001, 3154}, 3306},
+        // Told to stop part way through the first upload: it goes on to its
+        // confirmation; no more start.
+        {{"reboot=900", "", ""}, "-f IMG -p 1 -c -S",
+         {{"2.0.0.10", up + rest + confirmed}, {"2.0.0.11", "not started: the run was stopped (-S)\n"},
+          {"2.0.0.12", "not started: the run was stopped (-S)\n"}},
+         "2.0.0.10 result=confirmed before=1.0.0 after=1.0.5 seconds=1.2 retries=0\n"
+         "2.0.0.11 result=not-started before=1.0.0 after=- seconds=0.0 retries=0\n"
+         "2.0.0.12 result=not-started before=1.0.0 after=- seconds=0.0 retries=0\n",
+         {3001}, 4153, 1, 3050},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.command);
@@ -285,6 +301,7 @@ TEST(Run, ParallelRuns)
         for (size_t i = 0; i < row.specs.size(); ++i)
             specs.push_back("bind=2.0.0." + std::to_string(10 + i) + ",bcast=2.255.255.255," + row.specs[i]);
         fake_reset(specs, {"2.0.0.1/8"});
+        fake.stop_at_us = row.stop_ms * 1000;
         std::remove(images().csv.c_str());
         const RunResult r = run(row.command);
         for (const auto &fixture : row.events) {

@@ -28,6 +28,7 @@ static const std::string HELP =
     "    Restart wait:          -w [60]        (seconds a fixture may take to come back, with -c)\n"
     "    JSON Lines report:     -j             (one JSON object per line on standard output, for scripts)\n"
     "    Retries:               -r [N]         (try a fixture that failed up to N more times, after its own time-out)\n"
+    "    Stop on input:         -S             (start no more uploads after a line \"stop\" on standard input)\n"
     "    Firmware library:      -l [folder]    (each fixture gets the newest image of the folder that fits it; not with -f)\n"
     "    Test group first:      -n [N]         (update and confirm the first N fixtures before the others; implies -c)\n"
     "    Resume:                -u @[file.csv] (the fixtures a summary file of -o names as not updated)\n";
