@@ -427,8 +427,9 @@ TEST(Run, FirmwareLibrary)
             EXPECT_NE(at, std::string::npos) << said << "\n" << r.out << r.err;
             at = at == std::string::npos ? 0 : at;
         }
-        if (!row.csv_after.empty())
+        if (!row.csv_after.empty()) {
             EXPECT_EQ(read_text_file(images().csv), row.csv_after);
+        }
         EXPECT_EQ(r.status, row.status);
     }
 }
