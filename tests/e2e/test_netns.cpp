@@ -4,12 +4,16 @@
 // broadcasts, as on a real rig, without reaching any real network.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <map>
 #include <sstream>
 
+#include "alfgen.h"
 #include "harness.h"
 
 // No -s and no -d: the interface in 2.0.0.1's network is chosen, the poll
@@ -194,6 +198,63 @@ TEST(Namespaces, ParallelConfirmedUpdates)
     EXPECT_EQ(count_lines(log, "2.0.0.15: block"), 0u);
     EXPECT_EQ(count_lines(log, "error"), 0u) << log;
     EXPECT_EQ(r.status, 1);
+}
+
+// A rig of three models from one library folder, in one -p run through
+// real sockets: each fixture holds its own model's image; the model the
+// folder holds two images of gets neither; a broken file is left out.
+TEST(Namespaces, MixedRigFromALibrary)
+{
+    const std::string why = netns_unavailable_reason();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    const TempDir dir;
+    const std::string lib = dir.path + "/lib";
+    ASSERT_EQ(mkdir(lib.c_str(), 0700), 0);
+    std::map<uint16_t, std::vector<uint8_t>> images;  // by OEM code: what its fixtures must hold
+    const struct {
+        const char *file;
+        uint16_t oem;
+        uint32_t words, seed;
+        bool bad;
+    } files[] = {{"spot.alf", 0x0101, 3000, 1, false}, {"wash.alf", 0x0102, 1500, 2, false},
+                 {"beam-a.alf", 0x0103, 900, 3, false}, {"beam-b.alf", 0x0103, 900, 4, false}, {"old.alf", 0x0101, 900, 5, true}};
+    for (const auto &file : files) {
+        AlfImageSpec spec;
+        spec.version_hi = 1;
+        spec.version_lo = 20;  // 1.2.0
+        spec.oem_slots = {file.oem};
+        spec.data = pseudo_random_data(file.words, file.seed);
+        spec.bad_checksum = file.bad;
+        write_binary_file(lib + "/" + file.file, make_alf_image(spec));
+        if (file.seed <= 2)
+            images[file.oem] = make_alf_image(spec);
+    }
+    const uint16_t oems[] = {0x0101, 0x0102, 0x0101, 0x0103};
+    std::vector<std::string> specs, cidrs;
+    for (int i = 0; i < 4; ++i) {
+        const std::string ip = "2.0.0." + std::to_string(10 + i);
+        char oem[8];
+        std::snprintf(oem, sizeof oem, "0x%04x", oems[i]);
+        specs.push_back("bind=" + ip + ",oem=" + oem + ",version=1.1.0,reboot=300,bcast=2.255.255.255,image=" + dir.path + "/" + ip);
+        cidrs.push_back(ip + "/8");
+    }
+    Netns net;
+    VirtualFixtures fixtures;
+    ASSERT_TRUE(net.up("2.0.0.1/8", cidrs)) << net.error;
+    ASSERT_TRUE(fixtures.start(dir.path, specs, net.in("f"))) << fixtures.error;
+    const ProcessResult r = run_program(bin_path("lumiload"), {"-l", lib, "-s", "2.0.0.1", "-p", "4", "-c"}, 60, net.in("c"));
+    fixtures.stop();
+    EXPECT_NE(r.out.find("4 images, 1 files left out"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("data checksum is invalid"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("2.0.0.13 \"vfixture\" 1.1.0: conflict - different images of version 1.2.0"), std::string::npos) << r.out;
+    for (int i = 0; i < 4; ++i) {
+        const std::string ip = "2.0.0." + std::to_string(10 + i);
+        const std::vector<uint8_t> &image = images[oems[i]];
+        EXPECT_EQ(read_text_file(dir.path + "/" + ip), std::string(image.begin(), image.end())) << ip;
+        EXPECT_EQ(r.out.find(ip + " result=confirmed") != std::string::npos, i < 3) << r.out;
+    }
+    EXPECT_EQ(r.status, 1);  // the beam got nothing
 }
 
 // Nodes of other Art-Net stacks and of the field, each row in namespaces
