@@ -11,6 +11,7 @@ constexpr uint16_t ARTNET_PORT = 6454;
 constexpr uint8_t ARTNET_ID[8] = {'A', 'r', 't', '-', 'N', 'e', 't', 0};
 constexpr uint16_t OP_POLL = 0x2000;
 constexpr uint16_t OP_POLL_REPLY = 0x2100;
+constexpr uint16_t OP_ADDRESS = 0x6000;
 constexpr uint16_t OP_FIRMWARE_MASTER = 0xF200;
 constexpr uint16_t OP_FIRMWARE_REPLY = 0xF300;
 constexpr uint8_t PROTOCOL_VERSION_HI = 0;
@@ -66,3 +67,21 @@ constexpr size_t FIRMWARE_REPLY_TYPE_OFFSET = 14;
 constexpr uint8_t FIRM_BLOCK_GOOD = 0x00;
 constexpr uint8_t FIRM_ALL_GOOD = 0x01;
 constexpr uint8_t FIRM_FAIL = 0xFF;
+
+// ArtAddress as sent: every setting "no change", and one command. Only the
+// front-panel indicator commands are ever sent (to find a fixture).
+constexpr size_t ART_ADDRESS_SIZE = 107;
+constexpr size_t ADDRESS_PROT_VER_LO_OFFSET = 11;
+constexpr size_t ADDRESS_NET_SWITCH_OFFSET = 12;
+constexpr size_t ADDRESS_BIND_INDEX_OFFSET = 13;
+constexpr size_t ADDRESS_SHORT_NAME_OFFSET = 14;  // 18 bytes; empty: no change
+constexpr size_t ADDRESS_LONG_NAME_OFFSET = 32;   // 64 bytes; empty: no change
+constexpr size_t ADDRESS_SW_IN_OFFSET = 96;       // 4 bytes
+constexpr size_t ADDRESS_SW_OUT_OFFSET = 100;     // 4 bytes
+constexpr size_t ADDRESS_SUB_SWITCH_OFFSET = 104;
+constexpr size_t ADDRESS_ACN_PRIORITY_OFFSET = 105;
+constexpr size_t ADDRESS_COMMAND_OFFSET = 106;
+constexpr uint8_t ADDRESS_NO_CHANGE = 0x7F;       // NetSwitch, SwIn, SwOut, SubSwitch
+constexpr uint8_t ADDRESS_PRIORITY_NO_CHANGE = 0xFF;
+constexpr uint8_t AC_LED_NORMAL = 0x02;
+constexpr uint8_t AC_LED_LOCATE = 0x04;

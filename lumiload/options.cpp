@@ -4,7 +4,7 @@
 
 #include "netif.h"
 
-static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:jr:Sl:n:";
+static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:jr:Sl:n:L:";
 static const unsigned long MAX_COUNT = 65535;
 
 // A count of fixtures or transfers: decimal digits only, 1 to MAX_COUNT.
@@ -146,6 +146,16 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
             if (settings->library.empty())
                 settings->bad_value = "-l ''";
             break;
+        case 'L': {
+            const std::string value = parser.argument;
+            const size_t comma = value.find(',');
+            settings->locate = parse_ipv4_address(value.substr(0, comma).c_str());
+            settings->locate_on = comma == std::string::npos;
+            if (settings->locate == 0 || settings->locate == 0xFFFFFFFFu ||
+                (comma != std::string::npos && value.substr(comma) != ",off"))
+                settings->bad_value = "-L " + value;
+            break;
+        }
         case 'n':
             if (!parse_count(parser.argument, &settings->test_group))
                 settings->bad_value = std::string("-n ") + parser.argument;
@@ -155,8 +165,12 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
             break;  // a letter with no meaning of its own, such as ':' or a lone "-"
         }
     }
+    if (settings->locate && (settings->alf_given || !settings->library.empty()))
+        settings->bad_value = "-L with an image (a locate run sends no firmware)";
     if (settings->alf_given && !settings->library.empty())
         settings->bad_value = "-l with -f (a run takes one image or one library)";
+    if (settings->locate && (settings->alf_given || !settings->library.empty()))
+        settings->bad_value = "-L with an image (a locate run sends no firmware)";
     if (settings->alf_given && !settings->library.empty())
         settings->bad_value = "-l with -f (a run takes one image or one library)";
     return true;

@@ -29,6 +29,22 @@ void build_art_poll(uint8_t packet[ART_POLL_SIZE])
     packet[21] = MAKER_CODE >> 8;
 }
 
+void build_art_address(uint8_t packet[ART_ADDRESS_SIZE], uint8_t command)
+{
+    std::memset(packet, 0, ART_ADDRESS_SIZE);  // names empty: left as they are
+    put_header(packet, OP_ADDRESS);
+    packet[ADDRESS_PROT_VER_LO_OFFSET - 1] = PROTOCOL_VERSION_HI;
+    packet[ADDRESS_PROT_VER_LO_OFFSET] = PROTOCOL_VERSION_LO;
+    // 0 would reset these to the node's switches: "no change" is 0x7F.
+    packet[ADDRESS_NET_SWITCH_OFFSET] = ADDRESS_NO_CHANGE;
+    packet[ADDRESS_BIND_INDEX_OFFSET] = 1;  // the root device
+    std::memset(packet + ADDRESS_SW_IN_OFFSET, ADDRESS_NO_CHANGE, 4);
+    std::memset(packet + ADDRESS_SW_OUT_OFFSET, ADDRESS_NO_CHANGE, 4);
+    packet[ADDRESS_SUB_SWITCH_OFFSET] = ADDRESS_NO_CHANGE;
+    packet[ADDRESS_ACN_PRIORITY_OFFSET] = ADDRESS_PRIORITY_NO_CHANGE;
+    packet[ADDRESS_COMMAND_OFFSET] = command;
+}
+
 void build_firmware_master(uint8_t packet[FIRMWARE_MASTER_SIZE], uint8_t type, uint32_t block_index,
                            uint32_t firmware_words, const uint8_t block[FIRMWARE_BLOCK_SIZE])
 {

@@ -18,6 +18,10 @@ struct FixtureRecord {
 
 void build_art_poll(uint8_t packet[ART_POLL_SIZE]);
 
+// An ArtAddress that changes nothing but the front-panel indicators:
+// `command` AC_LED_LOCATE (they flash) or AC_LED_NORMAL.
+void build_art_address(uint8_t packet[ART_ADDRESS_SIZE], uint8_t command);
+
 // `block_index` is the block's index from 0 (sent modulo 256);
 // `firmware_words` is the whole file's length in 16-bit words.
 void build_firmware_master(uint8_t packet[FIRMWARE_MASTER_SIZE], uint8_t type,

@@ -203,7 +203,8 @@ void report_help()
                "    Stop on input:         -S             (start no more uploads after a line \"stop\" on standard input)\n"
                "    Firmware library:      -l [folder]    (each fixture gets the newest image of the folder that fits it; not with -f)\n"
                "    Test group first:      -n [N]         (update and confirm the first N fixtures before the others; implies -c)\n"
-               "    Resume:                -u @[file.csv] (the fixtures a summary file of -o names as not updated)\n",
+               "    Resume:                -u @[file.csv] (the fixtures a summary file of -o names as not updated)\n"
+               "    Locate a fixture:      -L [x.x.x.x]   (its indicators flash; -L x.x.x.x,off ends it)\n",
                stdout);
 }
 
@@ -435,6 +436,23 @@ void report_library_plan(const std::vector<PlanLine> &plan)
         counts += text_of(" %s=%ld", action, static_cast<long>(n));
     }
     std::printf("# Plan counts:%s\n%s", counts.c_str(), SEPARATOR);
+}
+
+void report_locate(uint32_t address, bool on, const PollReply *answer)
+{
+    const std::string where = address_text(address);
+    if (form.json) {
+        write_json(text_member("type", "locate") + text_member("address", where) + text_member("state", on ? "on" : "off") +
+                   member("answered", answer ? "true" : "false"));
+    } else if (answer) {
+        if (on)
+            std::printf("# Locating %s: its indicators flash until lumiload -L %s,off\n", where.c_str(), where.c_str());
+        else
+            std::printf("# Locate ended: the indicators of %s are normal again\n", where.c_str());
+        report_fixture(*answer);
+    }
+    if (!answer)
+        report_error("%s did not answer the %s request (ArtAddress)", where.c_str(), on ? "locate" : "end of locate");
 }
 
 void report_resume(const std::string &path, size_t count)

@@ -90,6 +90,10 @@ struct PlanLine {
 };
 void report_library_plan(const std::vector<PlanLine> &plan);
 
+// -L: the fixture's indicators flash (`on`) or are normal again; `answer`
+// is its ArtPollReply, nullptr when it did not answer.
+void report_locate(uint32_t address, bool on, const PollReply *answer);
+
 // -u @file: the fixtures a summary file names as not updated.
 void report_resume(const std::string &path, size_t count);
 

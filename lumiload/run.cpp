@@ -6,6 +6,7 @@
 
 #include "discovery.h"
 #include "library.h"
+#include "locate.h"
 #include "netif.h"
 #include "options.h"
 #include "plan.h"
@@ -113,6 +114,15 @@ static int run_stages(RunSettings settings)
     if (settings.test_run)
         report_test_run_mode();
 
+    if (settings.locate) {
+        if (!net_startup()) {
+            report_winsock_failed();
+            return 1;
+        }
+        const int status = run_locate(settings);
+        net_cleanup();
+        return status;
+    }
     std::vector<LibraryImage> images;
     if (!load_images(settings, &images))
         return 1;

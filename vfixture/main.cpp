@@ -314,6 +314,9 @@ void dispatch(Node *node, const Endpoint &endpoint, const uint8_t *data, size_t 
         apply_outcome(node, index, handle_firmware_master(&node->fixtures[index], data, length, sender, now_ms()),
                       false);
         break;
+    case PacketKind::Address:
+        apply_outcome(node, index, handle_address(&node->fixtures[index], data, length, sender, now_ms()), false);
+        break;
     case PacketKind::OtherArtNet:
         if (!node->quiet) {
             char opcode[8];

@@ -64,6 +64,8 @@ PacketKind classify_packet(const uint8_t *data, size_t length)
         return PacketKind::Poll;
     case OP_FIRMWARE_MASTER:
         return PacketKind::FirmwareMaster;
+    case OP_ADDRESS:
+        return PacketKind::Address;
     default:
         return PacketKind::OtherArtNet;
     }
@@ -164,6 +166,42 @@ Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uin
     if (outcome.delay_ms)
         line += format(" after %u ms", outcome.delay_ms);
     outcome.events.push_back(line);
+    return outcome;
+}
+
+Outcome handle_address(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender, uint64_t now_ms)
+{
+    const std::string from = format_address(sender);
+    if (restarting(*state, now_ms)) {
+        Outcome outcome;
+        outcome.events.push_back("address from " + from + " unanswered: restarting");
+        return outcome;
+    }
+    std::vector<std::string> errors;
+    if (length < ART_ADDRESS_SIZE) {
+        errors.push_back(format("length %zu, expected %zu", length, ART_ADDRESS_SIZE));
+    } else {
+        // A controller that only finds fixtures changes none of their settings.
+        bool changes = data[ADDRESS_NET_SWITCH_OFFSET] != ADDRESS_NO_CHANGE || data[ADDRESS_SHORT_NAME_OFFSET] != 0 ||
+                       data[ADDRESS_LONG_NAME_OFFSET] != 0 || data[ADDRESS_SUB_SWITCH_OFFSET] != ADDRESS_NO_CHANGE ||
+                       data[ADDRESS_ACN_PRIORITY_OFFSET] != ADDRESS_PRIORITY_NO_CHANGE;
+        for (size_t i = 0; i < 4; ++i)
+            changes = changes || data[ADDRESS_SW_IN_OFFSET + i] != ADDRESS_NO_CHANGE ||
+                      data[ADDRESS_SW_OUT_OFFSET + i] != ADDRESS_NO_CHANGE;
+        if (changes)
+            errors.push_back("it would change the node's settings");
+        const uint8_t command = data[ADDRESS_COMMAND_OFFSET];
+        if (command == AC_LED_LOCATE || command == AC_LED_NORMAL)
+            state->locating = command == AC_LED_LOCATE;
+        else
+            errors.push_back(format("command %d", command));
+    }
+    Outcome outcome = handle_poll(state, data, ART_POLL_SIZE, sender, now_ms);  // answered as a poll is
+    outcome.events.clear();
+    for (const std::string &error : errors)
+        outcome.events.push_back("error address from " + from + ": " + error);
+    outcome.events.push_back(format("address from %s: locate %s -> replied %zu bytes", from.c_str(),
+                                    state->locating ? "on" : "off", outcome.packet.size()));
     return outcome;
 }
 

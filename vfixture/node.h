@@ -38,6 +38,7 @@ struct FixtureState {
     uint64_t busy_until_ms = 0;    // firmware packets refused before this time (busy=)
     bool moved = false;            // at new_ip since its restart
     bool reverted = false;         // its last restart kept the old version
+    bool locating = false;         // its indicators flash (ArtAddress LED locate)
 };
 
 FixtureState make_fixture_state(const FixtureConfig &config);
@@ -56,7 +57,7 @@ struct Outcome {
     std::vector<uint8_t> image;
 };
 
-enum class PacketKind { Poll, FirmwareMaster, OtherArtNet, NotArtNet };
+enum class PacketKind { Poll, FirmwareMaster, Address, OtherArtNet, NotArtNet };
 PacketKind classify_packet(const uint8_t *data, size_t length);
 
 std::vector<uint8_t> build_poll_reply(const FixtureState &state);
@@ -70,6 +71,13 @@ inline std::string format_version(uint8_t hi, uint8_t lo) { return version_text(
 // reply=broadcast; while the fixture restarts there is none.
 Outcome handle_poll(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender,
                     uint64_t now_ms = 0);
+
+// An ArtAddress from `sender` (host order): the indicator commands switch
+// locating on or off; a field that would change a setting, or any other
+// command, is an error of the sender. The node answers with its
+// ArtPollReply, as to a poll.
+Outcome handle_address(FixtureState *state, const uint8_t *data, size_t length, uint32_t sender,
+                       uint64_t now_ms = 0);
 
 // An ArtFirmwareMaster from `sender` (host order) at `now_ms`; the reply
 // goes to the sender. On completion `version_hi`/`version_lo` take the

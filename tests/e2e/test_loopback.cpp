@@ -158,3 +158,37 @@ TEST(Loopback, JsonLinesAgreeWithTheTextReport)
 }
 
 }  // namespace
+
+namespace {
+
+// Finding a fixture: its indicators flash and are normal again, each time
+// it answers; nothing else of it changes (the fixture logs an error for an
+// ArtAddress that would change a setting). One that never answers fails.
+TEST(Loopback, Locate)
+{
+    const TempDir dir;
+    VirtualFixtures fixture;
+    ASSERT_TRUE(fixture.start(dir.path, {"bind=127.32.90.11"})) << fixture.error;
+    const struct {
+        std::string target, says, err;
+        int status;
+    } rows[] = {
+        {"127.32.90.11", "# Locating 127.32.90.11: its indicators flash until lumiload -L 127.32.90.11,off\nFixture detected:\n    ip=127.32.90.11\n", "", 0},
+        {"127.32.90.11,off", "# Locate ended: the indicators of 127.32.90.11 are normal again\nFixture detected:\n", "", 0},
+        {"127.32.90.12", "", "Error: 127.32.90.12 did not answer the locate request (ArtAddress)\n", 1},
+        {"127.32.90.11,blink", "", "Error: invalid option value: -L 127.32.90.11,blink\n", 1},
+    };
+    for (const auto &row : rows) {
+        const ProcessResult r = run_program(bin_path("lumiload"), {"-s", "127.32.90.1", "-L", row.target});
+        EXPECT_NE(r.out.find(row.says), std::string::npos) << row.target << "\n" << r.out;
+        EXPECT_EQ(r.err, row.err) << row.target;
+        EXPECT_EQ(r.status, row.status) << row.target;
+    }
+    const std::string log = fixture.stop();
+    EXPECT_NE(log.find("127.32.90.11: address from 127.32.90.1: locate on -> replied 239 bytes\n"
+                       "127.32.90.11: address from 127.32.90.1: locate off -> replied 239 bytes\n"),
+              std::string::npos) << log;
+    EXPECT_EQ(log.find("error"), std::string::npos) << log;
+}
+
+}  // namespace
