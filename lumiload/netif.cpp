@@ -82,7 +82,7 @@ InterfaceEntry *append_interface(InterfaceEntry **list, const char *name, uint32
     return entry;
 }
 
-static bool qualifies(const InterfaceEntry *entry)
+bool interface_qualifies(const InterfaceEntry *entry)
 {
     return entry->address && entry->netmask && entry->address->family == IFACE_FAMILY_INET &&
            !(entry->flags & IFACE_LOOPBACK) && (entry->flags & IFACE_BROADCAST) && entry->broadcast &&
@@ -93,7 +93,7 @@ bool match_source_interface(const InterfaceEntry *list, uint32_t source, SourceI
 {
     const uint32_t probe = to_network_order(ARTNET_PROBE_ADDRESS_BYTES);
     for (const InterfaceEntry *entry = list; entry; entry = entry->next) {
-        if (!qualifies(entry))
+        if (!interface_qualifies(entry))
             continue;
         const uint32_t address = entry->address->addr;
         const uint32_t netmask = entry->netmask->addr;

@@ -54,6 +54,10 @@ struct SourceInterface {
     uint32_t broadcast;
 };
 
+// True for an interface a run may use: IPv4, up, broadcast-capable, not
+// loopback.
+bool interface_qualifies(const InterfaceEntry *entry);
+
 // Walks `list` for the first qualifying interface (IPv4, up,
 // broadcast-capable, not loopback) whose address is `source`, or, when
 // `source` is 0, whose network holds 2.0.0.1.

@@ -4,7 +4,7 @@
 
 #include "netif.h"
 
-static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:jr:Sl:n:L:";
+static const char OPTION_STRING[] = "f:d:s:mithp:u:ck:o:w:jr:Sl:n:L:N";
 static const unsigned long MAX_COUNT = 65535;
 
 // A count of fixtures or transfers: decimal digits only, 1 to MAX_COUNT.
@@ -146,6 +146,9 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
             if (settings->library.empty())
                 settings->bad_value = "-l ''";
             break;
+        case 'N':
+            settings->network_check = true;
+            break;
         case 'L': {
             const std::string value = parser.argument;
             const size_t comma = value.find(',');
@@ -165,10 +168,14 @@ bool parse_options(int argc, char *const argv[], RunSettings *settings)
             break;  // a letter with no meaning of its own, such as ':' or a lone "-"
         }
     }
+    if (settings->network_check && (settings->alf_given || !settings->library.empty() || settings->locate))
+        settings->bad_value = "-N with an image or -L (a network check sends nothing but a poll)";
     if (settings->locate && (settings->alf_given || !settings->library.empty()))
         settings->bad_value = "-L with an image (a locate run sends no firmware)";
     if (settings->alf_given && !settings->library.empty())
         settings->bad_value = "-l with -f (a run takes one image or one library)";
+    if (settings->network_check && (settings->alf_given || !settings->library.empty() || settings->locate))
+        settings->bad_value = "-N with an image or -L (a network check sends nothing but a poll)";
     if (settings->locate && (settings->alf_given || !settings->library.empty()))
         settings->bad_value = "-L with an image (a locate run sends no firmware)";
     if (settings->alf_given && !settings->library.empty())

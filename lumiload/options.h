@@ -30,6 +30,7 @@ struct RunSettings {
     std::string library;          // -l: the folder of a firmware library; excludes -f
     unsigned test_group = 0;      // -n: fixtures updated and confirmed before any other starts; implies -c
     std::string resume_path;      // -u @file: the fixtures a summary CSV names as not updated
+    bool network_check = false;   // -N: check the network instead of a run
     uint32_t locate = 0;          // -L: the fixture whose indicators flash (or stop: ",off"); 0 = none
     bool locate_on = true;
     std::string bad_value;        // "-p 0", say: an option whose value cannot be used; empty = none

@@ -204,7 +204,8 @@ void report_help()
                "    Firmware library:      -l [folder]    (each fixture gets the newest image of the folder that fits it; not with -f)\n"
                "    Test group first:      -n [N]         (update and confirm the first N fixtures before the others; implies -c)\n"
                "    Resume:                -u @[file.csv] (the fixtures a summary file of -o names as not updated)\n"
-               "    Locate a fixture:      -L [x.x.x.x]   (its indicators flash; -L x.x.x.x,off ends it)\n",
+               "    Locate a fixture:      -L [x.x.x.x]   (its indicators flash; -L x.x.x.x,off ends it)\n"
+               "    Network check:         -N             (interfaces, port 6454, the fixtures that answer and their troubles)\n",
                stdout);
 }
 
@@ -453,6 +454,172 @@ void report_locate(uint32_t address, bool on, const PollReply *answer)
     }
     if (!answer)
         report_error("%s did not answer the %s request (ArtAddress)", where.c_str(), on ? "locate" : "end of locate");
+}
+
+// "2.0.0.0/8": a network in network byte order, its prefix counted from
+// the netmask's first byte on.
+static std::string network_text(uint32_t address, uint32_t netmask)
+{
+    const uint8_t *b = reinterpret_cast<const uint8_t *>(&netmask);
+    const uint32_t bits = uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+    int prefix = 0;
+    for (uint32_t rest = bits; rest & 0x80000000u; rest <<= 1)
+        ++prefix;
+    return address_text(address & netmask) + "/" + std::to_string(prefix);
+}
+
+static std::string mac_of(const PollReply &fixture)
+{
+    const uint8_t *m = fixture.mac;
+    return text_of("%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
+}
+
+// One problem of the check: what stands in the way, and what to do.
+static void check_problem(const char *kind, uint32_t address, const std::string &text, const std::string &fix)
+{
+    if (form.json)
+        write_json(text_member("type", "check-problem") + text_member("kind", kind) +
+                   (address ? text_member("address", address_text(address)) : "") + text_member("text", text) +
+                   text_member("fix", fix));
+    else
+        std::printf("Problem: %s\n    Fix: %s\n", text.c_str(), fix.c_str());
+}
+
+void report_check_interfaces(const std::vector<CheckInterface> &interfaces)
+{
+    if (!form.json)
+        std::fputs("# Network check\n", stdout);
+    for (const CheckInterface &at : interfaces) {
+        std::string state = at.up ? "up" : "down";
+        state += at.carrier ? ", link" : ", no link";
+        if (at.loopback)
+            state += ", loopback";
+        if (at.artnet)
+            state += ", Art-Net capable";
+        const std::string network = network_text(at.address, at.netmask);
+        const std::string where = address_text(at.address) + network.substr(network.find('/'));
+        if (form.json)
+            write_json(text_member("type", "check-interface") + text_member("name", safe_text(at.name.c_str(), at.name.size())) +
+                       text_member("address", address_text(at.address)) + text_member("network", network_text(at.address, at.netmask)) +
+                       member("broadcast", at.broadcast ? json_string(address_text(at.broadcast)) : "null") +
+                       member("up", at.up ? "true" : "false") + member("link", at.carrier ? "true" : "false") +
+                       member("artnet", at.artnet ? "true" : "false"));
+        else
+            std::printf("    interface %s %s%s: %s\n", safe_text(at.name.c_str(), at.name.size()).c_str(), where.c_str(),
+                        at.broadcast ? (", broadcast " + address_text(at.broadcast)).c_str() : "", state.c_str());
+    }
+}
+
+void report_check_choice(const CheckInterface *chosen, uint32_t named)
+{
+    if (!chosen) {
+        check_problem("no-interface", named,
+                      named ? "no Art-Net-capable interface (up, broadcast, not loopback) holds " + address_text(named)
+                            : std::string("no Art-Net-capable interface is in the Art-Net network that holds 2.0.0.1"),
+                      named ? "name an address of this computer's interface to the fixtures with -s"
+                            : "give the interface to the fixtures an address in their network (2.x.x.x/8), or name it with -s");
+        return;
+    }
+    const std::string why = named ? "named with -s" : "its network holds 2.0.0.1, the Art-Net network";
+    if (form.json)
+        write_json(text_member("type", "check-choice") + text_member("name", safe_text(chosen->name.c_str(), chosen->name.size())) +
+                   text_member("address", address_text(chosen->address)) + text_member("why", why));
+    else
+        std::printf("# A run would use %s (%s): %s\n", safe_text(chosen->name.c_str(), chosen->name.size()).c_str(),
+                    address_text(chosen->address).c_str(), why.c_str());
+}
+
+void report_check_port_taken(const CheckInterface &at)
+{
+    check_problem("port-taken", at.address,
+                  "port 6454 cannot be had on " + address_text(at.address) + " (the lines above say why, and who holds it)",
+                  "close the program that holds port 6454 (a console, a visualiser, another lumiload) during the update");
+}
+
+void report_check_answers(const CheckInterface &at, const std::vector<PollReply> &answers)
+{
+    const std::string name = safe_text(at.name.c_str(), at.name.size());
+    if (!form.json)
+        std::printf("# On %s (%s): port 6454 free; %zu fixtures answer\n", name.c_str(),
+                    network_text(at.address, at.netmask).c_str(), answers.size());
+    for (const PollReply &fixture : answers) {
+        const std::string short_name = safe_text(fixture.short_name, sizeof fixture.short_name);
+        if (form.json)
+            write_json(text_member("type", "check-fixture") + text_member("interface", name) +
+                       text_member("address", address_text(fixture.ip)) + text_member("mac", mac_of(fixture)) +
+                       text_member("name", short_name) + text_member("version", version_text(fixture.version)) +
+                       text_member("esta", text_of("0x%04x", fixture.esta_code)) + text_member("oem", text_of("0x%04x", fixture.oem_code)));
+        else
+            std::printf("    %s %s \"%s\" version=%s estaMan=0x%04x oemCode=0x%04x\n", address_text(fixture.ip).c_str(),
+                        mac_of(fixture).c_str(), short_name.c_str(), version_text(fixture.version).c_str(), fixture.esta_code,
+                        fixture.oem_code);
+    }
+}
+
+void report_check_nobody(const CheckInterface &at)
+{
+    check_problem("no-fixture", at.address, "no fixture answers on " + safe_text(at.name.c_str(), at.name.size()) + " (" +
+                                                network_text(at.address, at.netmask) + ")",
+                  "check the cable and the switch, that the fixtures are powered, and that this is their network");
+}
+
+void report_check_outside(const CheckInterface &at, const PollReply &fixture, const CheckInterface *home)
+{
+    std::string text = address_text(fixture.ip) + " (" + mac_of(fixture) + ") answers on " +
+                       safe_text(at.name.c_str(), at.name.size()) + " from outside its network " +
+                       network_text(at.address, at.netmask) + "; a run drops its replies";
+    std::string fix;
+    if (home) {
+        text += "; it is in the network of " + safe_text(home->name.c_str(), home->name.size()) + " (" + address_text(home->address) + ")";
+        fix = "run with -s " + address_text(home->address) + " for it, or give it an address in " + network_text(at.address, at.netmask);
+    } else {
+        fix = "give the fixture an address in " + network_text(at.address, at.netmask) +
+              ", or give this computer an address in the fixture's network";
+    }
+    check_problem("outside-network", fixture.ip, text, fix);
+}
+
+void report_check_swapped_maker(const PollReply &fixture)
+{
+    check_problem("swapped-maker-code", fixture.ip,
+                  text_of("%s reports estaMan=0x%04x: the maker code 0x%04x with its bytes swapped, so no image fits it",
+                          address_text(fixture.ip).c_str(), fixture.esta_code, MAKER_CODE),
+                  "its node firmware writes EstaMan high byte first; update it by the maker's own way, or report it to the maker");
+}
+
+void report_check_conflict(const std::vector<const PollReply *> &devices)
+{
+    std::string macs;
+    for (const PollReply *device : devices)
+        macs += (macs.empty() ? "" : " ") + mac_of(*device);
+    check_problem("address-conflict", devices.front()->ip,
+                  text_of("%u devices answer at %s: %s; no upload may go there", static_cast<unsigned>(devices.size()),
+                          address_text(devices.front()->ip).c_str(), macs.c_str()),
+                  "give each device its own address (two fixtures left at the same factory address, say)");
+}
+
+void report_check_firewall(const FirewallCheck &firewall)
+{
+    if (firewall.blocks) {
+        check_problem("firewall", 0, "the Windows Firewall blocks lumiload in the active profile " + firewall.profiles + ": " + firewall.text,
+                      "allow lumiload.exe in (the installer's rule, or add-firewall-rule.cmd as administrator)");
+        return;
+    }
+    if (form.json)
+        write_json(text_member("type", "check-firewall") + member("checked", firewall.checked ? "true" : "false") +
+                   text_member("profiles", firewall.profiles) + text_member("text", firewall.text));
+    else
+        std::printf("# Firewall: %s\n", firewall.text.c_str());
+}
+
+void report_check_end(unsigned problems)
+{
+    if (form.json)
+        write_json(text_member("type", "check-end") + number_member("problems", problems));
+    else if (problems == 0)
+        std::fputs("# Network check: nothing stands in the way of an update\n", stdout);
+    else
+        std::printf("# Network check: %u problems\n", problems);
 }
 
 void report_resume(const std::string &path, size_t count)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "events.h"
+#include "firewall.h"
 
 struct PollReply;
 
@@ -93,6 +94,26 @@ void report_library_plan(const std::vector<PlanLine> &plan);
 // -L: the fixture's indicators flash (`on`) or are normal again; `answer`
 // is its ArtPollReply, nullptr when it did not answer.
 void report_locate(uint32_t address, bool on, const PollReply *answer);
+
+// Network check (-N): the interfaces, the one a run would choose, what
+// answered on each, and every problem with its fix ("Problem: ... Fix:
+// ..."), then how many problems there were.
+struct CheckInterface {
+    std::string name;
+    uint32_t address = 0, netmask = 0, broadcast = 0;  // network byte order
+    bool up = false, carrier = false, loopback = false;
+    bool artnet = false;  // up, broadcast-capable, not loopback: a run may use it
+};
+void report_check_interfaces(const std::vector<CheckInterface> &interfaces);
+void report_check_choice(const CheckInterface *chosen, uint32_t named);  // chosen: nullptr for none
+void report_check_port_taken(const CheckInterface &at);
+void report_check_answers(const CheckInterface &at, const std::vector<PollReply> &answers);
+void report_check_nobody(const CheckInterface &at);
+void report_check_outside(const CheckInterface &at, const PollReply &fixture, const CheckInterface *home);
+void report_check_swapped_maker(const PollReply &fixture);
+void report_check_conflict(const std::vector<const PollReply *> &devices);
+void report_check_firewall(const FirewallCheck &firewall);
+void report_check_end(unsigned problems);
 
 // -u @file: the fixtures a summary file names as not updated.
 void report_resume(const std::string &path, size_t count);

@@ -7,6 +7,7 @@
 #include "discovery.h"
 #include "library.h"
 #include "locate.h"
+#include "netcheck.h"
 #include "netif.h"
 #include "options.h"
 #include "plan.h"
@@ -114,12 +115,12 @@ static int run_stages(RunSettings settings)
     if (settings.test_run)
         report_test_run_mode();
 
-    if (settings.locate) {
+    if (settings.locate || settings.network_check) {
         if (!net_startup()) {
             report_winsock_failed();
             return 1;
         }
-        const int status = run_locate(settings);
+        const int status = settings.locate ? run_locate(settings) : run_network_check(settings);
         net_cleanup();
         return status;
     }

@@ -25,8 +25,9 @@ cmake --build "$build_dir" --target lumiload -j2
 
 exe="$build_dir/bin/lumiload.exe"
 # Only system DLLs may be imported; anything else would have to ship
-# beside the .exe. WINMM gives the waits their 1 ms timer resolution.
-allowed='^(KERNEL32|msvcrt|WSOCK32|IPHLPAPI|WINMM)\.(dll|DLL)$'
+# beside the .exe. WINMM gives the waits their 1 ms timer resolution; ole32
+# and OLEAUT32 the network check the Windows Firewall API.
+allowed='^(KERNEL32|msvcrt|WSOCK32|IPHLPAPI|WINMM|ole32|OLEAUT32)\.(dll|DLL)$'
 bad=0
 while read -r dll; do
   if ! [[ "$dll" =~ $allowed ]]; then

@@ -257,6 +257,74 @@ TEST(Namespaces, MixedRigFromALibrary)
     EXPECT_EQ(r.status, 1);  // the beam got nothing
 }
 
+// The network check in namespaces of its own per row: the controller has
+// 2.0.0.1/8 and 10.0.0.1/8 on one link; `holder` (a vfixture in the
+// controller's namespace) may hold 2.0.0.1:6454. The report holds `says`
+// in order; the exit status is 0 only without problems.
+TEST(Namespaces, NetworkCheck)
+{
+    const std::string why = netns_unavailable_reason();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    const std::string b = ",bcast=2.255.255.255", fix = "\n    Fix: ";
+    const struct {
+        std::vector<std::string> specs;  // of the fixtures, after "bind=2.0.0.1N"
+        bool holder;
+        std::string args;
+        std::vector<std::string> says;
+        int status;
+    } rows[] = {
+        {{"0" + b, "1" + b}, false, "-s 2.0.0.1",
+         {"    interface veth0 2.0.0.1/8, broadcast 2.255.255.255: up, link, Art-Net capable\n",
+          "# A run would use veth0 (2.0.0.1): named with -s\n# On veth0 (2.0.0.0/8): port 6454 free; 2 fixtures answer\n"
+          "    2.0.0.10 02:00:02:00:00:0a \"vfixture\" version=1.0.0 estaMan=0x4d2a oemCode=0x4d2a\n",
+          "# Network check: nothing stands in the way of an update\n"}, 0},
+        {{"0" + b}, true, "-s 2.0.0.1", {"Problem: port 6454 cannot be had on 2.0.0.1", "# Network check: 1 problems\n"}, 1},
+        {{"0" + b}, false, "-s 10.0.0.1", {"Problem: no fixture answers on veth0 (10.0.0.0/8)" + fix}, 1},
+        {{"0,ip=10.0.0.20" + b, "1" + b}, false, "-s 2.0.0.1",
+         {"Problem: 10.0.0.20 (02:00:02:00:00:0a) answers on veth0 from outside its network 2.0.0.0/8; a run drops its replies; "
+          "it is in the network of veth0 (10.0.0.1)" + fix + "run with -s 10.0.0.1 for it"}, 1},
+        {{"0,ip=2.0.0.99" + b, "1,ip=2.0.0.99" + b}, false, "-s 2.0.0.1",
+         {"Problem: 2 devices answer at 2.0.0.99: 02:00:02:00:00:0a 02:00:02:00:00:0b; no upload may go there" + fix}, 1},
+        {{"0,esta=0x2a4d" + b}, false, "-s 2.0.0.1",
+         {"Problem: 2.0.0.10 reports estaMan=0x2a4d: the maker code 0x4d2a with its bytes swapped", "# Network check: 1 problems\n"}, 1},
+    };
+    std::vector<std::future<std::string>> running;
+    const TempDir dir;
+    for (const auto &row : rows) {
+        running.push_back(std::async(std::launch::async, [&] {
+            Netns net;
+            VirtualFixtures fixtures, holder;
+            std::vector<std::string> specs, cidrs;
+            for (size_t i = 0; i < row.specs.size(); ++i) {
+                specs.push_back("bind=2.0.0.1" + row.specs[i]);
+                cidrs.push_back("2.0.0.1" + std::to_string(i) + "/8");
+            }
+            if (!net.up("2.0.0.1/8", cidrs) || !net.batch("c", "addr add 10.0.0.1/8 brd + dev veth0\n") ||
+                !fixtures.start(dir.path, specs, net.in("f")) ||
+                (row.holder && !holder.start(dir.path, {"bind=2.0.0.1"}, net.in("c"))))
+                return net.error + fixtures.error + holder.error;
+            std::vector<std::string> args = {"-N"};
+            std::istringstream words(row.args);
+            for (std::string word; words >> word;)
+                args.push_back(word);
+            const ProcessResult r = run_program(bin_path("lumiload"), args, 60, net.in("c"));
+            std::string faults;
+            size_t at = 0;
+            for (const std::string &said : row.says) {
+                at = r.out.find(said, at);
+                faults += at == std::string::npos ? "report lacks " + said + "\n" : "";
+                at = at == std::string::npos ? 0 : at;
+            }
+            if (r.status != row.status)
+                faults += "status " + std::to_string(r.status) + "\n";
+            return faults.empty() ? "" : faults + r.out + r.err;
+        }));
+    }
+    for (size_t i = 0; i < running.size(); ++i)
+        EXPECT_EQ(running[i].get(), "") << "row " << i << ": " << rows[i].args;
+}
+
 // Nodes of other Art-Net stacks and of the field, each row in namespaces
 // of its own against vfixture behaving so, through the real lumiload: the
 // report holds `says` in order, standard error is `err`; the fixtures' log

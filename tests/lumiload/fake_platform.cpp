@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "firewall.h"
 #include "netif.h"
 #include "report.h"
 #include "socket.h"
@@ -39,6 +40,8 @@ std::vector<uint64_t> fake_times(const std::string &needle)
 }
 
 bool net_startup() { return true; }
+
+FirewallCheck check_firewall() { return FirewallCheck(); }
 void listen_for_stop_line() { fake.listening = true; }
 void net_cleanup() {}
 uint32_t parse_ipv4_address(const char *text) { return inet_addr(text); }

@@ -32,7 +32,8 @@ static const std::string HELP =
     "    Firmware library:      -l [folder]    (each fixture gets the newest image of the folder that fits it; not with -f)\n"
     "    Test group first:      -n [N]         (update and confirm the first N fixtures before the others; implies -c)\n"
     "    Resume:                -u @[file.csv] (the fixtures a summary file of -o names as not updated)\n"
-    "    Locate a fixture:      -L [x.x.x.x]   (its indicators flash; -L x.x.x.x,off ends it)\n";
+    "    Locate a fixture:      -L [x.x.x.x]   (its indicators flash; -L x.x.x.x,off ends it)\n"
+    "    Network check:         -N             (interfaces, port 6454, the fixtures that answer and their troubles)\n";
 const std::string NO_ALF = "# No ALF file supplied with -f, performing fixture poll without update.\n";
 const std::string SEPARATOR = "########################################\n";
 
