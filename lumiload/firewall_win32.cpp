@@ -94,10 +94,11 @@ FirewallCheck check_firewall()
     const HRESULT created = CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwPolicy2,
                                              reinterpret_cast<void **>(&policy));
     long profiles = 0;
-    if (FAILED(created) || !policy || FAILED(policy->get_CurrentProfileTypes(&profiles))) {
+    const HRESULT read = SUCCEEDED(created) && policy ? policy->get_CurrentProfileTypes(&profiles) : created;
+    if (FAILED(read) || !policy) {
         char text[96];
         std::snprintf(text, sizeof text, "could not be checked: the Windows Firewall API answered 0x%08lx",
-                      static_cast<unsigned long>(FAILED(created) ? created : E_FAIL));
+                      static_cast<unsigned long>(FAILED(read) ? read : E_FAIL));
         check.text = text;
     } else {
         wchar_t path[MAX_PATH] = {};
