@@ -107,10 +107,12 @@ TEST(WindowsInstaller, InstallsStartsTheWindowAndUninstallsSilently)
     ASSERT_EQ(install.status, 0) << install.err;
     int files = 0;
     std::istringstream entries(run_program("unzip", {"-Z1", LUMI_WINDOWS_ZIP}).out);
-    for (std::string entry; std::getline(entries, entry);)
-        if (entry.back() != '/' && ++files) {
-            EXPECT_EQ(access((folder + entry.substr(entry.find('/') + 1)).c_str(), R_OK), 0) << entry;
-        }
+    for (std::string entry; std::getline(entries, entry);) {
+        if (entry.back() == '/')
+            continue;
+        ++files;
+        EXPECT_EQ(access((folder + entry.substr(entry.find('/') + 1)).c_str(), R_OK), 0) << entry;
+    }
     EXPECT_GE(files, 20);
     EXPECT_EQ(access(shortcut.c_str(), R_OK), 0) << shortcut;
     const ProcessResult query = wine.run("reg", {"query", KEY}, scratch.path);
@@ -149,6 +151,7 @@ TEST(WindowsInstaller, InstallsStartsTheWindowAndUninstallsSilently)
     EXPECT_TRUE(eventually([&] { return wine.run("reg", {"query", KEY}, scratch.path).status == 1; }));
     EXPECT_NE(access(folder.c_str(), F_OK), 0) << run_program("find", {folder}).out;
     EXPECT_NE(access(shortcut.c_str(), F_OK), 0);
-    EXPECT_EQ(read_text_file(c + "netsh.txt"), installed + RULE_COMMAND + "delete rule name=\"lumiload Art-Net\"" + PROGRAM + "\r\n");
+    EXPECT_EQ(read_text_file(c + "netsh.txt"),
+              installed + RULE_COMMAND + "delete rule name=\"lumiload Art-Net\"" + PROGRAM + "\r\n");
     unsetenv("DISPLAY");
 }

@@ -91,7 +91,8 @@ TEST_F(WindowsZip, HoldsProgramsQtRuntimeIconsAndTexts)
         for (char c : std::string(LUMI_VERSION))
             version += std::string(1, c) + '\0';
         const std::string bytes = read_text_file(top_ + program);
-        EXPECT_NE(bytes.substr(std::min(bytes.find(key), bytes.size()), 40).find(version), std::string::npos) << program;
+        EXPECT_NE(bytes.substr(std::min(bytes.find(key), bytes.size()), 40).find(version), std::string::npos)
+            << program;
     }
 }
 
