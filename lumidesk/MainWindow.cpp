@@ -454,11 +454,14 @@ void MainWindow::summariseRun()
     }
 }
 
-// Every run of the session as CSV, for the rig's paperwork.
+// Every run of the session as CSV, for the rig's paperwork. Offered in the
+// user's Documents: the working folder of an installed window is under
+// Program Files, which the user cannot write.
 void MainWindow::saveReport()
 {
     const QString name = "update-report-" + QDate::currentDate().toString(Qt::ISODate) + ".csv";
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save Session Report"), QDir(lastDirectory).filePath(name),
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Session Report"), QDir(documents).filePath(name),
                                                       tr("CSV Files (*.csv);;All Files (*)"));
     QString error;
     if (!path.isEmpty() && !writeCsvReport(path, sessionRuns, &error))

@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   iproute2 time xvfb xauth x11-apps imagemagick librsvg2-bin
   g++-mingw-w64-x86-64 wine wine64
-  dpkg-dev file unzip debootstrap ninja-build lintian desktop-file-utils
+  dpkg-dev file unzip debootstrap ninja-build lintian desktop-file-utils nsis
   clang libclang-rt-14-dev nlohmann-json3-dev
 )
 

@@ -76,6 +76,24 @@ TEST_F(WindowsZip, HoldsProgramsQtRuntimeIconsAndTexts)
             utf16 += std::string(1, '\0') + c;
         EXPECT_NE(exe.find(utf16), std::string::npos) << name;
     }
+
+    // Both programs carry the window's icon and version information:
+    // resource types 14 (icon group) and 16 (version) in the first level of
+    // .rsrc, the version as a UTF-16 string after its key.
+    for (const std::string program : {"lumidesk.exe", "lumiload.exe"}) {
+        const std::string dump = run_program(OBJDUMP, {"-p", top_ + program}).out;
+        for (const char *type : {"0x00000e", "0x000010"})
+            EXPECT_TRUE(std::regex_search(dump, std::regex(std::string("\n[0-9a-f]{3}   Entry: ID: ") + type)))
+                << program << " has no resource of type " << type;
+        std::string key, version;
+        for (char c : std::string("ProductVersion"))
+            key += std::string(1, c) + '\0';
+        for (char c : std::string(LUMI_VERSION))
+            version += std::string(1, c) + '\0';
+        const std::string bytes = read_text_file(top_ + program);
+        EXPECT_NE(bytes.substr(std::min(bytes.find(key), bytes.size()), 40).find(version), std::string::npos)
+            << program;
+    }
 }
 
 // What each program must and must not import: the window is a GUI program

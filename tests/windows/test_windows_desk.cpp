@@ -30,23 +30,6 @@ std::string unavailable_reason()
     return reason;
 }
 
-// An X server on a free display, stopped by the destructor.
-struct Xvfb {
-    explicit Xvfb(const std::string &dir)
-    {
-        pid = start_background({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
-                               dir + "/xvfb.log");
-        for (int i = 0; i < 500 && display.empty(); ++i, usleep(10000)) {
-            const std::string log = read_text_file(dir + "/xvfb.log");
-            if (log.find('\n') != std::string::npos)
-                display = ":" + log.substr(0, log.find('\n'));
-        }
-    }
-    ~Xvfb() { stop_background(pid); }
-    int pid;
-    std::string display;
-};
-
 }  // namespace
 
 TEST(WindowsDesk, WindowDiscoversAndUpdatesTwoFixtures)

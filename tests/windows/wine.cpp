@@ -9,9 +9,11 @@ namespace {
 const std::string SHARED_PREFIX = LUMI_WINE_PREFIX;
 
 // No .NET or HTML engine: wineboot would otherwise offer to download them.
+// No winemenubuilder: a shortcut an installer makes stays in the prefix
+// instead of becoming a menu entry of this machine's desktop.
 std::vector<std::string> wine_env(const std::string &prefix)
 {
-    return {"env", "WINEPREFIX=" + prefix, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
+    return {"env", "WINEPREFIX=" + prefix, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d"};
 }
 
 // The shared prefix, made once per build tree under a lock. Waiting for
@@ -84,4 +86,20 @@ ProcessResult WineSession::run(const std::string &exe, const std::vector<std::st
     std::vector<std::string> all = {exe};
     all.insert(all.end(), args.begin(), args.end());
     return run_program("wine", all, timeout_seconds, prefix_, cwd);
+}
+
+Xvfb::Xvfb(const std::string &dir)
+{
+    pid = start_background({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
+                           dir + "/xvfb.log");
+    for (int i = 0; i < 500 && display.empty(); ++i, usleep(10000)) {
+        const std::string log = read_text_file(dir + "/xvfb.log");
+        if (log.find('\n') != std::string::npos)
+            display = ":" + log.substr(0, log.find('\n'));
+    }
+}
+
+Xvfb::~Xvfb()
+{
+    stop_background(pid);
 }

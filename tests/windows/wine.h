@@ -29,10 +29,22 @@ public:
 
     ProcessResult run(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd,
                       double timeout_seconds = 90) const;
+    // The prefix's folder: its files are hard links shared with other
+    // sessions, so a test replaces a file there, never writes into it.
+    const std::string &prefix_dir() const { return wine_prefix_; }
     std::string error;   // "" once the session has started
 
 private:
     std::string dir_ = make_temp_dir();
     std::string wine_prefix_ = dir_ + "/prefix";
     std::vector<std::string> prefix_;
+};
+
+// An X server on a free display for Wine's windows, its log in `dir`;
+// stopped by the destructor. `display` is "" when it did not start.
+struct Xvfb {
+    explicit Xvfb(const std::string &dir);
+    ~Xvfb();
+    int pid;
+    std::string display;
 };
