@@ -8,7 +8,6 @@
 #include <QEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -41,21 +40,6 @@ private:
     QWidget *m_follower;
 };
 
-// A right-button press on the table would select the row under it: the
-// row's menu opens without touching the selection that an update flashes.
-class RightPressKeepsSelection : public QObject
-{
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        const bool press = event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
-        return press && static_cast<QMouseEvent *>(event)->button() == Qt::RightButton;
-    }
-};
-
 // The sign of a locating row: an amber lamp.
 QIcon locateIcon()
 {
@@ -81,7 +65,6 @@ void MainWindow::buildNetworkTools()
     connect(networkCheck, &NetworkCheckDialog::ended, this, [this]() { runButton->setEnabled(true); });
 
     locator = new LocateJob(this);
-    deviceTable->viewport()->installEventFilter(new RightPressKeepsSelection(deviceTable));
     deviceTable->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(deviceTable, &QWidget::customContextMenuRequested, this, &MainWindow::showRowMenu);
     connect(locator, &LocateJob::started, this, [this](const QString &ip) {

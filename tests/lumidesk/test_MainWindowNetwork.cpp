@@ -132,8 +132,6 @@ void TestMainWindowNetwork::discover(const QString &report)
 QString TestMainWindowNetwork::locate(int row)
 {
     const QPoint where = table()->visualItemRect(table()->item(row, 1)).center();
-    QTest::mousePress(table()->viewport(), Qt::RightButton, {}, where);
-    QTest::mouseRelease(table()->viewport(), Qt::RightButton, {}, where);
     QContextMenuEvent event(QContextMenuEvent::Mouse, where, table()->viewport()->mapToGlobal(where));
     QApplication::sendEvent(table()->viewport(), &event);
     QMenu *menu = m_window->findChild<QMenu *>("rowMenu");
