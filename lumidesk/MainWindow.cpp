@@ -71,6 +71,7 @@ MainWindow::MainWindow(QWidget *parent)
     buildButtonRow(mainLayout);
     setCentralWidget(centralWidget);
     buildStatusBar();
+    buildNetworkTools();
     // Never so small that captions overprint or the table shows no row.
     setMinimumSize(minimumSize().expandedTo(minimumSizeHint()));
     if (const QSize size = storedSetting("windowSize").toSize(); size.isValid())
@@ -112,6 +113,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     discovery->stop();
+    endNetworkTools();
     storeSetting("windowSize", size());
     // An empty table's columns were never fitted or set: the widths
     // remembered from an earlier session stay.
@@ -309,6 +311,8 @@ void MainWindow::discoveryFinished(const QString &failure)
         storeSetting("lastInterface", address);
     statusLabel->setText(seen.isEmpty() ? "No fixture answered on " + address + ": check the interface"
                                         : QString("%1 found on %2").arg(fixtureCount(seen.size()), address));
+    if (seen.isEmpty())
+        checkAfterEmptyDiscovery(address);
 }
 
 // Works out what the run will do, asks the operator, then updates the
@@ -342,6 +346,7 @@ void MainWindow::runUploads()
             plan.notSeen.append(fixture);
     if (!confirmUpdate(this, plan, target))
         return;
+    endLocates();
 
     QString lookedIn;
     UploadRun run(updaterProgram(&lookedIn), currentArguments, target, this);

@@ -17,6 +17,8 @@
 #include "UploadRun.h"
 
 class DiscoveryJob;
+class LocateJob;
+class NetworkCheckDialog;
 class UploadRun;
 class QCheckBox;
 class QCloseEvent;
@@ -65,6 +67,8 @@ private slots:
     void stopAfterThisFixture();
     void saveReport();
     void showFixtureDetails(int row);
+    void checkNetwork();
+    void showRowMenu(const QPoint &position);
 
 private:
     void loadNetworkInterfaces();
@@ -99,6 +103,13 @@ private:
     void fixtureEnded(const QString &ip, const FixtureResult &result);
     void summariseRun();
     void addFixtures(const QList<DiscoveredFixture> &fixtures);
+    // The network check and a row's locate (MainWindowNetwork.cpp).
+    void buildNetworkTools();
+    void checkAfterEmptyDiscovery(const QString &address);
+    // Every fixture still locating back to normal; returns when done.
+    void endLocates();
+    // At the window's end: the check stopped, every locate ended.
+    void endNetworkTools();
 
     DiscoveryJob *discovery;
     QProcess *process;   // the discovery's child
@@ -144,4 +155,8 @@ private:
     QList<FixtureResult> lastResults;
     // Every update run of this session, for its report.
     QList<RunRecord> sessionRuns;
+
+    QPushButton *checkNetworkButton;
+    NetworkCheckDialog *networkCheck;
+    LocateJob *locator;
 };

@@ -101,6 +101,8 @@ void MainWindow::buildInterfaceRow(QVBoxLayout *mainLayout)
     QHBoxLayout *nicLayout = new QHBoxLayout();
     nicLayout->addWidget(nicComboBox, 1);
     nicLayout->addWidget(refreshButton, 0);
+    checkNetworkButton = named(new QPushButton("Check Network..."), "checkNetworkButton");
+    nicLayout->addWidget(checkNetworkButton, 0);
     connect(refreshButton, &QPushButton::clicked, this, &MainWindow::refreshNICs);
     loadNetworkInterfaces();
     selectPreferredInterface();

@@ -7,6 +7,7 @@
 // normally. It then plays a script chosen by its arguments:
 //   script-<address>.txt  when "-d <address>" is given and the file exists,
 //   upload.txt            when "-f" is given,
+//   check.txt, locate.txt when "-N", "-L" is given,
 //   discover.txt          otherwise.
 // A missing script prints nothing and exits with status 1.
 //
@@ -69,16 +70,19 @@ int main(int argc, char **argv)
     std::string call = "start " + std::to_string(getpid()) + " ";
     std::string destination;
     bool upload = false;
+    std::string tool;   // the script of a check or a locate
     for (int i = 1; i < argc; ++i) {
         call += "[" + std::string(argv[i]) + "]";
         if (std::strcmp(argv[i], "-d") == 0 && i + 1 < argc)
             destination = argv[i + 1];
         if (std::strcmp(argv[i], "-f") == 0)
             upload = true;
+        if (std::strcmp(argv[i], "-N") == 0 || std::strcmp(argv[i], "-L") == 0)
+            tool = argv[i][1] == 'N' ? "check.txt" : "locate.txt";
     }
     log_line(call);
 
-    std::string script = upload ? "upload.txt" : "discover.txt";
+    std::string script = !tool.empty() ? tool : upload ? "upload.txt" : "discover.txt";
     if (!destination.empty() && file_exists("script-" + destination + ".txt"))
         script = "script-" + destination + ".txt";
     std::ifstream in(script);

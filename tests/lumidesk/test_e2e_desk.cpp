@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QPushButton>
@@ -35,6 +36,7 @@ class TestE2eDesk : public QObject
 private slots:
     void initTestCase();
     void discoversAndUpdatesFourFixtures();
+    void checksTheNetworkAndLocatesAFixture();
 
 private:
     TempDir m_dir;
@@ -177,6 +179,34 @@ void TestE2eDesk::discoversAndUpdatesFourFixtures()
         QCOMPARE(bar->format(), QString(reasons[ip].isEmpty() ? "Upload Successful" : "Upload Failed"));
         QCOMPARE(table->item(row, 2)->text(), QString(reasons[ip].isEmpty() ? "1.3.0" : after[ip]));
     }
+}
+
+// The check finds nothing in the way; a row's locate reaches its fixture,
+// and closing the window ends it.
+void TestE2eDesk::checksTheNetworkAndLocatesAFixture()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *run = window.findChild<QPushButton *>("runButton");
+    QTest::mouseClick(window.findChild<QPushButton *>("checkNetworkButton"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(run->isEnabled(), 20000);
+    QCOMPARE(window.findChild<QLabel *>("checkSummary")->text(), QString("Nothing stands in the way of an update."));
+    QCOMPARE(window.findChild<QLabel *>("checkDetails")->text(), QString("Checked veth0 (2.0.0.1): 4 fixtures answered."));
+
+    QTest::mouseClick(run, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(run->isEnabled(), 20000);
+    auto *table = window.findChild<QTableWidget *>("deviceTable");
+    const QPoint where = table->visualItemRect(table->item(0, 1)).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, where, table->viewport()->mapToGlobal(where));
+    QApplication::sendEvent(table->viewport(), &event);
+    window.findChild<QMenu *>("rowMenu")->actions().first()->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(run->isEnabled(), 20000);
+    QVERIFY(!table->item(0, 0)->icon().isNull());
+    QVERIFY(window.close());
+    const QString log = QString::fromStdString(m_fixtures.log());
+    QCOMPARE(log.count("locate on"), 1);
+    QCOMPARE(log.count("locate off"), 1);
 }
 
 int main(int argc, char **argv)
