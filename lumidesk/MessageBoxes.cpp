@@ -107,10 +107,12 @@ bool confirmUpdate(QWidget *window, const UploadPlan &plan, const QString &targe
              section("Flashed again at the same version", plan.reflashed, plan, QString(), plan.library) +
              section("Downgraded", plan.downgraded, plan, target) +
              section("Not seen in the latest discovery", plan.notSeen, plan, QString(), false);
-    const QString version = plan.library ? QString("the version of its image") : "v" + target;
+    const QString version = "v" + target;
     if (plan.current)
         notes << QString(plan.current == 1 ? "%1 already runs %2 and is skipped." : "%1 already run %2 and are skipped.")
-                     .arg(fixtureCount(plan.current), plan.library ? "the version of their image" : version);
+                     .arg(fixtureCount(plan.current), !plan.library    ? version
+                                                      : plan.current == 1 ? "the version of its image"
+                                                                          : "the version of their image");
     if (plan.notFitting)
         notes << QString(plan.notFitting == 1 ? "%1 %2 and is skipped." : "%1 %3 and are skipped.")
                      .arg(fixtureCount(plan.notFitting),
