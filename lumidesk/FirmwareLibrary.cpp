@@ -1,7 +1,6 @@
 #include "FirmwareLibrary.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
