@@ -20,6 +20,8 @@ DiscoveryJob::DiscoveryJob(QObject *parent)
             m_seen.insert(fixture.ip);
         emit fixturesFound(fixtures);
     });
+    connect(m_parser, &DiscoveryParser::fixturesPlanned, this, &DiscoveryJob::fixturesPlanned);
+    connect(m_parser, &DiscoveryParser::libraryListed, this, [this]() { m_libraryListed = true; });
 }
 
 bool DiscoveryJob::start(const QString &program, const QStringList &arguments, const QString &interfaceAddress)
@@ -29,6 +31,7 @@ bool DiscoveryJob::start(const QString &program, const QStringList &arguments, c
         m_errorLines.clear();
         m_errors.clear();
         m_seen.clear();
+        m_libraryListed = false;
         m_interface = interfaceAddress;
         m_process->start(program, arguments);
         qDebug() << "Running process:" << program << arguments;
@@ -64,5 +67,5 @@ void DiscoveryJob::processEnded()
     m_errors.append(m_errorLines.takeLines());
     if (const QString last = m_errorLines.takeRest(); !last.isEmpty())
         m_errors.append(last);
-    emit finished(describeErrors(m_errors));
+    emit finished(describeErrors(m_errors, m_libraryListed));
 }

@@ -40,6 +40,9 @@ public slots:
 
 signals:
     void fixturesFound(const QList<DiscoveredFixture> &fixtures);
+    // The plan of a discovery with a firmware folder: the image each
+    // fixture gets, as lumiload decided.
+    void fixturesPlanned(const QList<PlannedImage> &plan);
     // The child ended; `failure` says why the discovery failed, in words
     // for the operator, and is empty when it did not.
     void finished(const QString &failure);
@@ -54,4 +57,5 @@ private:
     QStringList m_errors;
     QString m_interface;
     QSet<QString> m_seen;
+    bool m_libraryListed = false;
 };

@@ -5,7 +5,7 @@
 
 QString summaryLine(const QList<FixtureResult> &results)
 {
-    int updated = 0, failed = 0, notStarted = 0, current = 0, notFitting = 0;
+    int updated = 0, failed = 0, notStarted = 0, current = 0, notFitting = 0, conflicts = 0;
     for (const FixtureResult &result : results) {
         switch (result.outcome) {
         case FixtureState::Updated:
@@ -21,6 +21,9 @@ QString summaryLine(const QList<FixtureResult> &results)
         case FixtureState::DoesNotFit:
             ++notFitting;
             break;
+        case FixtureState::ImageConflict:
+            ++conflicts;
+            break;
         default:
             ++notStarted;
             break;
@@ -30,17 +33,20 @@ QString summaryLine(const QList<FixtureResult> &results)
                        .arg(updated).arg(current).arg(failed);
     if (notFitting)
         line += QString(", %1 not fitting the image").arg(notFitting);
+    if (conflicts)
+        line += QString(", %1 with an image conflict").arg(conflicts);
     if (notStarted)
         line += QString(", %1 not started").arg(notStarted);
     return line + ".";
 }
 
-QStringList failureLines(const QList<FixtureResult> &results)
+QStringList failureLines(const QList<FixtureResult> &results, bool withImage)
 {
     QStringList lines;
     for (const FixtureResult &result : results)
         if (result.outcome == FixtureState::Failed)
-            lines << result.ip + " (" + result.name + "): " + result.reason;
+            lines << result.ip + " (" + result.name + (withImage ? ", " + result.image : QString()) +
+                         "): " + result.reason;
     return lines;
 }
 
@@ -80,7 +86,7 @@ bool writeCsvReport(const QString &path, const QList<RunRecord> &runs, QString *
     }
     QTextStream out(&file);
     out << "run,started,image,image version,interface,run seconds,name,address,version before,version after,"
-           "result,reason,retries,seconds\n";
+           "result,reason,retries,seconds,fixture image,fixture image version\n";
     for (int run = 0; run < runs.size(); ++run) {
         const RunRecord &r = runs[run];
         const QString head = QString("%1,%2,%3,%4,%5,%6,")
@@ -90,7 +96,7 @@ bool writeCsvReport(const QString &path, const QList<RunRecord> &runs, QString *
         for (const FixtureResult &f : r.results)
             out << head << csvField(f.name) << ',' << f.ip << ',' << f.versionBefore << ',' << f.versionAfter << ','
                 << csvResult(f.outcome) << ',' << csvField(f.reason) << ',' << f.retries << ','
-                << QString::number(f.seconds, 'f', 1) << '\n';
+                << QString::number(f.seconds, 'f', 1) << ',' << csvField(f.image) << ',' << f.imageVersion << '\n';
     }
     return true;
 }

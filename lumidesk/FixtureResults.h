@@ -29,6 +29,7 @@ enum class FixtureState {
     Confirmed,          // updated, and it reported the image's version after its restart
     SkippedAsCurrent,
     DoesNotFit,
+    ImageConflict,      // a firmware folder holds two different images of the best version for it
     Failed,             // with its reason
     NotStarted,
     VersionChanged,     // a later discovery reports another version than the update confirmed
@@ -54,6 +55,8 @@ struct FixtureResult {
     double seconds = 0;
     QString log;              // both streams of its child
     int retries = 0;          // failed attempts at its blocks
+    QString image;            // the file of its image, in a run with a firmware folder
+    QString imageVersion;
 
     bool updated() const { return outcome == Outcome::Updated || outcome == Outcome::Confirmed; }
 };
@@ -61,8 +64,9 @@ struct FixtureResult {
 // "Update finished: 3 updated, 1 skipped as current, 1 failed." and the
 // like, with those the image does not fit and those not started when any.
 QString summaryLine(const QList<FixtureResult> &results);
-// One line per failed fixture: its address, name and reason.
-QStringList failureLines(const QList<FixtureResult> &results);
+// One line per failed fixture: its address, name (and with `withImage`
+// its image file) and reason.
+QStringList failureLines(const QList<FixtureResult> &results, bool withImage = false);
 // One update run of the session: when, with which image, through which
 // interface, how long it took and what became of each fixture.
 struct RunRecord {
@@ -75,7 +79,8 @@ struct RunRecord {
 };
 
 // The session's runs as CSV, one row per fixture of each run, for the
-// rig's paperwork.
+// rig's paperwork; the last two columns name the fixture's own image (file
+// and version) when its run took a firmware folder.
 bool writeCsvReport(const QString &path, const QList<RunRecord> &runs, QString *error);
 // "1 fixture", "3 fixtures".
 QString fixtureCount(int count);

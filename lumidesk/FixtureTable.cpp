@@ -49,9 +49,9 @@ QFont FixtureTable::smallFont() const
     return small;
 }
 
-FixtureTable::FixtureTable(QWidget *parent) : QTableWidget(0, 5, parent)
+FixtureTable::FixtureTable(QWidget *parent) : QTableWidget(0, 6, parent)
 {
-    const QStringList headers = {"Name", "IP", "Version", "Progress", "Reason"};
+    const QStringList headers = {"Name", "IP", "Version", "Progress", "Reason", "Image"};
     setHorizontalHeaderLabels(headers);
     setSelectionMode(QAbstractItemView::MultiSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -60,6 +60,9 @@ FixtureTable::FixtureTable(QWidget *parent) : QTableWidget(0, 5, parent)
     setHorizontalHeader(headerView);
     headerView->resizeSection(0, 200);
     headerView->setStretchLastSection(true);
+    // The image stands beside the version it would replace.
+    headerView->moveSection(kImageColumn, 3);
+    setColumnHidden(kImageColumn, true);
     // Rows as high as their text needs, so a rig's rows fit the window; a
     // table never shorter than three of them.
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2);
@@ -126,8 +129,8 @@ int FixtureTable::addFixtures(const QList<DiscoveredFixture> &fixtures)
     setRowCount(m_rows.size());
     for (int row = first; row < m_rows.size(); ++row) {
         const DiscoveredFixture &fixture = m_rows[row].fixture;
-        const QString texts[5] = {fixture.name, fixture.ip, fixture.version, QString(), QString()};
-        for (int column : {0, 1, 2, kReasonColumn}) {
+        const QString texts[6] = {fixture.name, fixture.ip, fixture.version, QString(), QString(), QString()};
+        for (int column : {0, 1, 2, kReasonColumn, kImageColumn}) {
             QTableWidgetItem *cell = new QTableWidgetItem(texts[column]);
             cell->setFlags(cell->flags() & ~Qt::ItemIsEditable);
             setItem(row, column, cell);
@@ -191,6 +194,8 @@ void FixtureTable::fitColumns()
 {
     for (int column = 0; column < 3; ++column)
         resizeColumnToContents(column);
+    if (libraryMode())
+        resizeColumnToContents(kImageColumn);
     setColumnWidth(0, qMin(columnWidth(0), fontMetrics().horizontalAdvance(QString(11, 'n'))));
     setColumnWidth(3, QFontMetrics(smallFont()).horizontalAdvance("Waiting for restart") + 16);
     for (int column = 0; column < m_widths.size() && column < kReasonColumn; ++column)
@@ -252,6 +257,7 @@ static const struct {
     {FixtureState::Confirmed, "Upload Successful", Qt::green},
     {FixtureState::SkippedAsCurrent, "Version Skipped", Qt::green},
     {FixtureState::DoesNotFit, "Does Not Fit", Qt::darkYellow},
+    {FixtureState::ImageConflict, "Image Conflict", Qt::darkYellow},
     {FixtureState::Failed, "Upload Failed", Qt::red},
     {FixtureState::NotStarted, "Not Started", Qt::gray},
     {FixtureState::VersionChanged, "Version Changed", Qt::red},
@@ -373,4 +379,83 @@ void FixtureTable::showResult(int row, const FixtureResult &result)
     m_rows[row].confirmedVersion = result.outcome == FixtureState::Confirmed ? result.versionAfter : QString();
     setRowNote(row, result.reason);
     horizontalHeader()->setStretchLastSection(true);
+}
+
+void FixtureTable::setLibraryMode(bool on)
+{
+    if (on == libraryMode())
+        return;
+    if (!on)
+        clearPlans();
+    setColumnHidden(kImageColumn, !on);
+    fitColumns();
+}
+
+void FixtureTable::showPlan(const QList<PlannedImage> &plan)
+{
+    for (const PlannedImage &planned : plan) {
+        const int row = rowOf(planned.ip);
+        if (row < 0)
+            continue;
+        m_rows[row].planned = planned;
+        m_rows[row].hasPlan = true;
+        showPlannedImage(row);
+    }
+    markPlannedImages();
+    if (libraryMode())
+        resizeColumnToContents(kImageColumn);
+}
+
+void FixtureTable::clearPlans()
+{
+    for (int row = 0; row < m_rows.size(); ++row) {
+        m_rows[row].hasPlan = false;
+        m_rows[row].planned = PlannedImage();
+        showPlannedImage(row);
+    }
+    markPlannedImages();
+}
+
+bool FixtureTable::plannedAt(int row, PlannedImage *planned) const
+{
+    *planned = m_rows.value(row).planned;
+    return m_rows.value(row).hasPlan;
+}
+
+// "spot.alf 1.0.7", or in words why there is none; empty until a plan
+// with the folder names the fixture.
+void FixtureTable::showPlannedImage(int row)
+{
+    QTableWidgetItem *cell = item(row, kImageColumn);
+    if (!cell)
+        return;
+    const Row &shown = m_rows[row];
+    const PlannedImage &planned = shown.planned;
+    const bool none = shown.hasPlan && !planned.hasImage();
+    cell->setText(!shown.hasPlan                                      ? QString()
+                  : planned.hasImage()                                ? planned.file + " " + planned.version
+                  : planned.action == PlannedImage::Action::Conflict ? "Conflict"
+                                                                      : "No image");
+    cell->setForeground(none ? QColor(Qt::darkYellow) : palette().color(QPalette::Text));
+    cell->setToolTip(planned.why);
+}
+
+void FixtureTable::markPlannedImages()
+{
+    for (int row = 0; row < m_rows.size(); ++row) {
+        const Row &shown = m_rows[row];
+        const FixtureState state = shown.state;
+        if (state != FixtureState::Idle && state != FixtureState::DoesNotFit && state != FixtureState::ImageConflict)
+            continue;
+        const bool none = libraryMode() && shown.hasPlan && !shown.planned.hasImage();
+        const bool conflict = none && shown.planned.action == PlannedImage::Action::Conflict;
+        if (none) {
+            setRowState(row, conflict ? FixtureState::ImageConflict : FixtureState::DoesNotFit);
+            setRowNote(row, conflict ? "Image conflict: " + shown.planned.why + "."
+                                     : "No image of the firmware folder fits this fixture: " + shown.planned.why + ".");
+        } else if (state != FixtureState::Idle && (libraryMode() || state == FixtureState::ImageConflict)) {
+            setRowState(row, FixtureState::Idle);
+            setRowNote(row, QString());
+        }
+    }
 }

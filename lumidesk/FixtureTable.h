@@ -13,6 +13,7 @@
 #include <QTableWidget>
 
 #include "FirmwareImage.h"
+#include "FirmwareLibrary.h"
 #include "FixtureResults.h"
 
 class QMouseEvent;
@@ -64,6 +65,23 @@ public:
     // Rows without a result of their own show whether `image` fits their
     // fixture; nullptr when no usable image is chosen.
     void markImageFit(const FirmwareImage *image);
+    // With a firmware folder the Image column shows, beside the version,
+    // the image lumiload's plan gives each fixture; without one it is hidden
+    // and the plans are forgotten.
+    void setLibraryMode(bool on);
+    bool libraryMode() const { return !isColumnHidden(kImageColumn); }
+    // Takes the plan of a discovery with the folder: each named fixture's
+    // image, or why it gets none.
+    void showPlan(const QList<PlannedImage> &plan);
+    // Forgets every plan: the folder or its images changed.
+    void clearPlans();
+    // The image the latest plan gives the row's fixture; false when no
+    // plan with the folder named it.
+    bool plannedAt(int row, PlannedImage *planned) const;
+    // Rows without a result of their own show a fixture that no image of the
+    // folder fits as not fitting, and one with an ambiguous image (or an
+    // address several devices answer from) as a conflict.
+    void markPlannedImages();
     // The bar of a fixture whose upload runs: its range once the block
     // count is known, the blocks accepted, and the state it is in. False
     // when the fixture has no row.
@@ -107,8 +125,13 @@ private:
     void drawBar(int row);
     QFont smallFont() const;
 
+    static const int kImageColumn = 5;
+    void showPlannedImage(int row);
+
     struct Row {
         DiscoveredFixture fixture;
+        PlannedImage planned;
+        bool hasPlan = false;           // named by the latest plan with the folder
         FixtureState state = FixtureState::Idle;
         int attempt = 1;                // lumiload's at the block in hand, while stuck
         bool seen = true;               // in the latest discovery

@@ -26,6 +26,8 @@
 #include "MessageBoxes.h"
 #include "UploadRun.h"
 
+#include <algorithm>
+
 // lumiload in the working directory, else beside the window's own program
 // (started from another folder, e.g. by a desktop entry); `lookedIn` names
 // both places when it is in neither.
@@ -82,6 +84,7 @@ MainWindow::MainWindow(QWidget *parent)
     deviceTable->setColumnWidths(widths);
 
     connect(discovery, &DiscoveryJob::fixturesFound, this, &MainWindow::addFixtures);
+    connect(discovery, &DiscoveryJob::fixturesPlanned, deviceTable, &FixtureTable::showPlan);
     connect(discovery, &DiscoveryJob::finished, this, &MainWindow::discoveryFinished);
 }
 
@@ -188,11 +191,45 @@ void MainWindow::browseFile()
     updateCommandParameters();
 }
 
+// A folder of images, one per model: taken only when it holds at least one
+// usable image; the files left out are named under the version.
+void MainWindow::browseFolder()
+{
+    const QString initialDirectory =
+        QDir(lastDirectory).exists()
+            ? lastDirectory
+            : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Open Firmware Folder"), initialDirectory);
+    if (folder.isEmpty())
+        return;
+    FirmwareLibrary chosen;
+    QString problem;
+    if (!readFirmwareLibrary(folder, &chosen, &problem)) {
+        showBox(this, QMessageBox::Warning, "Error", "This folder cannot be used: " + problem);
+        return;
+    }
+    lastDirectory = folder;
+    storeSetting("lastDirectory", lastDirectory);
+    filePathEdit->setText(folder);
+    updateCommandParameters();
+}
+
+bool MainWindow::libraryChosen() const
+{
+    return !filePathEdit->text().isEmpty() && QFileInfo(filePathEdit->text()).isDir();
+}
+
 // Shows the version of the image at the shown path as lumiload and the
 // fixtures show versions, and the image's name.
 void MainWindow::getVersion()
 {
     const QString filePath = filePathEdit->text();
+    if (libraryChosen()) {
+        versionLabel->setText("Target Version: the newest image of each model");
+        QString problem;
+        checkImage(&problem);
+        return;
+    }
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly)) {
         qDebug() << "Failed to open file: " << filePath;
@@ -213,6 +250,19 @@ void MainWindow::getVersion()
 
 bool MainWindow::checkImage(QString *problem)
 {
+    deviceTable->setLibraryMode(libraryChosen());
+    if (libraryChosen()) {
+        imageOk = false;
+        libraryOk = readFirmwareLibrary(filePathEdit->text(), &library, problem);
+        imageLabel->setText(libraryOk ? libraryText(library) : "Library: " + *problem);
+        imageLabel->setToolTip(library.leftOut.join('\n'));
+        if (!libraryOk || library.folder != plannedLibrary.folder || !library.sameImages(plannedLibrary))
+            deviceTable->clearPlans();
+        deviceTable->markImageFit(nullptr);
+        deviceTable->markPlannedImages();
+        return libraryOk;
+    }
+    imageLabel->setToolTip(QString());
     imageOk = readFirmwareImage(filePathEdit->text(), &image, problem);
     imageLabel->setText(imageOk ? QString("Image: %1, %2 blocks").arg(image.name).arg(image.blockCount())
                                 : "Image: " + *problem);
@@ -230,6 +280,7 @@ void MainWindow::addFixtures(const QList<DiscoveredFixture> &fixtures)
     if (deviceTable->addFixtures(fixtures) > 0)
         selectAllButton->show();
     deviceTable->markImageFit(imageOk ? &image : nullptr);
+    deviceTable->markPlannedImages();
 }
 
 void MainWindow::selectAllCells(int)
@@ -253,7 +304,13 @@ void MainWindow::updateDeviceTableBasedOnNIC(int)
 void MainWindow::updateCommandParameters()
 {
     currentArguments.clear();
-    if (fileUpdateCheckBox->isChecked() && !filePathEdit->text().isEmpty())
+    // With a folder every run takes it: a discovery is a test run (-t) that
+    // prints lumiload's plan, the image each fixture gets, and sends no
+    // firmware.
+    if (libraryChosen())
+        currentArguments << "-i" << "-l" << filePathEdit->text() << "-m"
+                         << (fileUpdateCheckBox->isChecked() ? QStringList() : QStringList{"-t"});
+    else if (fileUpdateCheckBox->isChecked() && !filePathEdit->text().isEmpty())
         currentArguments << "-i" << "-f" << filePathEdit->text() << "-m";
     currentArguments << "-s " << interfaceAddress();
     runButton->setText(fileUpdateCheckBox->isChecked() ? "Upload to Fixtures"
@@ -278,6 +335,11 @@ void MainWindow::runCommand()
 // old versions, and lumiload could not bind the port the discovery holds.
 void MainWindow::startDiscovery()
 {
+    if (libraryChosen()) {
+        QString problem;
+        readFirmwareLibrary(filePathEdit->text(), &plannedLibrary, &problem);
+        deviceTable->clearPlans();
+    }
     QString lookedIn;
     if (!discovery->start(updaterProgram(&lookedIn), currentArguments, interfaceAddress())) {
         showBox(this, QMessageBox::Critical, "Error", "Failed to start the command.", lookedIn);
@@ -320,11 +382,19 @@ void MainWindow::discoveryFinished(const QString &failure)
 void MainWindow::runUploads()
 {
     QString problem;
+    const bool fromLibrary = libraryChosen();
     if (!checkImage(&problem)) {
-        showBox(this, QMessageBox::Warning, "Error", "The firmware file cannot be used: " + problem);
+        showBox(this, QMessageBox::Warning, "Error",
+                (fromLibrary ? "The firmware folder cannot be used: " : "The firmware file cannot be used: ") + problem);
         return;
     }
-    const QString target = versionText(image.version);
+    if (fromLibrary && (library.folder != plannedLibrary.folder || !library.sameImages(plannedLibrary))) {
+        showBox(this, QMessageBox::Warning, "Error",
+                "Discover the fixtures again first: the firmware folder is not the one, or does not hold the images, "
+                "that the latest discovery planned from.");
+        return;
+    }
+    const QString target = fromLibrary ? QString() : versionText(image.version);
     QList<DiscoveredFixture> selected;
     for (int row : deviceTable->selectedRowNumbers())
         selected.append(deviceTable->fixtureAt(row));
@@ -332,18 +402,26 @@ void MainWindow::runUploads()
         showBox(this, QMessageBox::Warning, "Error", "Select the fixtures to update first: no fixture is selected.");
         return;
     }
-    UploadPlan plan = planUploads(selected, image, forceUpdateCheckBox->isChecked());
+    QHash<QString, PlannedImage> planned;
+    for (int row = 0; row < deviceTable->rowCount(); ++row)
+        if (PlannedImage image; deviceTable->plannedAt(row, &image))
+            planned.insert(image.ip, image);
+    UploadPlan plan = fromLibrary ? planLibraryUploads(selected, planned, forceUpdateCheckBox->isChecked())
+                                  : planUploads(selected, image, forceUpdateCheckBox->isChecked());
     if (plan.toUpdate.isEmpty()) {
         QStringList reasons;
         for (const FixtureResult &result : plan.skipped)
             reasons << result.name + " (" + result.ip + "): " + result.reason;
-        showBox(this, QMessageBox::Warning, "Error", "Nothing to update: none of the selected fixtures needs this image.",
+        showBox(this, QMessageBox::Warning, "Error",
+                fromLibrary ? "Nothing to update: none of the selected fixtures needs an image of the folder."
+                            : "Nothing to update: none of the selected fixtures needs this image.",
                 reasons.join('\n'));
         return;
     }
     for (const DiscoveredFixture &fixture : plan.toUpdate)
         if (!deviceTable->seenAt(deviceTable->rowOf(fixture.ip)))
             plan.notSeen.append(fixture);
+    plan.testGroup = qMin(testGroupSpinBox->value(), int(plan.toUpdate.size()));
     if (!confirmUpdate(this, plan, target))
         return;
     endLocates();
@@ -353,9 +431,11 @@ void MainWindow::runUploads()
     if (parallelCheckBox->isChecked())
         run.setParallel(kMaxTransfersInFlight);
     run.setLimits(limits());
+    run.setTestGroup(plan.testGroup);
     QList<int> toUpdate;
     for (const DiscoveredFixture &fixture : plan.toUpdate) {
-        run.addFixture(fixture.ip, fixture.name, fixture.version);
+        const PlannedImage planned = plan.images.value(fixture.ip);
+        run.addFixture(fixture.ip, fixture.name, fixture.version, planned.file, planned.version);
         toUpdate.append(deviceTable->rowOf(fixture.ip));
     }
     for (const FixtureResult &result : plan.skipped)
@@ -371,7 +451,9 @@ void MainWindow::runUploads()
     });
     connect(&run, &UploadRun::fixtureEnded, this, &MainWindow::fixtureEnded);
 
-    RunRecord record{QDateTime::currentDateTime(), image.name, target, interfaceAddress(), 0, {}};
+    RunRecord record{QDateTime::currentDateTime(),
+                     fromLibrary ? "firmware folder " + QFileInfo(library.folder).fileName() : image.name, target,
+                     interfaceAddress(), 0, {}};
     currentRun = &run;
     uploadRunning = true;
     setControlsEnabled(false);
@@ -395,8 +477,8 @@ void MainWindow::runUploads()
 void MainWindow::setControlsEnabled(bool enabled)
 {
     for (QWidget *control : std::initializer_list<QWidget *>{
-             nicComboBox, refreshButton, browseButton, forceUpdateCheckBox, fileUpdateCheckBox,
-             selectAllButton, saveReportButton, runButton, parallelCheckBox, runSettingsButton})
+             nicComboBox, refreshButton, browseButton, browseFolderButton, forceUpdateCheckBox, fileUpdateCheckBox,
+             selectAllButton, saveReportButton, runButton, parallelCheckBox, runSettingsButton, testGroupSpinBox})
         control->setEnabled(enabled);
     saveReportButton->setEnabled(enabled && !lastResults.isEmpty());
     stopButton->setEnabled(true);
@@ -448,6 +530,9 @@ void MainWindow::summariseRun()
     const QString summary = summaryLine(lastResults);
     statusLabel->setText(summary);
     saveReportButton->setEnabled(!lastResults.isEmpty());
+    // A run with a firmware folder names each fixture's image.
+    const bool fromLibrary = std::any_of(lastResults.begin(), lastResults.end(),
+                                         [](const FixtureResult &result) { return !result.image.isEmpty(); });
     if (anyFailed) {
         QStringList failed;
         for (const FixtureResult &result : lastResults)
@@ -455,7 +540,7 @@ void MainWindow::summariseRun()
                 failed << result.ip;
         deviceTable->selectInView(failed);
         showBox(this, QMessageBox::Warning, "Warning", kFailureSummary,
-                summary + "\n\n" + failureLines(lastResults).join('\n'));
+                summary + "\n\n" + failureLines(lastResults, fromLibrary).join('\n'));
     }
 }
 

@@ -12,6 +12,7 @@
 #include <QVariant>
 
 #include "FirmwareImage.h"
+#include "FirmwareLibrary.h"
 #include "FixtureResults.h"
 #include "FixtureTable.h"
 #include "UploadRun.h"
@@ -56,6 +57,7 @@ private slots:
     void getVersion();
     void readProcessOutput();
     void browseFile();
+    void browseFolder();
     void refreshNICs();
     void updateCommandParameters();
     void selectAllCells(int index);
@@ -96,7 +98,11 @@ private:
     QString interfaceAddress() const;
     void selectPreferredInterface();
     // Reads and checks the file now shown; marks the rows it does not fit.
+    // A folder is read as a firmware library instead: the plans of an
+    // earlier discovery hold only while it holds the same images.
     bool checkImage(QString *problem);
+    // A folder is shown instead of a file: lumiload takes it with -l.
+    bool libraryChosen() const;
     void startDiscovery();
     void runUploads();
     void setControlsEnabled(bool enabled);
@@ -119,6 +125,7 @@ private:
     bool anyFailed;
     QLineEdit *filePathEdit;
     QPushButton *browseButton;
+    QPushButton *browseFolderButton;
     QPushButton *selectAllButton;
     QLabel *logoLabel;
     QLabel *textLabel;
@@ -140,6 +147,7 @@ private:
     QSpinBox *retriesSpinBox;
     QSpinBox *restartWaitSpinBox;
     QSpinBox *failureLimitSpinBox;
+    QSpinBox *testGroupSpinBox;
     QPushButton *stopButton;
     QPushButton *saveReportButton;
     QLabel *statusLabel;
@@ -147,6 +155,11 @@ private:
 
     FirmwareImage image;
     bool imageOk = false;
+    // The folder now shown, and the one the latest discovery with a folder
+    // planned from, as each was read.
+    FirmwareLibrary library;
+    bool libraryOk = false;
+    FirmwareLibrary plannedLibrary;
 
     UploadRun *currentRun = nullptr;
     bool uploadRunning = false;

@@ -63,6 +63,10 @@ void MainWindow::buildRunSettings()
     form->addRow("Restart wait:", restartWaitSpinBox);
     form->addRow("Stop after failures:", failureLimitSpinBox);
     form->addRow(parallelCheckBox);
+    // A test group: the first fixtures of a run go first, and the run stops
+    // if one of them fails.
+    testGroupSpinBox = settingBox("testGroupSpinBox", 0, 999, 0, "off", "testGroup");
+    form->addRow("Test on the first N fixtures first:", testGroupSpinBox);
     QDialogButtonBox *buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::hide);
     form->addRow(buttons);
@@ -119,9 +123,13 @@ void MainWindow::buildFileRow(QVBoxLayout *mainLayout)
     connect(filePathEdit, &QLineEdit::textChanged, this, &MainWindow::getVersion);
     browseButton = named(new QPushButton("Browse"), "browseButton");
     connect(browseButton, &QPushButton::clicked, this, &MainWindow::browseFile);
+    // A folder of images for a rig of several models.
+    browseFolderButton = named(new QPushButton("Firmware Folder"), "browseFolderButton");
+    connect(browseFolderButton, &QPushButton::clicked, this, &MainWindow::browseFolder);
     QHBoxLayout *fileSelectionLayout = new QHBoxLayout();
     fileSelectionLayout->addWidget(filePathEdit, 1);
     fileSelectionLayout->addWidget(browseButton);
+    fileSelectionLayout->addWidget(browseFolderButton);
     mainLayout->addLayout(fileSelectionLayout);
 }
 

@@ -31,6 +31,7 @@ void DiscoveryParser::reset()
     m_version.clear();
     m_esta = m_oem = 0;
     m_ended = false;
+    m_inPlan = false;
 }
 
 void DiscoveryParser::feed(const QByteArray &data)
@@ -50,12 +51,13 @@ void DiscoveryParser::finish()
 void DiscoveryParser::parseSlice()
 {
     QList<DiscoveredFixture> found;
+    QList<PlannedImage> planned;
     QElapsedTimer slice;
     slice.start();
     bool more = false;
     QString line;
     while (m_lines.takeLine(&line)) {
-        parseLine(line, &found);
+        parseLine(line, &found, &planned);
         if (slice.elapsed() >= s_sliceMs) {
             more = m_lines.hasLine();
             break;
@@ -63,11 +65,13 @@ void DiscoveryParser::parseSlice()
     }
     if (!more && m_ended) {
         if (const QString last = m_lines.takeRest(); !last.isEmpty())
-            parseLine(last, &found);
+            parseLine(last, &found, &planned);
         reset();
     }
     if (!found.isEmpty())
         emit fixturesFound(found);
+    if (!planned.isEmpty())
+        emit fixturesPlanned(planned);
     if (more && !m_sliceScheduled) {
         m_sliceScheduled = true;
         QTimer::singleShot(0, this, [this]() {
@@ -80,9 +84,24 @@ void DiscoveryParser::parseSlice()
 // A fixture block is "Fixture detected:" followed by "    key=value" lines;
 // the key is the text before the line's first "=", the value everything
 // after it, so names that contain "=" or "ip=" stay whole.
-void DiscoveryParser::parseLine(const QString &rawLine, QList<DiscoveredFixture> *found)
+void DiscoveryParser::parseLine(const QString &rawLine, QList<DiscoveredFixture> *found, QList<PlannedImage> *planned)
 {
     const QString line = rawLine.trimmed();
+    if (line.startsWith("# Firmware library ")) {
+        emit libraryListed();
+        return;
+    }
+    // The plan: "# Plan: N fixtures", a line per fixture, "# Plan counts: ...".
+    if (line.startsWith("# Plan")) {
+        m_inPlan = line.startsWith("# Plan: ");
+        return;
+    }
+    if (m_inPlan) {
+        PlannedImage plan;
+        if (parsePlanLine(rawLine, &plan))
+            planned->append(plan);
+        return;
+    }
     if (line.startsWith("Fixture detected:")) {
         m_ip.clear();
         m_name.clear();
@@ -218,12 +237,22 @@ QString failureLimitReason(int failed)
         .arg(fixtureCount(failed));
 }
 
+QString testGroupReason(int failed, int group)
+{
+    return QString("Not started: %1 of the first %2, the test group, failed. Nothing was sent to the fixture.")
+        .arg(failed)
+        .arg(fixtureCount(group));
+}
+
 // A parallel run's fixture left out, in the words a one-by-one run uses.
 static QString notStartedInWords(const QString &why)
 {
     static const QRegularExpression limit("^(\\d+) fixtures failed \\(-k \\d+\\)$");
+    static const QRegularExpression group("^(\\d+) of the first (\\d+) fixtures failed \\(-n \\d+\\)$");
     if (why == "the run was stopped (-S)")
         return stoppedReason();
+    if (const QRegularExpressionMatch match = group.match(why); match.hasMatch())
+        return testGroupReason(match.captured(1).toInt(), match.captured(2).toInt());
     if (const QRegularExpressionMatch match = limit.match(why); match.hasMatch())
         return failureLimitReason(match.captured(1).toInt());
     return "Not started: " + why + ". Nothing was sent to the fixture.";
@@ -235,7 +264,7 @@ void UploadProgress::feedEvent(const QString &rawEvent)
 {
     const QString event = rawEvent.endsWith('\r') ? rawEvent.chopped(1) : rawEvent;
     m_log += event + '\n';
-    static const QRegularExpression started("^upload started, blockCount=(\\d+)$");
+    static const QRegularExpression started("^upload started, blockCount=(\\d+)(?:, image=(.*))?$");
     static const QRegularExpression block("^block (\\d+) of (\\d+) (accepted|attempt)");
     QRegularExpressionMatch match = block.match(event);
     if (match.hasMatch()) {
@@ -247,6 +276,7 @@ void UploadProgress::feedEvent(const QString &rawEvent)
         m_restarting = false;
     } else if ((match = started.match(event)).hasMatch()) {
         m_blockCount = match.captured(1).toInt();
+        m_image = match.captured(2);
     } else if (event == "waiting for the fixture to restart") {
         m_restarting = true;
     } else if (event.startsWith("confirmed: the fixture reports version ")) {
@@ -315,7 +345,9 @@ void UploadProgress::scanLine(const QString &line)
             m_blockCount = match.captured(1).toInt();
     }
     const QString trimmed = line.trimmed();
-    if (trimmed.startsWith("upgradeStatus="))
+    if (trimmed.startsWith("image=") && m_image.isEmpty())
+        m_image = trimmed.mid(6);
+    else if (trimmed.startsWith("upgradeStatus="))
         m_fixtureStatus = trimmed.mid(14);
     else if (trimmed.startsWith("estaMan=") || trimmed.startsWith("oemCode="))
         m_fixtureCodes += (m_fixtureCodes.isEmpty() ? "" : ", ") + trimmed;
@@ -411,16 +443,20 @@ QString UploadProgress::failureNote() const
                    "again.").arg(acceptedBlocks()).arg(m_blockCount);
 }
 
-QString describeErrors(const QStringList &errorLines)
+QString describeErrors(const QStringList &errorLines, bool filesLeftOut)
 {
     const QString errors = errorLines.join('\n');
+    if (errors.contains("Error: failed to read firmware folder"))
+        return "lumiload could not read the firmware folder.";
+    if (errors.contains("Error: no usable firmware image in"))
+        return "The firmware folder holds no usable firmware image.";
     static const QRegularExpression portOwner("Port 6454 is in use by ([^\\n]*)\\.");
     const QRegularExpressionMatch owner = portOwner.match(errors);
-    if (errors.contains("Error: failed to open ALF file"))
+    if (errors.contains("Error: failed to open ALF file") && !filesLeftOut)
         return "lumiload could not open the firmware file.";
     for (const char *damaged : {"Failed to read ALF header data", "ALF file length does not agree",
                                 "data checksum is invalid", "failed to seek past header"}) {
-        if (errors.contains(damaged))
+        if (errors.contains(damaged) && !filesLeftOut)
             return "The firmware file is damaged or not a firmware image.";
     }
     if (errors.contains("Error: Failed to bind UDP socket"))

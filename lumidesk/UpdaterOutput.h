@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "FirmwareLibrary.h"
 #include "FixtureResults.h"
 
 // A child's output in lines, however the pipe cut it: a line is complete
@@ -63,10 +64,15 @@ signals:
     // order; a fixture comes again when one of the three changes within its
     // block.
     void fixturesFound(const QList<DiscoveredFixture> &fixtures);
+    // A run with a firmware folder (-l): the plan's lines, after the
+    // fixtures they name, and that lumiload read the folder, so its error
+    // lines about single files name files it left out.
+    void fixturesPlanned(const QList<PlannedImage> &plan);
+    void libraryListed();
 
 private:
     void parseSlice();
-    void parseLine(const QString &line, QList<DiscoveredFixture> *found);
+    void parseLine(const QString &line, QList<DiscoveredFixture> *found, QList<PlannedImage> *planned);
 
     LineBuffer m_lines;
     QString m_ip;
@@ -76,6 +82,7 @@ private:
     quint16 m_oem = 0;
     bool m_ended = false;
     bool m_sliceScheduled = false;
+    bool m_inPlan = false;
 };
 
 // Follows one fixture's upload: lumiload's standard output and standard
@@ -114,6 +121,8 @@ public:
     bool started() const { return m_blockCount > 0 || touched(); }
     // The version the fixture reported after its restart, when confirmed.
     QString confirmedVersion() const { return m_confirmedVersion; }
+    // The image file lumiload named for the fixture (a run with -l), else empty.
+    QString image() const { return m_image; }
     // The version it reported after its restart, the image's or another.
     QString reportedVersion() const { return m_succeeded ? m_confirmedVersion : m_otherVersion; }
     // Whether any block went to the fixture: a failed fixture that was
@@ -157,6 +166,7 @@ private:
     int m_retries = 0;            // in event lines and progress lines already ended
     int m_retriesInLine = 0;      // in the progress line still growing
     QString m_reason;
+    QString m_image;
     QString m_confirmedVersion;
     QString m_otherVersion;       // reported after the restart instead of the image's
 };
@@ -165,7 +175,11 @@ private:
 // the run was stopped, or `failed` fixtures had failed, its failure limit.
 QString stoppedReason();
 QString failureLimitReason(int failed);
+// `failed` of the first `group` fixtures, the test group, failed.
+QString testGroupReason(int failed, int group);
 
 // Why a run failed, from the error lines of its standard error, in words
-// for the operator; empty when none of them explains it.
-QString describeErrors(const QStringList &errorLines);
+// for the operator; empty when none of them explains it. With
+// `filesLeftOut` the lines about a damaged firmware file are those of files
+// a library run left out, and explain nothing.
+QString describeErrors(const QStringList &errorLines, bool filesLeftOut = false);

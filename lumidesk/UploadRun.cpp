@@ -20,9 +20,12 @@ UploadRun::UploadRun(const QString &program, const QStringList &arguments,
     connect(m_statusTimer, &QTimer::timeout, this, [this]() { emit statusChanged(statusText()); });
 }
 
-void UploadRun::addFixture(const QString &ip, const QString &name, const QString &versionBefore)
+void UploadRun::addFixture(const QString &ip, const QString &name, const QString &versionBefore,
+                           const QString &image, const QString &imageVersion)
 {
     FixtureResult result;
+    result.image = image;
+    result.imageVersion = imageVersion;
     result.ip = ip;
     result.name = name;
     result.versionBefore = versionBefore;
@@ -84,6 +87,8 @@ void UploadRun::settle(FixtureResult *result, const UploadJob &job)
     result->log = progress.log();
     result->retries = progress.retries();
     result->versionAfter = progress.reportedVersion();
+    if (!progress.image().isEmpty())
+        result->image = progress.image();   // the one lumiload took
     result->seconds = m_clock.elapsed() / 1000.0 - result->seconds;
     m_failed += result->outcome == FixtureState::Failed ? 1 : 0;
     ++m_settled;
@@ -115,13 +120,18 @@ void UploadRun::run()
 
 void UploadRun::runOneByOne()
 {
+    int groupFailed = 0;
     for (int i = 0; i < m_results.size(); ++i) {
         FixtureResult &result = m_results[i];
+        if (i == m_testGroup)
+            groupFailed = m_failed;
         const bool limitReached = m_limits.failureLimit > 0 && m_failed >= m_limits.failureLimit;
-        if (m_stopRequested || limitReached) {
+        if (m_stopRequested || limitReached || groupFailed > 0) {
             result.outcome = FixtureResult::Outcome::NotStarted;
             m_timeLeft->settled(result.ip);
-            result.reason = limitReached ? failureLimitReason(m_failed) : stoppedReason();
+            result.reason = groupFailed > 0 ? testGroupReason(groupFailed, m_testGroup)
+                            : limitReached  ? failureLimitReason(m_failed)
+                                            : stoppedReason();
             emit fixtureEnded(result.ip, result);
             continue;
         }
@@ -178,6 +188,8 @@ void UploadRun::runParallel()
                             confirmArguments();
     if (m_limits.failureLimit > 0)
         arguments << "-k" << QString::number(m_limits.failureLimit);
+    if (m_testGroup > 0)
+        arguments << "-n" << QString::number(qMin(m_testGroup, int(ips.size())));
     // Told to stop, the child starts no new fixture and lets those in
     // flight finish.
     arguments << "-u" << ips.join(',') << "-S";
@@ -225,6 +237,63 @@ UploadPlan planUploads(const QList<DiscoveredFixture> &selected, const FirmwareI
         result.reason = fits ? "Skipped: it already runs v" + target : "Skipped: the image does not fit it";
         plan.skipped.append(result);
         ++(fits ? plan.current : plan.notFitting);
+    }
+    return plan;
+}
+
+UploadPlan planLibraryUploads(const QList<DiscoveredFixture> &selected, const QHash<QString, PlannedImage> &planned,
+                              bool force)
+{
+    UploadPlan plan;
+    plan.library = true;
+    for (const DiscoveredFixture &fixture : selected) {
+        const auto found = planned.constFind(fixture.ip);
+        const bool named = found != planned.constEnd();
+        const PlannedImage image = named ? *found : PlannedImage();
+        quint16 version = 0, imageVersion = 0;
+        const bool known = parseVersionText(fixture.version, &version);
+        const bool current = image.hasImage() && parseVersionText(image.version, &imageVersion) && known &&
+                             version == imageVersion;
+        const QString model = QString("OEM 0x%1").arg(fixture.oemCode, 4, 16, QChar('0')) +
+                              (image.hasImage() ? ", " + image.file + " " + image.version : QString());
+        QMap<QString, int> &counts = plan.byModel[model];
+        if (image.hasImage())
+            plan.images.insert(fixture.ip, image);
+        if (image.hasImage() && (!current || force)) {
+            plan.toUpdate.append(fixture);
+            if (current)
+                plan.reflashed.append(fixture);
+            else if (known && version > imageVersion)
+                plan.downgraded.append(fixture);
+            ++counts[current ? "flash again" : known && version > imageVersion ? "downgrade" : "update"];
+            continue;
+        }
+        ++counts[current                                             ? "current"
+                 : image.action == PlannedImage::Action::Conflict    ? "conflict"
+                 : named                                              ? "no image"
+                                                                      : "not planned"];
+        FixtureResult result;
+        result.ip = fixture.ip;
+        result.name = fixture.name;
+        result.versionBefore = fixture.version;
+        result.image = image.file;
+        result.imageVersion = image.version;
+        if (current) {
+            result.outcome = FixtureState::SkippedAsCurrent;
+            result.reason = "Skipped: it already runs v" + image.version + ", the version of " + image.file;
+            ++plan.current;
+        } else if (image.action == PlannedImage::Action::Conflict) {
+            result.outcome = FixtureState::ImageConflict;
+            result.reason = "Skipped: image conflict: " + image.why + ". Nothing was sent to the fixture.";
+            ++plan.conflicts;
+        } else {
+            result.outcome = FixtureState::DoesNotFit;
+            result.reason = named ? "Skipped: no image of the firmware folder fits it (" + image.why + ")"
+                                  : "Skipped: the latest discovery with this firmware folder did not plan it; "
+                                    "discover again to see which image it gets";
+            ++plan.notFitting;
+        }
+        plan.skipped.append(result);
     }
     return plan;
 }

@@ -11,7 +11,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <QHash>
+#include <QMap>
+
 #include "FirmwareImage.h"
+#include "FirmwareLibrary.h"
 #include "FixtureResults.h"
 #include "TimeLeft.h"
 
@@ -39,12 +43,20 @@ public:
     UploadRun(const QString &program, const QStringList &arguments, const QString &imageVersion,
               QObject *parent);
 
-    void addFixture(const QString &ip, const QString &name, const QString &versionBefore);
+    // `image` and `imageVersion` name the fixture's own image in a run with
+    // a firmware folder.
+    void addFixture(const QString &ip, const QString &name, const QString &versionBefore,
+                    const QString &image = QString(), const QString &imageVersion = QString());
     // With `inFlight` > 0 one child updates every fixture, that many at once,
     // and each counts as updated only once it reports the image's version
     // after its restart.
     void setParallel(int inFlight) { m_inFlight = inFlight; }
     void setLimits(const UploadLimits &limits) { m_limits = limits; }
+    // With `count` > 0 the first `count` fixtures are a test group: they are
+    // updated and confirmed before any other starts, and if one of them
+    // failed no other starts. One by one that is the first `count` children;
+    // in parallel the child is told with -n.
+    void setTestGroup(int count) { m_testGroup = count; }
     bool isParallel() const { return m_inFlight > 0; }
     // Updates the fixtures; returns when the last child has ended, or the
     // one running when stopAfterCurrent() was asked for.
@@ -89,6 +101,7 @@ private:
     // the restart wait and retries the operator set.
     QStringList confirmArguments() const;
     int m_failed = 0;
+    int m_testGroup = 0;
     UploadLimits m_limits;
 
     QString m_program;
@@ -119,6 +132,24 @@ struct UploadPlan {
     QList<DiscoveredFixture> downgraded;
     // Of toUpdate, filled by the window: those its latest discovery missed.
     QList<DiscoveredFixture> notSeen;
+    // With a firmware folder: each fixture's image by its address (those
+    // skipped included, when they have one), and the fixtures of the run
+    // that lumiload's plan gives an ambiguous image or none.
+    bool library = false;
+    QHash<QString, PlannedImage> images;
+    int conflicts = 0;
+    // By model ("OEM 0x0101, spot.alf 1.0.7"): how many fixtures of each
+    // action ("update", "downgrade", "flash again", "current", "no image",
+    // "conflict", "not planned").
+    QMap<QString, QMap<QString, int>> byModel;
+    // Of toUpdate, the first ones, updated as a test before the others.
+    int testGroup = 0;
 };
 UploadPlan planUploads(const QList<DiscoveredFixture> &selected, const FirmwareImage &image, bool force);
+// The same for a firmware folder: each fixture with the image lumiload's
+// plan gives it (`planned`, by address). A fixture no plan names, one that
+// no image fits and one whose image is ambiguous are skipped with their
+// reason.
+UploadPlan planLibraryUploads(const QList<DiscoveredFixture> &selected, const QHash<QString, PlannedImage> &planned,
+                              bool force);
 

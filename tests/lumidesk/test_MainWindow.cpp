@@ -75,6 +75,7 @@ private slots:
     void parallelRunFollowsEachFixture();
     void parallelRunStopsAfterTheFixturesInFlight();
     void browseChecksTheImage();
+    void firmwareFolderIsPlannedAndConfirmed();
     void closing();
     void checkBoxFramesAreVisible();
     void readableAtEverySizeAndRemembered();
@@ -98,7 +99,7 @@ private:
     bool discover(const QString &report, int expectedRows);
     void waitDiscoveryEnd();
     void clickRow(int row);
-    QString makeAlf(const QString &name, quint8 hi, quint8 lo);
+    QString makeAlf(const QString &name, quint8 hi, quint8 lo, quint16 oem = 0x0101);
     // Chooses an image (1.2.0 unless given), selects every row and ticks the
     // upload box.
     void prepareUpload(const QString &image = QString());
@@ -179,13 +180,13 @@ void TestMainWindow::clickRow(int row)
     QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, rect.center());
 }
 
-QString TestMainWindow::makeAlf(const QString &name, quint8 hi, quint8 lo)
+QString TestMainWindow::makeAlf(const QString &name, quint8 hi, quint8 lo, quint16 oem)
 {
     AlfImageSpec spec;
     spec.version_hi = hi;
     spec.version_lo = lo;
-    spec.name = "Spot firmware";
-    spec.oem_slots = {0x0101};
+    spec.name = oem == 0x0101 ? "Spot firmware" : "Wash firmware";
+    spec.oem_slots = {oem};
     write_binary_file(name.toStdString(), make_alf_image(spec));
     return QFileInfo(name).absoluteFilePath();
 }
@@ -221,7 +222,8 @@ void TestMainWindow::startsInDiscoveryMode()
     QCOMPARE(t->rowCount(), 0);
     QStringList headers;
     for (int c = 0; c < t->columnCount(); ++c)
-        headers << t->horizontalHeaderItem(c)->text();
+        if (!t->isColumnHidden(c))   // the image column shows with a firmware folder
+            headers << t->horizontalHeaderItem(c)->text();
     QCOMPARE(headers, QStringList({"Name", "IP", "Version", "Progress", "Reason"}));
     QCOMPARE(t->selectionBehavior(), QAbstractItemView::SelectRows);   // the selection mode: the runs' tests
     m_window->resize(100, 100);
@@ -685,10 +687,10 @@ void TestMainWindow::stopAfterThisFixtureAndBarsOutsideTheRun()
     QCOMPARE(QString::fromUtf8(csv.readAll()).replace(QRegularExpression("[-0-9]+T[0-9:]+"), "T")
                  .replace(QRegularExpression(",[0-9]+\\.[0-9](?=,|\n)"), ",S"),
              "run,started,image,image version,interface,run seconds,name,address,version before,version after,result,"
-             "reason,retries,seconds\n1" + run + "A,2.0.0.5,1.0.0,1.2.0,updated,,0,S\n1" + run +
-             "\"B, left\",2.0.0.6,1.0.0,,not updated,Not started: the run was stopped. Nothing was sent to the fixture.,0,S\n"
-             "1" + run + "C,2.0.0.7,1.0.0,,not updated,Not started: the run was stopped. Nothing was sent to the fixture.,0,S\n"
-             "2" + run + "\"B, left\",2.0.0.6,1.0.0,1.2.0,updated,,0,S\n");
+             "reason,retries,seconds,fixture image,fixture image version\n1" + run + "A,2.0.0.5,1.0.0,1.2.0,updated,,0,S,,\n1" + run +
+             "\"B, left\",2.0.0.6,1.0.0,,not updated,Not started: the run was stopped. Nothing was sent to the fixture.,0,S,,\n"
+             "1" + run + "C,2.0.0.7,1.0.0,,not updated,Not started: the run was stopped. Nothing was sent to the fixture.,0,S,,\n"
+             "2" + run + "\"B, left\",2.0.0.6,1.0.0,1.2.0,updated,,0,S,,\n");
 }
 
 // With the box ticked (and remembered), one lumiload updates the fixtures
@@ -809,6 +811,101 @@ void TestMainWindow::browseChecksTheImage()
     QCOMPARE(startDirectory, images);
 }
 
+// A folder: its images and the files left out under the version, a
+// discovery that is a test run printing lumiload's plan, which fills the
+// Image column and marks the fixtures without an image or with a conflict;
+// the confirmation is the plan. The test group stops a run one by one when
+// its fixture fails, and is -n in parallel; the summary and the report
+// name each fixture's image.
+void TestMainWindow::firmwareFolderIsPlannedAndConfirmed()
+{
+    QVERIFY(QDir().mkpath("rig"));
+    makeAlf("rig/spot.alf", 1, 20);
+    makeAlf("rig/wash.alf", 2, 0, 0x0202);
+    QFile damaged("rig/bad.alf");
+    QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(QByteArray(1062, '\x01')) == 1062);
+    damaged.close();
+    const QString folder = QFileInfo("rig").absoluteFilePath();
+    m_boxes->fileDialog = [&](QFileDialog *dialog) { pickFile(dialog, folder); };
+    click("browseFolderButton");
+    QCOMPARE(widget<QLineEdit>("filePathEdit")->text(), folder);
+    QCOMPARE(widget<QLabel>("imageLabel")->text(), QString("Library: 2 images for 2 models (0x0101 Spot firmware 1.2.0, "
+                                                           "0x0202 Wash firmware 2.0.0); 1 file left out (bad.alf)"));
+
+    const QStringList plan = {"2.0.0.5 \"A\" 1.0.0: update spot.alf 1.2.0", "2.0.0.6 \"B\" 1.0.0: update wash.alf 2.0.0",
+                              "2.0.0.7 \"C\" 1.0.0: no-image - no image fits maker 0x4d2a, OEM 0x0303",
+                              "2.0.0.8 \"D\" 1.0.0: conflict - different images of version 1.0.3 fit OEM 0x0404: x.alf, y.alf",
+                              "2.0.0.9 \"E\" 1.2.0: current spot.alf 1.2.0"};
+    writeScript("discover.txt", {"err     Error: ALF file length does not agree with its header\\n",
+                                 "out # Firmware library rig: 2 images, 1 files left out\\n",
+                                 "out " + escaped(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0", "0x0202") +
+                                                  fixtureBlock("2.0.0.7", "C", "1.0.0", "0x0303") +
+                                                  fixtureBlock("2.0.0.8", "D", "1.0.0", "0x0404") +
+                                                  fixtureBlock("2.0.0.9", "E", "1.2.0") + "# Plan: 5 fixtures\r\n    " +
+                                                  plan.join("\r\n    ") + "\r\n# Plan counts: update=2\r\n"),
+                                 "exit 1"});
+    click("runButton");
+    waitDiscoveryEnd();
+    QCOMPARE(startedArguments(), QStringList{"[-i][-l][" + folder + "][-m][-t][-s ][127.0.0.1]"});
+    QVERIFY(m_boxes->boxes.isEmpty());   // a file left out fails no discovery
+    const QStringList images = {"spot.alf 1.2.0", "wash.alf 2.0.0", "No image", "Conflict", "spot.alf 1.2.0"};
+    const QStringList bars = {"%p%", "%p%", "Does Not Fit", "Image Conflict", "%p%"};
+    for (int row = 0; row < 5; ++row) {
+        QCOMPARE(table()->item(row, 5)->text(), images[row]);
+        QCOMPARE(bar(row)->format(), bars[row]);
+    }
+    QVERIFY(bar(3)->toolTip().startsWith("Image conflict: different images of version 1.0.3 fit OEM 0x0404"));
+
+    widget<QSpinBox>("testGroupSpinBox")->setValue(1);
+    writeScript("script-2.0.0.5.txt", {"exit 1"});
+    click("selectAllButton");
+    widget<QCheckBox>("fileUpdateCheckBox")->click();
+    m_boxes->answers = {QMessageBox::Cancel};
+    click("runButton");
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    QCOMPARE(m_boxes->boxes[0].text, QString("Update 2 fixtures from the firmware folder?"));
+    QCOMPARE(m_boxes->boxes[0].informative,
+             QString::fromUtf8("Plan: 2 update, 1 current, 1 no image, 1 conflict\nBy model:\n"
+                               "    OEM 0x0101, spot.alf 1.2.0: 1 update, 1 current\n    OEM 0x0202, wash.alf 2.0.0: 1 update\n"
+                               "    OEM 0x0303: 1 no image\n    OEM 0x0404: 1 conflict\n"
+                               "First 1 as a test: A (2.0.0.5). They are updated and confirmed first; if one of them "
+                               "fails, no other fixture starts.\nTo update (2):\n"
+                               "    A (2.0.0.5): 1.0.0 \u2192 1.2.0 (spot.alf)\n    B (2.0.0.6): 1.0.0 \u2192 2.0.0 (wash.alf)\n"
+                               "1 fixture already runs the version of its image and is skipped.\n"
+                               "1 fixture has no image in the folder and is skipped.\n"
+                               "1 fixture has an image conflict and is skipped."));
+    click("runButton");
+    const QString common = "[-i][-l][" + folder + "][-m][-s ][127.0.0.1]";
+    QCOMPARE(startedArguments().mid(1), QStringList{common + "[-c][-d][2.0.0.5]"});
+    QCOMPARE(bar(0)->format(), QString("Upload Failed"));
+    QCOMPARE(bar(1)->toolTip(), QString("Not started: 1 of the first 1 fixture, the test group, failed. Nothing was "
+                                        "sent to the fixture."));
+
+    writeScript("discover.txt",
+                {"out 2.0.0.5 upload started, blockCount=3, image=spot.alf\\n2.0.0.6 upload started, blockCount=3, "
+                 "image=wash.alf\\n2.0.0.6 failed: no reply to block 1 of 3 after 3 attempts\\n2.0.0.5 block 1 of 3 "
+                 "accepted\\n2.0.0.5 block 2 of 3 accepted\\n2.0.0.5 block 3 of 3 accepted\\n2.0.0.5 uploaded\\n"
+                 "2.0.0.5 confirmed: the fixture reports version 1.2.0\\n", "exit 1"});
+    widget<QCheckBox>("parallelCheckBox")->click();
+    table()->clearSelection();
+    click("selectAllButton");
+    widget<QCheckBox>("fileUpdateCheckBox")->click();
+    click("runButton");
+    QCOMPARE(startedArguments().last(), common + "[-p][2][-c][-n][1][-u][2.0.0.5,2.0.0.6][-S]");
+    QCOMPARE(bar(0)->maximum(), 3);   // its events name its image
+    QVERIFY2(m_boxes->boxes.last().informative.contains("\n2.0.0.6 (B, wash.alf): The fixture stopped answering"),
+             qPrintable(m_boxes->boxes.last().informative));
+    const QString path = QDir::current().absoluteFilePath("report.csv");
+    m_boxes->fileDialog = [&](QFileDialog *dialog) { pickFile(dialog, path); };
+    click("saveReportButton");
+    QFile csv(path);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n').filter(",firmware folder rig,,");
+    QCOMPARE(rows.size(), 10);
+    QVERIFY2(rows[5].contains(",A,2.0.0.5,1.0.0,1.2.0,updated,") && rows[5].endsWith(",spot.alf,1.2.0"), qPrintable(rows[5]));
+    QVERIFY2(rows[7].contains(",C,2.0.0.7,") && rows[7].endsWith(",,"), qPrintable(rows[7]));
+}
+
 // Refused while an upload runs, with a notice that lets the run go on;
 // at other times it stops a running discovery.
 void TestMainWindow::closing()
@@ -892,13 +989,14 @@ void TestMainWindow::rewordedReasonsChangeNoStateOrCount()
         {FixtureState::Updated, ""}, {FixtureState::Confirmed, ""},
         {FixtureState::SkippedAsCurrent, "Skipped: it already runs v1.2.0"},
         {FixtureState::DoesNotFit, "Skipped: the image does not fit it"},
-        {FixtureState::Failed, "The fixture did not answer"}, {FixtureState::NotStarted, "Not started: stopped."}};
+        {FixtureState::Failed, "The fixture did not answer"}, {FixtureState::NotStarted, "Not started: stopped."},
+        {FixtureState::ImageConflict, "Skipped: image conflict"}};
     FixtureTable rows(nullptr);
     QList<FixtureResult> results;
     for (const auto &[outcome, reason] : outcomes) {
         const QString ip = QString("2.0.0.%1").arg(results.size() + 1);
         rows.addFixtures({{"F", ip, "1.0.0"}});
-        results.append({ip, "F", "1.0.0", "1.2.0", outcome, reason, false, 0, {}});
+        results.append({ip, "F", "1.0.0", "1.2.0", outcome, reason, false, 0, {}, 0, {}, {}});
     }
     const auto looks = [&] {
         QStringList shown{summaryLine(results)};
@@ -915,7 +1013,7 @@ void TestMainWindow::rewordedReasonsChangeNoStateOrCount()
     rows.markSeen({"2.0.0.2"}, "2.0.0.100");
     QCOMPARE(QList<bool>({rows.seenAt(0), rows.seenAt(1), rows.seenAt(2)}), QList<bool>({false, true, true}));
     QCOMPARE(before.first(), QString("Update finished: 2 updated, 1 skipped as current, 1 failed, "
-                                     "1 not fitting the image, 1 not started."));
+                                     "1 not fitting the image, 1 with an image conflict, 1 not started."));
     for (FixtureResult &result : results)
         result.reason = result.reason.isEmpty() ? QString() : "Reworded: " + result.reason.toUpper();
     QCOMPARE(looks(), before);

@@ -14,6 +14,7 @@
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -24,6 +25,7 @@
 #include "DeskStyle.h"
 #include "MainWindow.h"
 #include "UploadJob.h"
+#include "alfgen.h"
 #include "desk_test_support.h"
 #include "harness.h"
 
@@ -37,6 +39,7 @@ private slots:
     void initTestCase();
     void discoversAndUpdatesFourFixtures();
     void checksTheNetworkAndLocatesAFixture();
+    void updatesTwoModelsFromAFolder();
 
 private:
     TempDir m_dir;
@@ -207,6 +210,65 @@ void TestE2eDesk::checksTheNetworkAndLocatesAFixture()
     const QString log = QString::fromStdString(m_fixtures.log());
     QCOMPARE(log.count("locate on"), 1);
     QCOMPARE(log.count("locate off"), 1);
+}
+
+// A rig of two models and one no image fits: a firmware folder, a
+// discovery whose plan gives each model its own image, and one parallel run
+// with a test group of one that updates both models.
+void TestE2eDesk::updatesTwoModelsFromAFolder()
+{
+    m_fixtures.stop();
+    std::vector<std::string> specs;
+    for (const char *fixture : {"bind=2.0.0.10,oem=0x0101", "bind=2.0.0.11,oem=0x0202", "bind=2.0.0.12,oem=0x0303"})
+        specs.push_back(std::string(fixture) + ",version=1.1.0,reboot=300,bcast=2.255.255.255");
+    QVERIFY2(m_fixtures.start(m_dir.path, specs, g_net.in("f")), m_fixtures.error.c_str());
+    const QString folder = QString::fromStdString(m_dir.path + "/rig");
+    QVERIFY(QDir().mkpath(folder));
+    for (const auto &[file, oem, lo] : {std::tuple{"spot.alf", 0x0101, 20}, std::tuple{"wash.alf", 0x0202, 30}}) {
+        AlfImageSpec spec;
+        spec.version_lo = uint8_t(lo);
+        spec.oem_slots = {uint16_t(oem)};
+        spec.data = pseudo_random_data(4000 + 2000 * uint32_t(oem >> 8), uint32_t(oem));
+        QVERIFY(write_binary_file((folder + "/" + file).toStdString(), make_alf_image(spec)));
+    }
+
+    QVERIFY(QDir::setCurrent(LUMI_BIN_DIR));
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *table = window.findChild<QTableWidget *>("deviceTable");
+    auto *run = window.findChild<QPushButton *>("runButton");
+    ModalCatcher catcher;
+    catcher.fileDialog = [folder](QFileDialog *dialog) { pickFile(dialog, folder); };
+    QTest::mouseClick(window.findChild<QPushButton *>("browseFolderButton"), Qt::LeftButton);
+    window.findChild<QCheckBox *>("parallelCheckBox")->setChecked(true);
+    window.findChild<QSpinBox *>("testGroupSpinBox")->setValue(1);
+    QTest::mouseClick(run, Qt::LeftButton);
+    auto *discovery = window.findChild<QProcess *>("process");
+    QTRY_COMPARE_WITH_TIMEOUT(discovery->state(), QProcess::NotRunning, 20000);
+    QTest::qWait(100);
+    QCOMPARE(table->rowCount(), 3);
+    const QMap<QString, QString> images = {{"2.0.0.10", "spot.alf 1.2.0"}, {"2.0.0.11", "wash.alf 1.3.0"}, {"2.0.0.12", "No image"}};
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(table->item(row, 5)->text(), images[table->item(row, 1)->text()]);
+
+    QTest::mouseClick(window.findChild<QPushButton *>("selectAllButton"), Qt::LeftButton);
+    window.findChild<QCheckBox *>("fileUpdateCheckBox")->click();
+    QTest::mouseClick(run, Qt::LeftButton);
+    QCOMPARE(catcher.boxes.size(), 1);   // the plan, and no failure
+    QCOMPARE(catcher.boxes[0].text, QString("Update 2 fixtures from the firmware folder?"));
+    QVERIFY2(catcher.boxes[0].informative.startsWith("Plan: 2 update, 1 no image\n") &&
+                 catcher.boxes[0].informative.contains("\nFirst 1 as a test: "),
+             qPrintable(catcher.boxes[0].informative));
+    const QMap<QString, QString> after = {{"2.0.0.10", "1.2.0"}, {"2.0.0.11", "1.3.0"}, {"2.0.0.12", "1.1.0"}};
+    for (int row = 0; row < 3; ++row) {
+        const QString ip = table->item(row, 1)->text();
+        auto *bar = qobject_cast<QProgressBar *>(table->cellWidget(row, 3));
+        QCOMPARE(bar->format(), QString(ip == "2.0.0.12" ? "Does Not Fit" : "Upload Successful"));
+        QCOMPARE(table->item(row, 2)->text(), after[ip]);
+    }
+    QCOMPARE(window.findChild<QLabel *>("statusLabel")->text(),
+             QString("Update finished: 2 updated, 0 skipped as current, 0 failed, 1 not fitting the image."));
 }
 
 int main(int argc, char **argv)
