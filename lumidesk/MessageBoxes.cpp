@@ -1,6 +1,7 @@
 #include "MessageBoxes.h"
 
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -54,11 +55,42 @@ static QStringList section(const QString &heading, const QList<DiscoveredFixture
     return lines;
 }
 
+// The lines of a long confirmation as the box shows them: every line but
+// the fixtures of a section beyond its first ten, which "Show Details..."
+// lists in full. A box of a thousand lines would reach past the screen,
+// its buttons with it, and take the window a noticeable while to lay out.
+static QStringList shortened(const QStringList &lines)
+{
+    static const QRegularExpression heading(R"(^.+ \((\d+)\):$)");
+    const int shown = 10;
+    QStringList kept;
+    int total = 0, left = 0;  // the fixture lines of the section in hand, and those still to come
+    for (const QString &line : lines) {
+        if (left > 0) {
+            if (total - --left <= shown)
+                kept << line;
+            if (left == 0 && total > shown)
+                kept << QString("... and %1 more (Show Details... lists them all)").arg(total - shown);
+            continue;
+        }
+        kept << line;
+        if (const QRegularExpressionMatch match = heading.match(line); match.hasMatch())
+            total = left = match.captured(1).toInt();
+    }
+    return kept;
+}
+
 static bool ask(QWidget *window, const QString &text, const QStringList &details, const QString &okText)
 {
     QMessageBox confirm(QMessageBox::Question, "Confirm Update", text, QMessageBox::Ok | QMessageBox::Cancel, window);
     confirm.button(QMessageBox::Ok)->setText(okText);
-    confirm.setInformativeText(details.join('\n'));
+    const int longest = 40;
+    if (details.size() <= longest) {
+        confirm.setInformativeText(details.join('\n'));
+    } else {
+        confirm.setInformativeText(shortened(details).join('\n'));
+        confirm.setDetailedText(details.join('\n'));
+    }
     return confirm.exec() == QMessageBox::Ok;
 }
 

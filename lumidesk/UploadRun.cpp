@@ -73,7 +73,10 @@ void UploadRun::follow(UploadJob *job)
     connect(job, &UploadJob::progressed, this, [this](const QString &ip, const FixtureProgress &progress) {
         m_timeLeft->progressed(ip, progress, m_clock.elapsed());
         emit progressed(ip, progress);
-        emit statusChanged(statusText());
+        // A parallel run's blocks come by the thousand; its status line
+        // follows the one-second refresh, and every fixture's end.
+        if (!isParallel())
+            emit statusChanged(statusText());
     });
     connect(job, &UploadJob::stuck, this, &UploadRun::stuck);
 }

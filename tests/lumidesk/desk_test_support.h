@@ -22,6 +22,7 @@ struct BoxRecord {
     QString title;
     QString text;
     QString informative;         // the box's informative text
+    QString detailed;            // what "Show Details..." shows
     bool boxEnabled = false;     // the box could take input
     bool answered = false;       // a click on its button closed it
 };
@@ -63,7 +64,7 @@ private:
             }
             m_lastBox = box;
             m_polls = 0;
-            boxes.append({box->windowTitle(), box->text(), box->informativeText(), box->isEnabled(), true});
+            boxes.append({box->windowTitle(), box->text(), box->informativeText(), box->detailedText(), box->isEnabled(), true});
             const bool asks = box->standardButtons() & QMessageBox::Cancel;
             const QMessageBox::StandardButton given = answers.isEmpty() ? answer : answers.takeFirst();
             QTest::mouseClick(box->button(asks ? given : QMessageBox::Ok), Qt::LeftButton);

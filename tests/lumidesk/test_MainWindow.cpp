@@ -68,6 +68,7 @@ private slots:
     void nothingToDoIsSaid();
     void uploadsRunOneByOneInTableOrderAfterConfirmation();
     void confirmationNamesEveryFixture();
+    void longConfirmationFitsTheScreen();
     void revertedFixtureFailsAndRunSettingsReachLumiload();
     void retrySelectionIsWhatTheOperatorSees();
     void progressReasonsAndSummary();
@@ -471,6 +472,26 @@ void TestMainWindow::confirmationNamesEveryFixture()
     click("runButton");
     QCOMPARE(startedArguments().size(), 6);
     QVERIFY(!widget<QCheckBox>("forceUpdateCheckBox")->isChecked());
+}
+
+// A rig's confirmation shows each section's first ten fixtures and how many
+// more; "Show Details..." names every one.
+void TestMainWindow::longConfirmationFitsTheScreen()
+{
+    QString report;
+    for (int i = 0; i < 45; ++i)
+        report += fixtureBlock(QString("2.0.1.%1").arg(i), QString("F%1").arg(i), "1.0.0");
+    QVERIFY(discover(report, 45));
+    prepareUpload();
+    m_boxes->answer = QMessageBox::Cancel;
+    click("runButton");
+    QCOMPARE(m_boxes->boxes.size(), 1);
+    const QStringList shown = m_boxes->boxes[0].informative.split('\n'), all = m_boxes->boxes[0].detailed.split('\n');
+    QCOMPARE(shown.size(), 12);
+    QCOMPARE(shown.first(), QString("To update (45):"));
+    QCOMPARE(shown.last(), QString("... and 35 more (Show Details... lists them all)"));
+    QCOMPARE(all.size(), 46);
+    QVERIFY(all.last().startsWith("    F44 (2.0.1.44): 1.0.0"));
 }
 
 // A fixture that comes back with its old firmware failed, shows the version
