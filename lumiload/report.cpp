@@ -374,6 +374,13 @@ void report_address_conflict(uint32_t address, const std::vector<std::string> &m
                     list.c_str());
 }
 
+// "1 fixture", "2 fixtures": the counts of the lines that have no older
+// wording to keep.
+static std::string count_of(size_t count, const char *one, const char *many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 static std::string oem_code_text(const std::vector<uint16_t> &codes, const char *separator)
 {
     std::string text;
@@ -402,8 +409,8 @@ void report_library(const std::string &folder, const std::vector<LibraryFileLine
                    number_member("left_out", static_cast<long long>(left_out)));
         return;
     }
-    std::printf("%s# Firmware library %s: %zu images, %zu files left out\n", SEPARATOR, folder.c_str(), images.size(),
-                left_out);
+    std::printf("%s# Firmware library %s: %s, %s left out\n", SEPARATOR, folder.c_str(),
+                count_of(images.size(), "image", "images").c_str(), count_of(left_out, "file", "files").c_str());
     for (const LibraryFileLine &image : images)
         std::printf("    %s name=%s version=%s oemCodes=< %s > blockCount=%" PRIu32 "\n", image.file.c_str(),
                     safe_text(image.name.c_str(), image.name.size()).c_str(), version_text(image.version).c_str(),
@@ -423,7 +430,7 @@ void report_library_plan(const std::vector<PlanLine> &plan)
                        text_member("action", line.action) + (line.why.empty() ? "" : text_member("why", line.why)));
         return;
     }
-    std::printf("# Plan: %zu fixtures\n", plan.size());
+    std::printf("# Plan: %s\n", count_of(plan.size(), "fixture", "fixtures").c_str());
     for (const PlanLine &line : plan) {
         std::printf("    %s \"%s\" %s: %s", address_text(line.address).c_str(), safe_text(line.name.c_str(), line.name.size()).c_str(),
                     version_text(line.version).c_str(), line.action);
@@ -540,8 +547,8 @@ void report_check_answers(const CheckInterface &at, const std::vector<PollReply>
 {
     const std::string name = safe_text(at.name.c_str(), at.name.size());
     if (!form.json)
-        std::printf("# On %s (%s): port 6454 free; %zu fixtures answer\n", name.c_str(),
-                    network_text(at.address, at.netmask).c_str(), answers.size());
+        std::printf("# On %s (%s): port 6454 free; %s\n", name.c_str(), network_text(at.address, at.netmask).c_str(),
+                    (answers.size() == 1 ? std::string("1 fixture answers") : count_of(answers.size(), "", "fixtures answer")).c_str());
     for (const PollReply &fixture : answers) {
         const std::string short_name = safe_text(fixture.short_name, sizeof fixture.short_name);
         if (form.json)
@@ -619,7 +626,7 @@ void report_check_end(unsigned problems)
     else if (problems == 0)
         std::fputs("# Network check: nothing stands in the way of an update\n", stdout);
     else
-        std::printf("# Network check: %u problems\n", problems);
+        std::printf("# Network check: %s\n", count_of(problems, "problem", "problems").c_str());
 }
 
 void report_resume(const std::string &path, size_t count)
@@ -627,7 +634,7 @@ void report_resume(const std::string &path, size_t count)
     if (form.json)
         write_json(text_member("type", "resume") + text_member("file", path) + number_member("fixtures", static_cast<long long>(count)));
     else
-        std::printf("# Resuming from %s: %zu fixtures not updated\n", path.c_str(), count);
+        std::printf("# Resuming from %s: %s not updated\n", path.c_str(), count_of(count, "fixture", "fixtures").c_str());
 }
 
 void report_plan(const std::vector<uint32_t> &addresses)

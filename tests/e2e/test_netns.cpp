@@ -245,7 +245,7 @@ TEST(Namespaces, MixedRigFromALibrary)
     ASSERT_TRUE(fixtures.start(dir.path, specs, net.in("f"))) << fixtures.error;
     const ProcessResult r = run_program(bin_path("lumiload"), {"-l", lib, "-s", "2.0.0.1", "-p", "4", "-c"}, 60, net.in("c"));
     fixtures.stop();
-    EXPECT_NE(r.out.find("4 images, 1 files left out"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("4 images, 1 file left out"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("data checksum is invalid"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("2.0.0.13 \"vfixture\" 1.1.0: conflict - different images of version 1.2.0"), std::string::npos) << r.out;
     for (int i = 0; i < 4; ++i) {
@@ -279,7 +279,7 @@ TEST(Namespaces, NetworkCheck)
           "# A run would use veth0 (2.0.0.1): named with -s\n# On veth0 (2.0.0.0/8): port 6454 free; 2 fixtures answer\n"
           "    2.0.0.10 02:00:02:00:00:0a \"vfixture\" version=1.0.0 estaMan=0x4d2a oemCode=0x4d2a\n",
           "# Network check: nothing stands in the way of an update\n"}, 0},
-        {{"0" + b}, true, "-s 2.0.0.1", {"Problem: port 6454 cannot be had on 2.0.0.1", "# Network check: 1 problems\n"}, 1},
+        {{"0" + b}, true, "-s 2.0.0.1", {"Problem: port 6454 cannot be had on 2.0.0.1", "# Network check: 1 problem\n"}, 1},
         {{"0" + b}, false, "-s 10.0.0.1", {"Problem: no fixture answers on veth0 (10.0.0.0/8)" + fix}, 1},
         {{"0,ip=10.0.0.20" + b, "1" + b}, false, "-s 2.0.0.1",
          {"Problem: 10.0.0.20 (02:00:02:00:00:0a) answers on veth0 from outside its network 2.0.0.0/8; a run drops its replies; "
@@ -287,7 +287,7 @@ TEST(Namespaces, NetworkCheck)
         {{"0,ip=2.0.0.99" + b, "1,ip=2.0.0.99" + b}, false, "-s 2.0.0.1",
          {"Problem: 2 devices answer at 2.0.0.99: 02:00:02:00:00:0a 02:00:02:00:00:0b; no upload may go there" + fix}, 1},
         {{"0,esta=0x2a4d" + b}, false, "-s 2.0.0.1",
-         {"Problem: 2.0.0.10 reports estaMan=0x2a4d: the maker code 0x4d2a with its bytes swapped", "# Network check: 1 problems\n"}, 1},
+         {"Problem: 2.0.0.10 reports estaMan=0x2a4d: the maker code 0x4d2a with its bytes swapped", "# Network check: 1 problem\n"}, 1},
     };
     std::vector<std::future<std::string>> running;
     const TempDir dir;

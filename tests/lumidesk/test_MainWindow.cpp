@@ -858,7 +858,7 @@ void TestMainWindow::firmwareFolderIsPlannedAndConfirmed()
                               "2.0.0.8 \"D\" 1.0.0: conflict - different images of version 1.0.3 fit OEM 0x0404: x.alf, y.alf",
                               "2.0.0.9 \"E\" 1.2.0: current spot.alf 1.2.0"};
     writeScript("discover.txt", {"err     Error: ALF file length does not agree with its header\\n",
-                                 "out # Firmware library rig: 2 images, 1 files left out\\n",
+                                 "out # Firmware library rig: 2 images, 1 file left out\\n",
                                  "out " + escaped(fixtureBlock("2.0.0.5", "A", "1.0.0") + fixtureBlock("2.0.0.6", "B", "1.0.0", "0x0202") +
                                                   fixtureBlock("2.0.0.7", "C", "1.0.0", "0x0303") +
                                                   fixtureBlock("2.0.0.8", "D", "1.0.0", "0x0404") +

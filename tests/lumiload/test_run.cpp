@@ -380,7 +380,7 @@ TEST(Run, FirmwareLibrary)
         int status;
     } rows[] = {
         {"-l LIB -m -t", "", {},
-         {"# Firmware library ", ": 5 images, 1 files left out\n    beam-a.alf name=Test image version=1.0.3 oemCodes=< 0x0103 > blockCount=3\n",
+         {"# Firmware library ", ": 5 images, 1 file left out\n    beam-a.alf name=Test image version=1.0.3 oemCodes=< 0x0103 > blockCount=3\n",
           "# Plan: 5 fixtures\n"
           "    2.0.0.10 \"vfixture\" 1.0.0: update spot-new.alf 1.0.7\n"
           "    2.0.0.11 \"vfixture\" 1.0.0: update wash.ALF 2.0.0\n"
@@ -404,7 +404,7 @@ TEST(Run, FirmwareLibrary)
         // Resumed from a summary: only what was not updated.
         {"-l LIB -p 5 -u @CSV", "address,result,before,after,seconds,retries,image\n2.0.0.10,confirmed,1.0.0,1.0.7,0.5,0,spot-new.alf\r\n"
          "2.0.0.11,failed,1.0.0,-,0.1,0,wash.ALF\r\n", {},
-         {"Resuming from ", ": 1 fixtures not updated\n", "1 fixtures to update\n", "2.0.0.11 uploaded\n# Summary\n    2.0.0.11 result="}, "", 0},
+         {"Resuming from ", ": 1 fixture not updated\n", "1 fixtures to update\n", "2.0.0.11 uploaded\n# Summary\n    2.0.0.11 result="}, "", 0},
         {"-l LIB -p 5 -u @CSV", "address,result,before,after,seconds,retries\n2.0.0.10,confirmed,1.0.0,1.0.7,0.5,0\n", {},
          {"Resuming from ", ": 0 fixtures not updated\n"}, "", 0},
         {"-l LIB -p 5 -u @CSV", "2.0.0.10,confirmed\n", {}, {}, "", 1},

@@ -137,7 +137,7 @@ TEST(Windows, RunsMatchTheLinuxBuild)
     // The network check finds the fixture that hears broadcasts under Windows too and reads the firewall
     // through its API, whose stand-in under Wine cannot tell the profiles: said, and no problem.
     const ProcessResult check = wine.run(LUMI_WINDOWS_EXE, {"-N", "-s", "2.0.0.2"}, dir);
-    EXPECT_NE(check.out.find("port 6454 free; 1 fixtures answer\r\n    2.0.0.21 02:00:02:00:00:15"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("port 6454 free; 1 fixture answers\r\n    2.0.0.21 02:00:02:00:00:15"), std::string::npos) << check.out;
     EXPECT_NE(check.out.find("# Firewall: could not be checked: the Windows Firewall API answered 0x8000"), std::string::npos) << check.out;
     EXPECT_EQ(check.status, 0) << check.out << check.err;
     stop_background(flood);
