@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QStringList>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -17,6 +18,27 @@
 #include <QTimer>
 
 #include <functional>
+
+// Writes a script of the stand-in lumiload, one command a line; false when
+// the file cannot be written.
+inline bool writeStandInScript(const QString &name, const QStringList &commands)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(commands.join('\n').toUtf8() + "\n") >= 0;
+}
+
+// The arguments of every start of the stand-in, in order, each in brackets.
+inline QStringList standInCalls()
+{
+    QFile file("calls.log");
+    QStringList result;
+    if (file.open(QIODevice::ReadOnly))
+        for (const QString &line : QString::fromUtf8(file.readAll()).split('\n'))
+            if (line.startsWith("start "))
+                result << line.section(' ', 2);
+    return result;
+}
 
 struct BoxRecord {
     QString title;

@@ -104,21 +104,12 @@ void TestMainWindowNetwork::cleanup()
 
 void TestMainWindowNetwork::writeScript(const QString &name, const QStringList &commands)
 {
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(commands.join('\n').toUtf8() + "\n");
+    QVERIFY(writeStandInScript(name, commands));
 }
 
-// The arguments of every start of the stand-in, each in brackets.
 QStringList TestMainWindowNetwork::calls() const
 {
-    QFile file("calls.log");
-    QStringList result;
-    if (file.open(QIODevice::ReadOnly))
-        for (const QString &line : QString::fromUtf8(file.readAll()).split('\n'))
-            if (line.startsWith("start "))
-                result << line.section(' ', 2);
-    return result;
+    return standInCalls();
 }
 
 void TestMainWindowNetwork::discover(const QString &report)
